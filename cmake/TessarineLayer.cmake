@@ -1,0 +1,33 @@
+# One static library per layer; its sources are the .cpp files of its own folder.
+function(tessarine_layer name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC tessarine_options ${ARG_DEPS})
+  else()
+    # A layer whose sources have not arrived yet still gives its dependants a target to link.
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE tessarine_options ${ARG_DEPS})
+  endif()
+endfunction()
+
+# One test program per test source file, so a layer's tests build and run independently.
+# Extra arguments: LIBS <libraries> LABELS <ctest labels>.
+function(tessarine_tests)
+  cmake_parse_arguments(ARG "" "" "LIBS;LABELS" ${ARGN})
+  file(GLOB test_sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  file(RELATIVE_PATH rel ${PROJECT_SOURCE_DIR}/tests ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" prefix "${rel}")
+  set(props TIMEOUT 120)
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  foreach(src ${test_sources})
+    get_filename_component(stem ${src} NAME_WE)
+    set(target test_${prefix}_${stem})
+    add_executable(${target} ${src})
+    target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+  endforeach()
+endfunction()

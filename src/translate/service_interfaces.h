@@ -1,0 +1,79 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/stream.h"
+#include "common/string_list.h"
+
+// The points where the translation service meets the rest of the program. The local server, the
+// upstream client and the main window implement these; tests implement them with fakes.
+namespace tessarine::translate {
+
+// The request method, in this order.
+enum class THTTPCommandType { hcUnknown = 0, hcHEAD, hcGET, hcPOST, hcDELETE, hcPUT, hcTRACE, hcOPTION };
+
+// What the endpoint handler reads of a request.
+class IRequestInfo {
+ public:
+  virtual ~IRequestInfo() = default;
+  virtual THTTPCommandType CommandType() const = 0;
+  // The request path without the query, percent-decoded.
+  virtual const std::u16string& Document() const = 0;
+  // One entry per "&"-separated query piece, each the whole decoded piece; reading past the end
+  // raises "List index out of bounds (%d)".
+  virtual const TStringList& Params() const = 0;
+};
+
+// What the endpoint handler writes of an answer.
+class IResponseInfo {
+ public:
+  virtual ~IResponseInfo() = default;
+  virtual void SetContentText(const std::u16string& text) = 0;
+  virtual const std::u16string& ContentText() const = 0;
+  // Sends the status line, the header block and the content at once.
+  virtual void WriteContent() = 0;
+};
+
+// The log panel. Callable from any thread; never waits for the main thread.
+class ILogSink {
+ public:
+  virtual ~ILogSink() = default;
+  virtual void AddLogLine(const std::u16string& line) = 0;
+};
+
+// Engine indexes.
+enum EngineIndex : int { kGoogle = 0, kBing = 1, kYandex = 2, kBabylon = 3, kPromt = 4, kSystran = 5 };
+inline constexpr int kEngineCount = 6;
+
+struct TEngineItem {
+  bool Checked = false;
+  std::u16string Caption;
+};
+
+// The six engine items G1, B1, Y1, babylon1, P1, S1, in this order (the position is the engine index).
+using TEngineItems = std::array<TEngineItem, kEngineCount>;
+
+// The engine choice as a worker thread sees it: always one whole choice, never a half-made one.
+class IEngineChoice {
+ public:
+  virtual ~IEngineChoice() = default;
+  virtual TEngineItems Snapshot() const = 0;
+};
+
+// The one upstream client, as the engine calls use it. It serves one call at a time; callers
+// serialize their use of it.
+class IUpstreamClient {
+ public:
+  virtual ~IUpstreamClient() = default;
+  // Request.CustomHeaders: AddValue appends "name: value"; the lines go out with every request
+  // until the list is emptied.
+  virtual void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) = 0;
+  virtual void CustomHeadersClear() = 0;
+  // The URL goes on the request line unchanged. Both return the reply body as text.
+  virtual std::u16string Get(const std::u16string& url) = 0;
+  virtual std::u16string Post(const std::u16string& url, TStream& source) = 0;
+};
+
+}  // namespace tessarine::translate
