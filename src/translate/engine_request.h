@@ -1,0 +1,28 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "translate/babylon_table.h"
+#include "translate/engine_hosts.h"
+
+namespace tessarine::translate {
+
+// One engine request as it goes to the upstream client: a GET when Body is absent, otherwise a POST.
+struct TEngineRequest {
+  std::u16string Url;
+  // Custom header lines (name, value) in the order they are added.
+  std::vector<std::pair<std::u16string, std::u16string>> CustomHeaders;
+  std::optional<std::vector<uint8_t>> Body;
+};
+
+// Builds the request of engine servises (0 to 5) for text from langs_in to langs_out; nullopt for any
+// other index. The codes are inserted as they are.
+std::optional<TEngineRequest> BuildEngineRequest(int servises, const std::u16string& text,
+                                                 const std::u16string& langs_out, const std::u16string& langs_in,
+                                                 const TEngineHosts& hosts, const TBabylonTable& babylon);
+
+}  // namespace tessarine::translate

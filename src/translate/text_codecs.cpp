@@ -1,0 +1,194 @@
+#include "translate/text_codecs.h"
+
+#include <new>
+
+#include "common/text.h"
+
+namespace tessarine::translate {
+
+namespace {
+
+constexpr size_t npos = std::u16string_view::npos;
+
+// The classic one-based search: the first match of what in s starting at position from (counted from
+// 1), or 0. Nothing is found when either text is empty or from is below 1. Keeping CollectBetween's
+// arithmetic one-based here avoids off-by-one slips in its "+ 1" searches.
+size_t PosFrom(std::u16string_view what, std::u16string_view s, size_t from) {
+  if (what.empty() || s.empty() || from < 1 || from > s.size()) return 0;
+  const size_t found = s.find(what, from - 1);
+  return found == npos ? 0 : found + 1;
+}
+
+int HexValue(char16_t c) {
+  if (c >= u'0' && c <= u'9') return c - u'0';
+  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
+  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
+  return -1;
+}
+
+bool IsUnreserved(uint8_t b) {
+  return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
+         b == '_' || b == '~';
+}
+
+bool IsContinuation(char16_t c) { return (c & 0xC0) == 0x80; }
+
+}  // namespace
+
+bool IsHexChar(uint8_t c) { return HexValue(c) >= 0; }
+
+std::u16string EncodeUrlText(std::u16string_view text) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  const std::string bytes = ToUtf8(text);
+  std::u16string out;
+  out.reserve(bytes.size() * 3);
+  const size_t n = bytes.size();
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<uint8_t>(bytes[i]);
+    if (b == '%' && i + 2 < n && IsHexChar(static_cast<uint8_t>(bytes[i + 1])) &&
+        IsHexChar(static_cast<uint8_t>(bytes[i + 2]))) {
+      out += u'%';
+      out += static_cast<char16_t>(static_cast<uint8_t>(bytes[i + 1]));
+      out += static_cast<char16_t>(static_cast<uint8_t>(bytes[i + 2]));
+      i += 2;
+    } else if (IsUnreserved(b)) {
+      out += static_cast<char16_t>(b);
+    } else {
+      out += u'%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    }
+  }
+  return out;
+}
+
+std::u16string DecodeUtf8Chars(std::u16string_view chars) {
+  std::u16string out;
+  out.reserve(chars.size());
+  const size_t n = chars.size();
+  size_t i = 0;
+  while (i < n) {
+    const char16_t lead = chars[i];
+    if (lead < 0x80) {
+      out += lead;
+      ++i;
+      continue;
+    }
+    if (i + 1 >= n) break;
+    const char16_t second = chars[i + 1];
+    if (!IsContinuation(second)) break;
+    if ((lead & 0x20) == 0) {
+      out += static_cast<char16_t>(((lead & 0x3F) << 6) | (second & 0x3F));
+      i += 2;
+      continue;
+    }
+    if (i + 2 >= n || !IsContinuation(chars[i + 2])) break;
+    const char16_t third = chars[i + 2];
+    if (lead >= 0xF0 && lead <= 0xF4) {
+      // Four-byte form: without it every character outside the BMP would be cut to 16 bits and its
+      // fourth byte misread as a lead.
+      if (i + 3 >= n || !IsContinuation(chars[i + 3])) break;
+      const uint32_t cp =
+          ((lead & 0x07u) << 18) | ((second & 0x3Fu) << 12) | ((third & 0x3Fu) << 6) | (chars[i + 3] & 0x3Fu);
+      if (cp > 0x10FFFF) break;
+      if (cp < 0x10000) {
+        out += static_cast<char16_t>(cp);
+      } else {
+        out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+      }
+      i += 4;
+      continue;
+    }
+    // Leads F5 to F7 land here too; their bit 0x10 falls out of the 16-bit result.
+    out += static_cast<char16_t>(((lead & 0x1F) << 12) | ((second & 0x3F) << 6) | (third & 0x3F));
+    i += 3;
+  }
+  return out;
+}
+
+std::u16string TextBetween(std::u16string_view start, std::u16string_view source, std::u16string_view end) {
+  if (start.empty() || source.empty() || end.empty()) return {};
+  const size_t a = source.find(start);
+  if (a == npos) return {};
+  const std::u16string_view rest = source.substr(a + start.size());
+  const size_t c = rest.find(end);
+  if (c == npos) return {};
+  return std::u16string(rest.substr(0, c));
+}
+
+std::optional<TStringList> CollectBetween(std::u16string_view start, std::u16string_view end,
+                                          std::u16string_view source) {
+  const size_t len = start.size();
+  size_t a = PosFrom(start, source, 1);
+  size_t c = PosFrom(end, source, a + len + 1);
+  if (a == 0 || c == 0) return std::nullopt;
+  TStringList list;
+  while (a > 0 && c > 0) {
+    list.Add(std::u16string(source.substr(a + len - 1, c - a - len)));
+    // The next start marker may begin inside the end marker just used.
+    a = PosFrom(start, source, c);
+    c = PosFrom(end, source, a + len + 1);
+  }
+  return list;
+}
+
+void SplitText(std::u16string_view source, std::u16string_view separator, std::span<std::u16string> destination) {
+  if (separator.empty()) {
+    // Would never shrink the work text; the whole source is the one piece.
+    if (!destination.empty()) destination[0] = std::u16string(source);
+    return;
+  }
+  std::u16string work(source);
+  work += separator;
+  size_t i = 0;
+  size_t from = 0;
+  while (from < work.size()) {
+    const size_t at = work.find(separator, from);
+    const size_t stop = at == npos ? work.size() : at;
+    if (i < destination.size()) destination[i] = work.substr(from, stop - from);
+    ++i;
+    from = at == npos ? work.size() : at + separator.size();
+  }
+}
+
+std::u16string UnescapeText(std::u16string_view text) {
+  try {
+    std::u16string slashed;
+    slashed.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+      if (text[i] == u'\\' && i + 1 < text.size() && text[i + 1] == u'/') {
+        slashed += u'/';
+        ++i;
+      } else {
+        slashed += text[i];
+      }
+    }
+
+    std::u16string out;
+    out.reserve(slashed.size());
+    const size_t n = slashed.size();
+    size_t i = 0;
+    while (i < n) {
+      if (slashed[i] != u'\\' || i + 1 >= n || slashed[i + 1] != u'u') {
+        out += slashed[i];
+        ++i;
+        continue;
+      }
+      if (i + 6 > n) return u"error";
+      unsigned value = 0;
+      for (size_t k = i + 2; k < i + 6; ++k) {
+        const int digit = HexValue(slashed[k]);
+        if (digit < 0) break;
+        value = value * 16 + static_cast<unsigned>(digit);
+      }
+      out += static_cast<char16_t>(value);
+      i += 6;
+    }
+    return out;
+  } catch (const std::bad_alloc&) {
+    return u"error";
+  }
+}
+
+}  // namespace tessarine::translate

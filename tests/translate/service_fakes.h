@@ -1,0 +1,131 @@
+#pragma once
+
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "translate/service_interfaces.h"
+
+// Fakes at the seams of the translation service: the upstream client, the log panel and the server's
+// request and response records.
+namespace tessarine::translate::fakes {
+
+struct RecordedRequest {
+  std::u16string Method, Url;
+  std::vector<std::u16string> HeaderLines;  // "name: value", as held when the request is sent
+  std::string Body;
+};
+
+// Records every request and answers with Reply. It also reports overlapping engine calls: a call runs
+// from CustomHeadersClear to the return of Get or Post, and any other thread touching the client
+// meanwhile is an overlap.
+class FakeUpstreamClient : public IUpstreamClient {
+ public:
+  std::function<std::u16string(const RecordedRequest&)> Reply = [](const RecordedRequest&) { return u""; };
+
+  void CustomHeadersClear() override {
+    std::lock_guard lock(m_mutex);
+    claim(true);
+    m_headers.clear();
+  }
+  void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override {
+    std::lock_guard lock(m_mutex);
+    claim(false);
+    m_headers.push_back(name + u": " + value);
+  }
+  std::u16string Get(const std::u16string& url) override { return send(u"GET", url, {}); }
+  std::u16string Post(const std::u16string& url, TStream& source) override {
+    std::string body(static_cast<size_t>(source.Size()), '\0');
+    source.SetPosition(0);
+    body.resize(source.Read(body.data(), body.size()));
+    return send(u"POST", url, std::move(body));
+  }
+
+  std::vector<RecordedRequest> Requests() const {
+    std::lock_guard lock(m_mutex);
+    return m_requests;
+  }
+  bool Overlapped() const {
+    std::lock_guard lock(m_mutex);
+    return m_overlapped;
+  }
+
+ private:
+  void claim(bool opensCall) {
+    if (m_owner && *m_owner != std::this_thread::get_id()) m_overlapped = true;
+    if (opensCall || !m_owner) m_owner = std::this_thread::get_id();
+  }
+
+  std::u16string send(std::u16string method, const std::u16string& url, std::string body) {
+    RecordedRequest request;
+    {
+      std::lock_guard lock(m_mutex);
+      claim(false);
+      request = {std::move(method), url, m_headers, std::move(body)};
+      m_requests.push_back(request);
+    }
+    // Leave room for another thread to barge in while this call is open.
+    for (int i = 0; i < 50; ++i) std::this_thread::yield();
+    std::u16string reply = Reply(request);
+    std::lock_guard lock(m_mutex);
+    claim(false);
+    m_owner.reset();
+    return reply;
+  }
+
+  mutable std::mutex m_mutex;
+  std::vector<std::u16string> m_headers;
+  std::vector<RecordedRequest> m_requests;
+  std::optional<std::thread::id> m_owner;
+  bool m_overlapped = false;
+};
+
+class FakeLogSink : public ILogSink {
+ public:
+  void AddLogLine(const std::u16string& line) override {
+    std::lock_guard lock(m_mutex);
+    m_lines.emplace_back(std::this_thread::get_id(), line);
+  }
+  // All lines, or those of one thread.
+  std::vector<std::u16string> Lines(std::optional<std::thread::id> thread = std::nullopt) const {
+    std::lock_guard lock(m_mutex);
+    std::vector<std::u16string> out;
+    for (const auto& [id, line] : m_lines) {
+      if (!thread || id == *thread) out.push_back(line);
+    }
+    return out;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::pair<std::thread::id, std::u16string>> m_lines;
+};
+
+struct FakeRequestInfo : IRequestInfo {
+  THTTPCommandType Command = THTTPCommandType::hcGET;
+  std::u16string Path = u"/linxp_translate_t";
+  TStringList Query;
+
+  THTTPCommandType CommandType() const override { return Command; }
+  const std::u16string& Document() const override { return Path; }
+  const TStringList& Params() const override { return Query; }
+};
+
+struct FakeResponseInfo : IResponseInfo {
+  std::u16string Content;
+  int Writes = 0;
+  std::function<void()> OnWrite = [] {};
+
+  void SetContentText(const std::u16string& text) override { Content = text; }
+  const std::u16string& ContentText() const override { return Content; }
+  void WriteContent() override {
+    ++Writes;
+    OnWrite();
+  }
+};
+
+}  // namespace tessarine::translate::fakes
