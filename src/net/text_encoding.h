@@ -32,6 +32,107 @@ class IIdTextEncoding {
 
 using TIdTextEncoding = std::shared_ptr<const IIdTextEncoding>;
 
+// Below U+0080 the same byte, else "?"; bytes from 0x80 decode to U+FFFD.
+class TIdASCIIEncoding : public IIdTextEncoding {
+ public:
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override { return {}; }
+  bool IsSingleByte() const override { return true; }
+  int MaxCharSize() const override { return 1; }
+};
+
+// One character per byte: below U+0100 the same byte, else "?"; byte b decodes to U+00bb.
+class TId8BitEncoding : public IIdTextEncoding {
+ public:
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override { return {}; }
+  bool IsSingleByte() const override { return true; }
+  int MaxCharSize() const override { return 1; }
+};
+
+// Unpaired surrogates encode as U+FFFD; malformed input decodes to one U+FFFD per maximal subpart
+// (Unicode 3.9, "U+FFFD Substitution of Maximal Subparts").
+class TIdUTF8Encoding : public IIdTextEncoding {
+ public:
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override { return {0xEF, 0xBB, 0xBF}; }
+  bool IsSingleByte() const override { return false; }
+  int MaxCharSize() const override { return 4; }
+};
+
+// UTF-16 in either byte order. Unpaired surrogates become U+FFFD both ways; an odd trailing byte decodes
+// to U+FFFD.
+class TIdUTF16Encoding : public IIdTextEncoding {
+ public:
+  explicit TIdUTF16Encoding(bool bigEndian) : m_bigEndian(bigEndian) {}
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override;
+  bool IsSingleByte() const override { return false; }
+  int MaxCharSize() const override { return 4; }
+
+ private:
+  bool m_bigEndian;
+};
+
+// RFC 2152. Set D and blanks go out directly, everything else in base64 runs that always end with "-".
+// Malformed input (a byte above 0x7F, a broken run, an unpaired surrogate) decodes to U+FFFD.
+class TIdUTF7Encoding : public IIdTextEncoding {
+ public:
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override { return {}; }
+  bool IsSingleByte() const override { return false; }
+  int MaxCharSize() const override { return 5; }
+};
+
+// A Windows code page converted through iconv (28591 directly). A character the code page cannot hold
+// becomes the code page's "?"; an undecodable byte becomes U+FFFD. The constructor raises EIdException
+// "Invalid codepage (%d)" for a code page this system cannot convert.
+class TIdMBCSEncoding : public IIdTextEncoding {
+ public:
+  explicit TIdMBCSEncoding(int codePage);
+  using IIdTextEncoding::GetBytes;
+  using IIdTextEncoding::GetString;
+  std::vector<uint8_t> GetBytes(std::u16string_view text) const override;
+  size_t GetByteCount(std::u16string_view text) const override;
+  std::u16string GetString(const uint8_t* bytes, size_t count) const override;
+  size_t GetCharCount(const uint8_t* bytes, size_t count) const override;
+  std::vector<uint8_t> GetPreamble() const override { return {}; }
+  bool IsSingleByte() const override { return MaxCharSize() == 1; }
+  int MaxCharSize() const override;
+  int CodePage() const { return m_codePage; }
+
+  struct Info;
+
+ private:
+  int m_codePage;
+  const Info* m_info;  // a row of the code page table: converter name and character size
+};
+
 // Shared per-process instances, created on first use.
 TIdTextEncoding IndyTextEncoding_ASCII();
 TIdTextEncoding IndyTextEncoding_8Bit();

@@ -1,0 +1,400 @@
+// The Unicode transformation formats: UTF-8, UTF-16 in both byte orders, UTF-7.
+
+#include "net/text_encoding.h"
+
+namespace tessarine::net {
+
+namespace {
+
+constexpr char16_t kReplacement = u'\uFFFD';
+
+bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// Walks text as code points; an unpaired surrogate is passed on as U+FFFD.
+template <typename Visit>
+void forEachCodePoint(std::u16string_view text, Visit&& visit) {
+  const size_t n = text.size();
+  for (size_t i = 0; i < n; ++i) {
+    char32_t c = text[i];
+    if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(text[i + 1])) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+      ++i;
+    } else if (isSurrogate(c)) {
+      c = kReplacement;
+    }
+    visit(c);
+  }
+}
+
+// Forwards UTF-16 code units decoded from a wire format, replacing every unpaired surrogate with U+FFFD.
+template <typename Sink>
+class SurrogatePairer {
+ public:
+  explicit SurrogatePairer(Sink& sink) : m_sink(sink) {}
+  void put(char16_t c) {
+    if (m_high != 0) {
+      if (isLowSurrogate(c)) {
+        m_sink.put(m_high);
+        m_sink.put(c);
+        m_high = 0;
+        return;
+      }
+      m_sink.put(kReplacement);
+      m_high = 0;
+    }
+    if (isHighSurrogate(c)) {
+      m_high = c;
+    } else {
+      m_sink.put(isLowSurrogate(c) ? kReplacement : c);
+    }
+  }
+  void finish() {
+    if (m_high != 0) m_sink.put(kReplacement);
+    m_high = 0;
+  }
+
+ private:
+  Sink& m_sink;
+  char16_t m_high = 0;
+};
+
+struct StringSink {
+  std::u16string& out;
+  void put(char16_t c) { out.push_back(c); }
+};
+
+// Writes into storage sized for the worst case beforehand.
+struct BufferSink {
+  char16_t* at;
+  void put(char16_t c) { *at++ = c; }
+};
+
+struct CountSink {
+  size_t count = 0;
+  void put(char16_t) { ++count; }
+};
+
+// ---- UTF-8 ----
+
+template <typename Sink>
+void putCodePoint(Sink& sink, char32_t cp) {
+  if (cp < 0x10000) {
+    sink.put(static_cast<char16_t>(cp));
+  } else {
+    cp -= 0x10000;
+    sink.put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+    sink.put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+  }
+}
+
+// Well-formed sequences are those of Unicode Table 3-7. A malformed one gives a single U+FFFD for its maximal
+// subpart (the lead byte and the continuation bytes that could still have completed it), and decoding resumes
+// at the first byte that did not fit, so a split multi-byte character never swallows the bytes after it.
+template <typename Sink>
+void decodeUtf8(const uint8_t* p, size_t n, Sink& sink) {
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t b0 = p[i];
+    if (b0 < 0x80) {
+      sink.put(b0);
+      ++i;
+      continue;
+    }
+    int need = 0;
+    char32_t cp = 0;
+    uint8_t lo = 0x80;
+    uint8_t hi = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+      need = 1, cp = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+      need = 2, cp = b0 & 0x0F;
+      if (b0 == 0xE0) lo = 0xA0;  // overlong
+      if (b0 == 0xED) hi = 0x9F;  // surrogates
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+      need = 3, cp = b0 & 0x07;
+      if (b0 == 0xF0) lo = 0x90;  // overlong
+      if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+      sink.put(kReplacement);
+      ++i;
+      continue;
+    }
+    size_t j = i + 1;
+    bool complete = true;
+    for (int k = 0; k < need; ++k, ++j) {
+      if (j >= n || p[j] < lo || p[j] > hi) {
+        complete = false;
+        break;
+      }
+      cp = (cp << 6) | (p[j] & 0x3F);
+      lo = 0x80, hi = 0xBF;
+    }
+    if (complete) {
+      putCodePoint(sink, cp);
+    } else {
+      sink.put(kReplacement);
+    }
+    i = j;
+  }
+}
+
+size_t utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
+
+// ---- UTF-7 (RFC 2152) ----
+
+constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+
+int base64Value(uint8_t b) {
+  if (b >= 'A' && b <= 'Z') return b - 'A';
+  if (b >= 'a' && b <= 'z') return b - 'a' + 26;
+  if (b >= '0' && b <= '9') return b - '0' + 52;
+  if (b == '+') return 62;
+  if (b == '/') return 63;
+  return -1;
+}
+
+// Set D of RFC 2152 plus the blanks it allows directly. Set O is encoded too, as mail gateways may mangle it.
+bool isDirect(char16_t c) {
+  if ((c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9')) return true;
+  switch (c) {
+    case u'\'':
+    case u'(':
+    case u')':
+    case u',':
+    case u'-':
+    case u'.':
+    case u'/':
+    case u':':
+    case u'?':
+    case u' ':
+    case u'\t':
+    case u'\r':
+    case u'\n':
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The unit at i, or U+FFFD when it is a surrogate without its partner.
+char16_t pairedUnit(std::u16string_view text, size_t i) {
+  const char16_t u = text[i];
+  if (isHighSurrogate(u)) return i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? u : kReplacement;
+  if (isLowSurrogate(u)) return i > 0 && isHighSurrogate(text[i - 1]) ? u : kReplacement;
+  return u;
+}
+
+template <typename Out>
+void encodeUtf7(std::u16string_view text, Out&& out) {
+  const size_t n = text.size();
+  size_t i = 0;
+  while (i < n) {
+    const char16_t c = text[i];
+    if (isDirect(c)) {
+      out(static_cast<uint8_t>(c));
+      ++i;
+      continue;
+    }
+    if (c == u'+') {
+      out('+');
+      out('-');
+      ++i;
+      continue;
+    }
+    out('+');
+    uint32_t bits = 0;
+    int nbits = 0;
+    while (i < n && !isDirect(text[i]) && text[i] != u'+') {
+      bits = (bits << 16) | pairedUnit(text, i);
+      nbits += 16;
+      while (nbits >= 6) {
+        nbits -= 6;
+        out(static_cast<uint8_t>(kBase64[(bits >> nbits) & 0x3F]));
+      }
+      bits &= (1u << nbits) - 1;
+      ++i;
+    }
+    if (nbits > 0) out(static_cast<uint8_t>(kBase64[(bits << (6 - nbits)) & 0x3F]));
+    // Always closed explicitly: the "-" is absorbed by the decoder and spares a look at the next character.
+    out('-');
+  }
+}
+
+template <typename Sink>
+void decodeUtf7(const uint8_t* p, size_t n, Sink& sink) {
+  SurrogatePairer<Sink> units(sink);
+  size_t i = 0;
+  while (i < n) {
+    const uint8_t b = p[i];
+    if (b != '+') {
+      units.put(b < 0x80 ? static_cast<char16_t>(b) : kReplacement);
+      ++i;
+      continue;
+    }
+    ++i;
+    if (i < n && p[i] == '-') {
+      units.put(u'+');
+      ++i;
+      continue;
+    }
+    uint32_t bits = 0;
+    int nbits = 0;
+    size_t digits = 0;
+    int value = 0;
+    while (i < n && (value = base64Value(p[i])) >= 0) {
+      bits = (bits << 6) | static_cast<uint32_t>(value);
+      nbits += 6;
+      if (nbits >= 16) {
+        nbits -= 16;
+        units.put(static_cast<char16_t>(bits >> nbits));
+        bits &= (1u << nbits) - 1;
+      }
+      ++digits;
+      ++i;
+    }
+    // A run must hold at least one digit and end on a unit boundary with zero padding bits.
+    if (digits == 0 || nbits >= 6 || bits != 0) units.put(kReplacement);
+    if (i < n && p[i] == '-') ++i;
+  }
+  units.finish();
+}
+
+}  // namespace
+
+// ---- TIdUTF8Encoding ----
+
+std::vector<uint8_t> TIdUTF8Encoding::GetBytes(std::u16string_view text) const {
+  // A code unit never takes more than three bytes (a pair takes four for two units).
+  std::vector<uint8_t> out(text.size() * 3);
+  uint8_t* at = out.data();
+  forEachCodePoint(text, [&at](char32_t cp) {
+    if (cp < 0x80) {
+      *at++ = static_cast<uint8_t>(cp);
+    } else if (cp < 0x800) {
+      *at++ = static_cast<uint8_t>(0xC0 | (cp >> 6));
+      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      *at++ = static_cast<uint8_t>(0xE0 | (cp >> 12));
+      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    } else {
+      *at++ = static_cast<uint8_t>(0xF0 | (cp >> 18));
+      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
+      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
+      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
+    }
+  });
+  out.resize(static_cast<size_t>(at - out.data()));
+  return out;
+}
+
+size_t TIdUTF8Encoding::GetByteCount(std::u16string_view text) const {
+  size_t count = 0;
+  forEachCodePoint(text, [&count](char32_t cp) { count += utf8Length(cp); });
+  return count;
+}
+
+std::u16string TIdUTF8Encoding::GetString(const uint8_t* bytes, size_t count) const {
+  // Never more units than bytes: one per byte at most, two for a four-byte sequence.
+  std::u16string out(count, u'\0');
+  BufferSink sink{out.data()};
+  decodeUtf8(bytes, count, sink);
+  out.resize(static_cast<size_t>(sink.at - out.data()));
+  return out;
+}
+
+size_t TIdUTF8Encoding::GetCharCount(const uint8_t* bytes, size_t count) const {
+  CountSink sink;
+  decodeUtf8(bytes, count, sink);
+  return sink.count;
+}
+
+// ---- TIdUTF16Encoding ----
+
+std::vector<uint8_t> TIdUTF16Encoding::GetBytes(std::u16string_view text) const {
+  std::vector<uint8_t> out;
+  out.reserve(text.size() * 2);
+  const bool big = m_bigEndian;
+  auto put = [&out, big](char16_t u) {
+    const auto high = static_cast<uint8_t>(u >> 8);
+    const auto low = static_cast<uint8_t>(u & 0xFF);
+    out.push_back(big ? high : low);
+    out.push_back(big ? low : high);
+  };
+  forEachCodePoint(text, [&put](char32_t cp) {
+    if (cp < 0x10000) {
+      put(static_cast<char16_t>(cp));
+    } else {
+      cp -= 0x10000;
+      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    }
+  });
+  return out;
+}
+
+size_t TIdUTF16Encoding::GetByteCount(std::u16string_view text) const { return text.size() * 2; }
+
+namespace {
+
+template <typename Sink>
+void decodeUtf16(const uint8_t* p, size_t n, bool bigEndian, Sink& sink) {
+  SurrogatePairer<Sink> units(sink);
+  for (size_t i = 0; i + 1 < n; i += 2) {
+    const auto u =
+        bigEndian ? static_cast<char16_t>((p[i] << 8) | p[i + 1]) : static_cast<char16_t>((p[i + 1] << 8) | p[i]);
+    units.put(u);
+  }
+  units.finish();
+  if (n % 2 != 0) sink.put(kReplacement);
+}
+
+}  // namespace
+
+std::u16string TIdUTF16Encoding::GetString(const uint8_t* bytes, size_t count) const {
+  std::u16string out;
+  out.reserve(count / 2 + 1);
+  StringSink sink{out};
+  decodeUtf16(bytes, count, m_bigEndian, sink);
+  return out;
+}
+
+size_t TIdUTF16Encoding::GetCharCount(const uint8_t*, size_t count) const { return (count + 1) / 2; }
+
+std::vector<uint8_t> TIdUTF16Encoding::GetPreamble() const {
+  if (m_bigEndian) return {0xFE, 0xFF};
+  return {0xFF, 0xFE};
+}
+
+// ---- TIdUTF7Encoding ----
+
+std::vector<uint8_t> TIdUTF7Encoding::GetBytes(std::u16string_view text) const {
+  std::vector<uint8_t> out;
+  out.reserve(text.size());
+  encodeUtf7(text, [&out](uint8_t b) { out.push_back(b); });
+  return out;
+}
+
+size_t TIdUTF7Encoding::GetByteCount(std::u16string_view text) const {
+  size_t count = 0;
+  encodeUtf7(text, [&count](uint8_t) { ++count; });
+  return count;
+}
+
+std::u16string TIdUTF7Encoding::GetString(const uint8_t* bytes, size_t count) const {
+  std::u16string out;
+  out.reserve(count);
+  StringSink sink{out};
+  decodeUtf7(bytes, count, sink);
+  return out;
+}
+
+size_t TIdUTF7Encoding::GetCharCount(const uint8_t* bytes, size_t count) const {
+  CountSink sink;
+  decodeUtf7(bytes, count, sink);
+  return sink.count;
+}
+
+}  // namespace tessarine::net
