@@ -101,10 +101,10 @@ const CodePageInfo* findCodePage(int codePage) {
 
 // Runs iconv over the whole input, appending output through a fixed buffer. onError is called with errno
 // (EILSEQ or EINVAL) and the unconverted input; it advances the input (or empties it to stop) and may append.
-template <typename OnError>
-void convert(iconv_t cd, const char* in, size_t inLeft, std::string& out, OnError&& onError) {
+template <typename Out, typename OnError>
+void convert(iconv_t cd, const char* in, size_t inLeft, Out& out, OnError&& onError) {
   char buffer[4096];
-  auto flush = [&](char* end) { out.append(buffer, static_cast<size_t>(end - buffer)); };
+  auto flush = [&](char* end) { out.insert(out.end(), buffer, end); };
   // iconv's signature takes a non-const input pointer although it never writes through it.
   char* inPtr = const_cast<char*>(in);
   while (inLeft > 0) {
@@ -128,34 +128,28 @@ void convert(iconv_t cd, const char* in, size_t inLeft, std::string& out, OnErro
   flush(outPtr);
 }
 
-char16_t unitAt(const char* p) {
-  char16_t u;
-  std::memcpy(&u, p, sizeof u);
-  return u;
-}
-
 EIdException invalidCodePage(int codePage) {
   return EIdException("Invalid codepage (" + std::to_string(codePage) + ")");
 }
 
-std::string encodeIconv(const CodePageInfo& info, std::u16string_view text) {
-  std::string out;
+bool isPairAt(std::u16string_view text, size_t i) {
+  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+         text[i + 1] <= 0xDFFF;
+}
+
+std::vector<uint8_t> encodeIconv(const CodePageInfo& info, std::u16string_view text) {
+  std::vector<uint8_t> out;
   if (text.empty()) return out;
   Converter conv(info.iconvName, kUtf16);
   if (!conv.ok()) throw invalidCodePage(info.codePage);
   out.reserve(text.size());
   const auto* start = reinterpret_cast<const char*>(text.data());
   const size_t byteCount = text.size() * sizeof(char16_t);
-  convert(conv.get(), start, byteCount, out, [&](int error, const char*& at, size_t& left) {
+  convert(conv.get(), start, byteCount, out, [&](int, const char*& at, size_t& left) {
     // The character the code page cannot hold (or an unpaired surrogate) becomes the code page's own "?",
     // written from the initial shift state.
-    size_t skip = sizeof(char16_t);
-    if (error == EILSEQ && left >= 2 * sizeof(char16_t)) {
-      const char16_t u = unitAt(at);
-      const char16_t next = unitAt(at + sizeof(char16_t));
-      if (u >= 0xD800 && u <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) skip = 2 * sizeof(char16_t);
-    }
-    skip = std::min(skip, left);
+    const size_t index = static_cast<size_t>(at - start) / sizeof(char16_t);
+    const size_t skip = std::min(left, (isPairAt(text, index) ? 2 : 1) * sizeof(char16_t));
     char buffer[16];
     char* outPtr = buffer;
     size_t outLeft = sizeof buffer;
@@ -164,7 +158,7 @@ std::string encodeIconv(const CodePageInfo& info, std::u16string_view text) {
     char* qPtr = const_cast<char*>(reinterpret_cast<const char*>(&question));
     size_t qLeft = sizeof question;
     iconv(conv.get(), &qPtr, &qLeft, &outPtr, &outLeft);
-    out.append(buffer, static_cast<size_t>(outPtr - buffer));
+    out.insert(out.end(), buffer, outPtr);
     at += skip;
     left -= skip;
   });
@@ -201,10 +195,7 @@ TIdMBCSEncoding::TIdMBCSEncoding(int codePage) : m_codePage(codePage) {
 int TIdMBCSEncoding::MaxCharSize() const { return m_info->maxCharSize; }
 
 std::vector<uint8_t> TIdMBCSEncoding::GetBytes(std::u16string_view text) const {
-  if (m_info->iconvName != nullptr) {
-    const std::string bytes = encodeIconv(*m_info, text);
-    return std::vector<uint8_t>(bytes.begin(), bytes.end());
-  }
+  if (m_info->iconvName != nullptr) return encodeIconv(*m_info, text);
   // ISO-8859-1: U+0000..U+00FF are the bytes of the same value; anything else, a surrogate pair included,
   // is one "?".
   std::vector<uint8_t> out;
@@ -215,7 +206,7 @@ std::vector<uint8_t> TIdMBCSEncoding::GetBytes(std::u16string_view text) const {
       out.push_back(static_cast<uint8_t>(u));
       continue;
     }
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+    if (isPairAt(text, i)) ++i;
     out.push_back('?');
   }
   return out;
@@ -225,8 +216,7 @@ size_t TIdMBCSEncoding::GetByteCount(std::u16string_view text) const {
   if (m_info->iconvName != nullptr) return encodeIconv(*m_info, text).size();
   size_t count = 0;
   for (size_t i = 0; i < text.size(); ++i, ++count) {
-    const char16_t u = text[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) ++i;
+    if (isPairAt(text, i)) ++i;
   }
   return count;
 }
