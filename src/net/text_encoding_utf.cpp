@@ -12,6 +12,14 @@ bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
+// The unit at i, or U+FFFD when it is a surrogate without its partner.
+char16_t pairedUnit(std::u16string_view text, size_t i) {
+  const char16_t u = text[i];
+  if (isHighSurrogate(u)) return i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? u : kReplacement;
+  if (isLowSurrogate(u)) return i > 0 && isHighSurrogate(text[i - 1]) ? u : kReplacement;
+  return u;
+}
+
 // Walks text as code points; an unpaired surrogate is passed on as U+FFFD.
 template <typename Visit>
 void forEachCodePoint(std::u16string_view text, Visit&& visit) {
@@ -178,14 +186,6 @@ bool isDirect(char16_t c) {
   }
 }
 
-// The unit at i, or U+FFFD when it is a surrogate without its partner.
-char16_t pairedUnit(std::u16string_view text, size_t i) {
-  const char16_t u = text[i];
-  if (isHighSurrogate(u)) return i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? u : kReplacement;
-  if (isLowSurrogate(u)) return i > 0 && isHighSurrogate(text[i - 1]) ? u : kReplacement;
-  return u;
-}
-
 template <typename Out>
 void encodeUtf7(std::u16string_view text, Out&& out) {
   const size_t n = text.size();
@@ -314,24 +314,13 @@ size_t TIdUTF8Encoding::GetCharCount(const uint8_t* bytes, size_t count) const {
 // ---- TIdUTF16Encoding ----
 
 std::vector<uint8_t> TIdUTF16Encoding::GetBytes(std::u16string_view text) const {
-  std::vector<uint8_t> out;
-  out.reserve(text.size() * 2);
-  const bool big = m_bigEndian;
-  auto put = [&out, big](char16_t u) {
-    const auto high = static_cast<uint8_t>(u >> 8);
-    const auto low = static_cast<uint8_t>(u & 0xFF);
-    out.push_back(big ? high : low);
-    out.push_back(big ? low : high);
-  };
-  forEachCodePoint(text, [&put](char32_t cp) {
-    if (cp < 0x10000) {
-      put(static_cast<char16_t>(cp));
-    } else {
-      cp -= 0x10000;
-      put(static_cast<char16_t>(0xD800 + (cp >> 10)));
-      put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-    }
-  });
+  std::vector<uint8_t> out(text.size() * 2);
+  const int high = m_bigEndian ? 0 : 1;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t u = pairedUnit(text, i);
+    out[2 * i + high] = static_cast<uint8_t>(u >> 8);
+    out[2 * i + 1 - high] = static_cast<uint8_t>(u & 0xFF);
+  }
   return out;
 }
 
