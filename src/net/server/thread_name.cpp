@@ -1,0 +1,18 @@
+#include "net/server/thread_name.h"
+
+#include <pthread.h>
+
+#include <string>
+
+#include "common/text.h"
+
+namespace tessarine::server {
+
+void SetCurrentThreadName(std::u16string_view name) {
+  std::string text = name.empty() ? std::string("IdThread (unknown)") : ToUtf8(name);
+  // Linux refuses names over 15 bytes instead of shortening them.
+  if (text.size() > 15) text.resize(15);
+  pthread_setname_np(pthread_self(), text.c_str());
+}
+
+}  // namespace tessarine::server
