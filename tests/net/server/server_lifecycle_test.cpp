@@ -1,0 +1,235 @@
+// Switching the server on and off: bindings, the port-in-use failure, deactivation with open connections,
+// sessions switched off at start-up, the worker pool, and a listener that survives failing connections.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "common/text.h"
+#include "net/server/server_exceptions.h"
+#include "server_fixture.h"
+
+namespace tessarine::server::testing {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+uint16_t FreePort() { return LocalPort(RawListen(AF_INET, 0, false)); }
+
+std::string Get(net::TIdIPVersion ipVersion, uint16_t port) {
+  RawSocket socket = RawConnect(ipVersion, port);
+  socket.Send("GET / HTTP/1.0\r\n\r\n");
+  return ReadToClose(socket);
+}
+
+class ServerLifecycle : public HttpServerTest {};
+
+TEST_F(ServerLifecycle, PortInUseLeavesTheServerOffAndALaterActivationWorks) {
+  RawSocket other = RawListen(AF_INET, 0, true);
+  const uint16_t taken = LocalPort(other);
+  server.Bindings()[0].SetPort(taken);
+  try {
+    server.SetActive(true);
+    FAIL() << "activation succeeded on a taken port";
+  } catch (const net::EIdCouldNotBindSocket& e) {
+    EXPECT_EQ(ToUtf8(e.Message()), "Could not bind socket. Address and port are already in use.");
+  }
+  EXPECT_FALSE(server.Active());
+  EXPECT_EQ(server.Scheduler(), nullptr);
+  other.Close();
+  server.SetActive(true);
+  EXPECT_TRUE(server.Active());
+  EXPECT_EQ(server.Bindings().Count(), 1);
+  EXPECT_EQ(server.Bindings()[0].Port(), taken);
+}
+
+TEST(ServerBindings, ChosenAtActivationAndKeptForTheNext) {
+  TIdHTTPServer server;
+  const uint16_t port = FreePort();
+  server.SetDefaultPort(port);
+  server.SetActive(true);
+  const bool ipv6 = net::GStack()->SupportsIPv6();
+  ASSERT_EQ(server.Bindings().Count(), ipv6 ? 2 : 1);
+  EXPECT_EQ(server.Bindings()[0].IPVersion(), net::Id_IPv4);
+  EXPECT_EQ(server.Bindings()[0].Port(), port);
+  EXPECT_EQ(Get(net::Id_IPv4, port).substr(0, 15), "HTTP/1.1 200 OK");
+  if (ipv6) {
+    EXPECT_EQ(server.Bindings()[1].IPVersion(), net::Id_IPv6);
+    EXPECT_EQ(server.Bindings()[1].Port(), port);
+    if (RawListen(AF_INET6, 0, true).Valid()) {
+      EXPECT_EQ(Get(net::Id_IPv6, port).substr(0, 15), "HTTP/1.1 200 OK");
+    }
+  }
+  // The server closed the connection first, so its side sits in TIME_WAIT: binding again must still work.
+  server.SetActive(false);
+  EXPECT_EQ(server.Scheduler(), nullptr);
+  server.SetActive(true);
+  EXPECT_NE(server.Scheduler(), nullptr);
+  EXPECT_EQ(server.Bindings().Count(), ipv6 ? 2 : 1);
+  EXPECT_EQ(Get(net::Id_IPv4, port).substr(0, 15), "HTTP/1.1 200 OK");
+  server.SetActive(false);
+
+  // Only the IPv6 binding fails: the whole start-up fails and the IPv4 port is given back.
+  if (!ipv6) return;
+  RawSocket holder = RawListen(AF_INET6, port, false);
+  if (!holder.Valid()) GTEST_SKIP() << "no IPv6 any-address here";
+  EXPECT_THROW(server.SetActive(true), net::EIdCouldNotBindSocket);
+  EXPECT_FALSE(server.Active());
+  EXPECT_TRUE(RawListen(AF_INET, port, false).Valid());
+}
+
+TEST_F(ServerLifecycle, DeactivationClosesAnIdleConnectionPromptly) {
+  std::atomic<bool> handled{false};
+  server.OnCommandGet = [&](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) { handled = true; };
+  start();
+  RawSocket idle = connect();
+  idle.Send("GET / HTTP/1.1\r\nHost: x\r\n");
+  RawSocket silent = connect();
+  ASSERT_TRUE(WaitFor([&] { return server.Contexts().Count() == 2; }));
+  const auto before = Clock::now();
+  server.SetActive(false);
+  EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(1200));
+  EXPECT_FALSE(server.Active());
+  EXPECT_EQ(ReadToClose(idle, std::chrono::seconds(2)), "");
+  EXPECT_FALSE(handled);
+  EXPECT_EQ(server.Contexts().Count(), 0);
+}
+
+TEST_F(ServerLifecycle, DeactivationWaitsForAHandlerAtWork) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool inside = false;
+  bool release = false;
+  bool finished = false;
+  server.OnCommandGet = [&](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    std::unique_lock lock(mutex);
+    inside = true;
+    changed.notify_all();
+    changed.wait_for(lock, std::chrono::seconds(10), [&] { return release; });
+    response.SetContentText(u"late");
+    finished = true;
+  };
+  start();
+  RawSocket client = connect();
+  client.Send("GET / HTTP/1.0\r\n\r\n");
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return inside; }));
+  }
+  std::thread releaser([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    std::lock_guard lock(mutex);
+    release = true;
+    changed.notify_all();
+  });
+  server.SetActive(false);
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_TRUE(finished);
+  }
+  releaser.join();
+  // Its answer went to a connection that shutdown had already closed.
+  EXPECT_EQ(ReadToClose(client, std::chrono::seconds(2)), "");
+}
+
+TEST_F(ServerLifecycle, SessionsAreSwitchedOffAtEveryStartUp) {
+  server.SetSessionState(true);
+  server.SetAutoStartSession(true);
+  server.SetSessionIDCookieName(u"SESSIONIDS");
+  EXPECT_THROW(server.SetSessionIDCookieName(u"  "), EIdException);
+  start();
+  EXPECT_FALSE(server.SessionState());
+  try {
+    server.SetSessionState(true);
+    FAIL();
+  } catch (const EIdHTTPCannotSwitchSessionStateWhenActive& e) {
+    EXPECT_EQ(ToUtf8(e.Message()), "Cannot change session state when the server is active.");
+  }
+  try {
+    server.SetScheduler(nullptr);
+    FAIL();
+  } catch (const EIdException& e) {
+    EXPECT_EQ(ToUtf8(e.Message()), "Cannot change the scheduler while the server is Active.");
+  }
+  EXPECT_EQ(exchange("GET / HTTP/1.0\r\nCookie: SESSIONIDS=X\r\n\r\n").find("Set-Cookie"), std::string::npos);
+  server.SetActive(false);
+  server.SetActive(true);
+  EXPECT_FALSE(server.SessionState());
+  EXPECT_EQ(exchange("GET / HTTP/1.0\r\n\r\n").find("Set-Cookie"), std::string::npos);
+}
+
+TEST_F(ServerLifecycle, ConnectionsAreServedConcurrentlyAndThreadsReused) {
+  constexpr int kClients = 8;
+  std::mutex mutex;
+  std::condition_variable changed;
+  int inside = 0;
+  int mostAtOnce = 0;
+  server.OnCommandGet = [&](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    std::unique_lock lock(mutex);
+    ++inside;
+    mostAtOnce = std::max(mostAtOnce, inside);
+    changed.notify_all();
+    // Every handler waits until all are inside at the same time.
+    changed.wait_for(lock, std::chrono::seconds(10), [&] { return mostAtOnce == kClients; });
+    --inside;
+    response.SetContentText(u"ok");
+  };
+  start();
+  std::vector<RawSocket> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.push_back(connect());
+    clients.back().Send("GET / HTTP/1.0\r\n\r\n");
+  }
+  for (const RawSocket& client : clients) EXPECT_EQ(ParsedAnswer::From(ReadToClose(client)).body, "ok");
+  {
+    std::lock_guard lock(mutex);
+    EXPECT_EQ(mostAtOnce, kClients);
+  }
+  auto* scheduler = dynamic_cast<TIdSchedulerOfThreadDefault*>(server.Scheduler());
+  ASSERT_NE(scheduler, nullptr);
+  ASSERT_TRUE(WaitFor([&] { return scheduler->ActiveYarnCount() == 1; }));  // the listener's spare
+  const int threads = scheduler->ThreadCount();
+  EXPECT_GE(threads, kClients);
+  for (int i = 0; i < 20; ++i) EXPECT_EQ(ParsedAnswer::From(exchange("GET / HTTP/1.0\r\n\r\n")).body, "ok");
+  EXPECT_EQ(scheduler->ThreadCount(), threads);
+}
+
+// Fails the next few requests for a worker thread as the system does when it has none to give.
+class FailingScheduler : public TIdSchedulerOfThreadDefault {
+ public:
+  std::atomic<int> failures{0};
+  TIdYarn* AcquireYarn() override {
+    if (failures.load() > 0) {
+      failures.fetch_sub(1);
+      throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+    }
+    return TIdSchedulerOfThreadDefault::AcquireYarn();
+  }
+};
+
+TEST_F(ServerLifecycle, ListenerSurvivesFailuresWhilePreparingAConnection) {
+  FailingScheduler scheduler;
+  std::atomic<int> listenExceptions{0};
+  std::atomic<int> contextsCreated{0};
+  server.SetScheduler(&scheduler);
+  server.OnListenException = [&](TIdListenerThread&, std::exception_ptr) { ++listenExceptions; };
+  server.OnContextCreated = [&](TIdContext&) {
+    if (contextsCreated.fetch_add(1) == 0) throw std::runtime_error("first context refused");
+  };
+  start();
+  // The listener holds one spare yarn already; the failures hit the acquisitions after the next connections.
+  scheduler.failures = 3;
+  EXPECT_TRUE(closedWithoutAnswer("GET / HTTP/1.0\r\n\r\n"));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(exchange("GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(listenExceptions.load(), 4);
+  EXPECT_TRUE(server.Active());
+  server.SetActive(false);
+  EXPECT_EQ(scheduler.ActiveYarnCount(), 0);
+}
+
+}  // namespace
+}  // namespace tessarine::server::testing
