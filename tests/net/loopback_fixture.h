@@ -4,7 +4,7 @@
 // byte, and an I/O handler connected to it. Everything binds port 0 on 127.0.0.1 or ::1.
 
 #include <arpa/inet.h>
-#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -20,11 +19,21 @@
 #include <thread>
 
 #include "net/io_handler_stack.h"
-#include "net/socket_stack.h"
 
 namespace tessarine::net::testing {
 
 inline constexpr auto kWaitLimit = std::chrono::seconds(10);
+
+// Runs action and checks that it raises E with exactly this message.
+template <typename E, typename Action>
+void ExpectRaises(Action&& action, std::u16string_view message) {
+  try {
+    action();
+    ADD_FAILURE() << "no exception";
+  } catch (const E& e) {
+    EXPECT_EQ(e.Message(), message);
+  }
+}
 
 // Polls cond every millisecond until it holds or limit passes.
 template <typename Condition>
@@ -37,63 +46,37 @@ bool WaitFor(Condition cond, std::chrono::milliseconds limit = kWaitLimit) {
   return true;
 }
 
-inline sockaddr_storage LoopbackAddress(TIdIPVersion ipVersion, uint16_t port, socklen_t& length) {
-  sockaddr_storage address{};
-  if (ipVersion == Id_IPv4) {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
-    in4->sin_family = AF_INET;
-    in4->sin_port = htons(port);
-    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(sockaddr_in);
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof(sockaddr_in6);
-  }
-  return address;
+inline bool PollIn(int fd, std::chrono::milliseconds wait) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
 }
 
 // A plain descriptor owned by the test.
 class RawSocket {
  public:
-  RawSocket() = default;
-  explicit RawSocket(int fd) : m_fd(fd) {}
-  RawSocket(RawSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
+  explicit RawSocket(int fd = -1) : m_fd(fd) {}
+  RawSocket(RawSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
   RawSocket& operator=(RawSocket&& other) noexcept {
-    if (this != &other) {
-      Close();
-      m_fd = other.m_fd;
-      other.m_fd = -1;
-    }
+    std::swap(m_fd, other.m_fd);
     return *this;
   }
   ~RawSocket() { Close(); }
 
   int Fd() const { return m_fd; }
-  bool Valid() const { return m_fd >= 0; }
 
   void Send(std::string_view bytes) const {
-    size_t offset = 0;
-    while (offset < bytes.size()) {
+    for (size_t offset = 0; offset < bytes.size();) {
       const ssize_t n = ::send(m_fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
       if (n <= 0) throw std::runtime_error("raw send failed");
       offset += static_cast<size_t>(n);
     }
   }
 
-  // Reads until count bytes arrived, the peer closed, or the wait limit passed.
-  std::string Receive(size_t count, std::chrono::milliseconds limit = kWaitLimit) const {
+  // Reads until count bytes arrived, the peer closed, or nothing came for the wait limit.
+  std::string Receive(size_t count) const {
     std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (out.size() < count) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0) break;
-      pollfd entry{m_fd, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left)) <= 0) break;
-      char chunk[65536];
+    char chunk[65536];
+    while (out.size() < count && PollIn(m_fd, kWaitLimit)) {
       const ssize_t n = ::recv(m_fd, chunk, std::min(sizeof(chunk), count - out.size()), 0);
       if (n <= 0) break;
       out.append(chunk, static_cast<size_t>(n));
@@ -101,12 +84,7 @@ class RawSocket {
     return out;
   }
 
-  // Whether anything (data or end of stream) is waiting within the time given.
-  bool HasInput(std::chrono::milliseconds wait) const {
-    pollfd entry{m_fd, POLLIN, 0};
-    return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
-  }
-
+  bool HasInput(std::chrono::milliseconds wait) const { return PollIn(m_fd, wait); }
   void ShutdownWrite() const { ::shutdown(m_fd, SHUT_WR); }
 
   // Closes with an RST instead of a FIN.
@@ -122,39 +100,35 @@ class RawSocket {
   }
 
  private:
-  int m_fd = -1;
+  int m_fd;
 };
 
 inline RawSocket RawListen(TIdIPVersion ipVersion, uint16_t& port, int backlog = 16) {
-  const int family = ipVersion == Id_IPv4 ? AF_INET : AF_INET6;
-  RawSocket socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (!socket.Valid()) throw std::runtime_error("raw socket failed");
-  socklen_t length = 0;
-  sockaddr_storage address = LoopbackAddress(ipVersion, 0, length);
-  if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0)
-    throw std::runtime_error("raw bind failed");
-  if (::listen(socket.Fd(), backlog) != 0) throw std::runtime_error("raw listen failed");
-  length = sizeof(address);
+  sockaddr_storage address{};
+  socklen_t length;
+  if (ipVersion == Id_IPv4) {
+    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
+    in4->sin_family = AF_INET;
+    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof(sockaddr_in);
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_addr = in6addr_loopback;
+    length = sizeof(sockaddr_in6);
+  }
+  RawSocket socket(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket.Fd(), backlog) != 0)
+    throw std::runtime_error("raw listen failed");
   ::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
-  port = ntohs(ipVersion == Id_IPv4 ? reinterpret_cast<sockaddr_in*>(&address)->sin_port
-                                    : reinterpret_cast<sockaddr_in6*>(&address)->sin6_port);
+  // The port sits at the same offset in both address structures.
+  port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
   return socket;
 }
 
 inline RawSocket RawAccept(const RawSocket& listener) {
-  pollfd entry{listener.Fd(), POLLIN, 0};
-  if (::poll(&entry, 1, static_cast<int>(std::chrono::milliseconds(kWaitLimit).count())) <= 0)
-    throw std::runtime_error("nothing to accept");
+  if (!PollIn(listener.Fd(), kWaitLimit)) throw std::runtime_error("nothing to accept");
   return RawSocket(::accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC));
-}
-
-inline RawSocket RawConnect(TIdIPVersion ipVersion, uint16_t port) {
-  RawSocket socket(::socket(ipVersion == Id_IPv4 ? AF_INET : AF_INET6, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  socklen_t length = 0;
-  sockaddr_storage address = LoopbackAddress(ipVersion, port, length);
-  if (::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0)
-    throw std::runtime_error("raw connect failed");
-  return socket;
 }
 
 // Whether ::1 can be bound here (IPv6 may be switched off in a container).
@@ -175,7 +149,7 @@ struct LoopbackPair {
 
   static LoopbackPair Connect(TIdIPVersion ipVersion = Id_IPv4) {
     uint16_t port = 0;
-    RawSocket listener = RawListen(ipVersion, port);
+    const RawSocket listener = RawListen(ipVersion, port);
     LoopbackPair pair;
     pair.handler = std::make_unique<TIdIOHandlerStack>();
     pair.handler->SetIPVersion(ipVersion);
