@@ -32,6 +32,8 @@ class TranslationAnswer : public HttpServerTest {
     };
     start();
   }
+  // The handler logs after its answer has left: the workers must be gone before the fakes are.
+  ~TranslationAnswer() override { server.SetActive(false); }
 
   translate::fakes::FakeUpstreamClient client;
   translate::fakes::FakeLogSink log;
