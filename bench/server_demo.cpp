@@ -1,0 +1,80 @@
+// The local server as the program runs it (IdHTTPServer1 with the translation endpoint), on 127.0.0.1, with an
+// upstream client that answers every engine call at once. For load tests: server_load.sh drives it with wrk.
+//
+//   server_demo [port]      (default 8888; stops on SIGINT or SIGTERM)
+
+#include <pthread.h>
+#include <signal.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "common/exception.h"
+#include "net/server/http_server.h"
+#include "translate/babylon_table.h"
+#include "translate/engine_choice.h"
+#include "translate/engine_hosts.h"
+#include "translate/translation_service.h"
+
+namespace {
+
+using namespace tessarine;
+
+// Google's reply format, so the endpoint extracts "Hallo, Welt".
+class InstantUpstream : public translate::IUpstreamClient {
+ public:
+  void CustomHeadersAddValue(const std::u16string&, const std::u16string&) override {}
+  void CustomHeadersClear() override {}
+  std::u16string Get(const std::u16string&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
+  std::u16string Post(const std::u16string&, TStream&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
+};
+
+class NullLog : public translate::ILogSink {
+ public:
+  void AddLogLine(const std::u16string&) override {}
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int port = argc > 1 ? std::atoi(argv[1]) : 8888;
+  if (port <= 0 || port > 65535) {
+    std::fprintf(stderr, "usage: %s [port]\n", argv[0]);
+    return 2;
+  }
+  // Every thread the server starts inherits this mask, so the signals reach sigwait below only.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  using namespace tessarine;
+  InstantUpstream upstream;
+  NullLog log;
+  translate::TEngineChoice choice;
+  translate::TBabylonTable babylon;
+  translate::TTranslationService service(upstream, log, choice, babylon, translate::TEngineHosts());
+
+  server::TIdHTTPServer server;
+  server::ConfigureIdHTTPServer1(server);
+  server.Bindings().Add().SetIP(u"127.0.0.1");
+  server.Bindings()[0].SetPort(static_cast<uint16_t>(port));
+  server.OnCommandGet = [&service](server::TIdContext&, server::TIdHTTPRequestInfo& request,
+                                   server::TIdHTTPResponseInfo& response) {
+    service.IdHTTPServer1CommandGet(request, response);
+  };
+  try {
+    server.SetActive(true);
+  } catch (const tessarine::Exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 1;
+  }
+  std::printf("listening on 127.0.0.1:%d\n", port);
+  std::fflush(stdout);
+  int signal = 0;
+  sigwait(&stopSignals, &signal);
+  server.SetActive(false);
+  return 0;
+}
