@@ -32,8 +32,10 @@ class MemoryIOHandler : public net::TIdIOHandler {
   int CheckRawError(ptrdiff_t /*result*/) override { return 10054; }
   [[noreturn]] void RaiseError(int errorCode) override { throw net::EIdSocketError(errorCode, u"memory transport"); }
   bool Readable(int /*msec*/) override { return true; }
+  // As the socket handler does: a peer that has gone closes the transport, whatever is still buffered.
   void CheckForDisconnect(bool raiseIfDisconnected, bool ignoreBuffer) override {
-    if ((ClosedGracefully() || !Opened()) && raiseIfDisconnected && (ignoreBuffer || InputBufferIsEmpty()))
+    if (ClosedGracefully() && Opened()) Close();
+    if (!Opened() && raiseIfDisconnected && (ignoreBuffer || InputBufferIsEmpty()))
       throw net::EIdConnClosedGracefully();
   }
 

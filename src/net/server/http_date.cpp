@@ -144,6 +144,10 @@ TDateTime HttpStrToDateTime(std::u16string_view text) {
   if (!date.ok()) return {};
   const sys_seconds point =
       sys_days{date} + hours{f.hour} + minutes{f.minute} + seconds{std::min(f.second, 59)} - minutes{f.offsetMinutes};
+  // The clock counts nanoseconds, about 292 years either side of 1970; "Expires: ... 9999" is common.
+  constexpr auto kLimit = duration_cast<seconds>(system_clock::duration::max()) - seconds{1};
+  if (point.time_since_epoch() >= kLimit) return TDateTime::max();
+  if (point.time_since_epoch() <= -kLimit) return {};
   return time_point_cast<system_clock::duration>(point);
 }
 

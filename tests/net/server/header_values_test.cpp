@@ -27,6 +27,9 @@ TEST(HttpDates, ReadInTheThreeForms) {
   EXPECT_EQ(HttpStrToDateTime(u"Sunday, 06-Nov-94 08:49:37 GMT"), expected);
   EXPECT_EQ(HttpStrToDateTime(u"Sun Nov  6 08:49:37 1994"), expected);
   EXPECT_EQ(HttpStrToDateTime(u"Sun, 06 Nov 1994 10:49:37 +0200"), expected);
+  // Past what the clock holds: the latest time it can, or not set.
+  EXPECT_EQ(HttpStrToDateTime(u"Fri, 31 Dec 9999 23:59:59 GMT"), TDateTime::max());
+  EXPECT_FALSE(DateIsSet(HttpStrToDateTime(u"Mon, 01 Jan 0001 00:00:00 GMT")));
   for (const char16_t* bad : {u"", u"yesterday", u"Sun, 31 Feb 1994 08:49:37 GMT", u"06 Nov 1994 25:00:00",
                               u"Sun, 06 Nov 1994", u"99:99:99:99"})
     EXPECT_FALSE(DateIsSet(HttpStrToDateTime(bad))) << ToUtf8(bad);
