@@ -86,6 +86,8 @@ TIdYarn* TIdSchedulerOfThreadDefault::AcquireYarn() {
       throw;
     }
     thread = m_threads.back().get();
+    // Parking a thread must never allocate: it happens where nothing may throw.
+    m_idle.reserve(m_threads.size());
   }
   auto yarn = std::make_unique<TIdYarnOfThread>(thread);
   thread->m_yarn = yarn.get();

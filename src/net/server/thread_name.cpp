@@ -8,11 +8,15 @@
 
 namespace tessarine::server {
 
-void SetCurrentThreadName(std::u16string_view name) {
-  std::string text = name.empty() ? std::string("IdThread (unknown)") : ToUtf8(name);
-  // Linux refuses names over 15 bytes instead of shortening them.
-  if (text.size() > 15) text.resize(15);
-  pthread_setname_np(pthread_self(), text.c_str());
+void SetCurrentThreadName(std::u16string_view name) noexcept {
+  try {
+    std::string text = name.empty() ? std::string("IdThread (unknown)") : ToUtf8(name);
+    // Linux refuses names over 15 bytes instead of shortening them.
+    if (text.size() > 15) text.resize(15);
+    pthread_setname_np(pthread_self(), text.c_str());
+  } catch (...) {
+    // A name is only a diagnostic aid.
+  }
 }
 
 }  // namespace tessarine::server

@@ -81,7 +81,9 @@ TEST_F(TranslationAnswer, CyrillicRequestAndLatin1Body) {
 TEST_F(TranslationAnswer, OtherDocumentsAndMethodsGetTheEmptyAnswer) {
   for (const char* request :
        {"GET /other HTTP/1.1\r\nHost: x\r\n\r\n", "POST /linxp_translate_t HTTP/1.0\r\n\r\n",
-        "DELETE /linxp_translate_t?text=a&langpair=en|ru HTTP/1.0\r\n\r\n", "PATCH / HTTP/1.0\r\n\r\n"}) {
+        "DELETE /linxp_translate_t?text=a&langpair=en|ru HTTP/1.0\r\n\r\n", "PATCH / HTTP/1.0\r\n\r\n",
+        // The endpoint answers GET only.
+        "HEAD /linxp_translate_t?text=a&langpair=en|ru HTTP/1.0\r\n\r\n"}) {
     const ParsedAnswer answer = ParsedAnswer::From(exchange(request));
     EXPECT_EQ(answer.statusLine, "HTTP/1.1 200 OK") << request;
     EXPECT_EQ(answer.headerNames(), (std::vector<std::string>{"Connection", "Content-Length", "Date"})) << request;
