@@ -105,7 +105,8 @@ void TIdCustomHTTPServer::SetSessionList(TIdHTTPDefaultSessionList* list) {
 }
 
 void TIdCustomHTTPServer::Startup() {
-  TIdCustomTCPServer::Startup();
+  // The session settings are fixed before the listeners start: a worker reads them as soon as a connection
+  // arrives.
   if (m_sessionList == nullptr) {
     m_implicitSessionList = std::make_unique<TIdHTTPDefaultSessionList>();
     m_sessionList = m_implicitSessionList.get();
@@ -123,6 +124,7 @@ void TIdCustomHTTPServer::Startup() {
     if (OnSessionEnd) OnSessionEnd(session);
   });
   // No cleaner thread: the list ends stale sessions whenever it is searched.
+  TIdCustomTCPServer::Startup();
 }
 
 void TIdCustomHTTPServer::Shutdown() {

@@ -99,14 +99,16 @@ TIdYarn* TIdSchedulerOfThreadDefault::AcquireYarn() {
 void TIdSchedulerOfThreadDefault::StartYarn(TIdYarn* yarn, std::unique_ptr<TIdTask> task) {
   auto* own = dynamic_cast<TIdYarnOfThread*>(yarn);
   if (own == nullptr || !task) throw EIdSchedulerException("Invalid yarn");
+  TIdThreadWithTask* thread;
   {
     std::lock_guard lock(m_lock);
     own->m_started = true;
-    own->Thread()->m_task = std::move(task);
+    thread = own->Thread();
+    thread->m_task = std::move(task);
   }
-  // Woken outside the lock, or the thread would wake only to wait for it. The thread object outlives its
-  // yarn, so this is safe after unlocking.
-  own->Thread()->m_wake.notify_one();
+  // Woken outside the lock, or the thread would wake only to wait for it. The yarn may be gone by now (the
+  // task can have ended already); the thread object lives as long as the scheduler.
+  thread->m_wake.notify_one();
 }
 
 void TIdSchedulerOfThreadDefault::releaseYarnLocked(TIdYarnOfThread* yarn) {

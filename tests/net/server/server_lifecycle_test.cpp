@@ -198,6 +198,41 @@ TEST_F(ServerLifecycle, ConnectionsAreServedConcurrentlyAndThreadsReused) {
   EXPECT_EQ(scheduler->ThreadCount(), threads);
 }
 
+TEST_F(ServerLifecycle, SwitchingOffAndOnUnderLoad) {
+  server.OnCommandGet = [](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    response.SetContentText(u"ok");
+  };
+  start();
+  std::atomic<bool> stop{false};
+  std::atomic<int> answered{0};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.emplace_back([&, i] {
+      while (!stop.load()) {
+        try {
+          RawSocket socket = RawConnect(net::Id_IPv4, port);
+          // Some clients leave their request unfinished, so shutdown meets every state of a connection.
+          socket.Send(i % 2 == 0 ? "GET / HTTP/1.0\r\n\r\n" : "GET / HTTP/1.0\r\n");
+          if (ReadToClose(socket, std::chrono::seconds(5)).find("ok") != std::string::npos) ++answered;
+        } catch (const std::exception&) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(1));  // refused while off
+        }
+      }
+    });
+  }
+  for (int round = 0; round < 5; ++round) {
+    ASSERT_TRUE(WaitFor([&, target = answered.load() + 5] { return answered.load() >= target; }));
+    const auto before = Clock::now();
+    server.SetActive(false);
+    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(1500));
+    EXPECT_EQ(server.Contexts().Count(), 0);
+    server.SetActive(true);
+  }
+  stop = true;
+  server.SetActive(false);
+  for (auto& client : clients) client.join();
+}
+
 // Fails the next few requests for a worker thread as the system does when it has none to give.
 class FailingScheduler : public TIdSchedulerOfThreadDefault {
  public:
