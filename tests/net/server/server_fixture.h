@@ -161,7 +161,10 @@ class HttpServerTest : public ::testing::Test {
  protected:
   HttpServerTest() {
     server.SetName(u"IdHTTPServer1");
-    server.Bindings().Add().SetIP(u"127.0.0.1");
+    // Port 0: a free port of the system's choosing, so test programs running side by side never meet.
+    net::TIdSocketHandle& binding = server.Bindings().Add();
+    binding.SetIP(u"127.0.0.1");
+    binding.SetPort(0);
   }
   ~HttpServerTest() override { server.SetActive(false); }
 

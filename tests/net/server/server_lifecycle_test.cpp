@@ -206,6 +206,16 @@ TEST_F(ServerLifecycle, SwitchingOffAndOnUnderLoad) {
   std::atomic<bool> stop{false};
   std::atomic<int> answered{0};
   std::vector<std::thread> clients;
+  // Joins the clients on every way out, a failed assertion included, so a failure never aborts the program.
+  struct Joiner {
+    std::atomic<bool>& stop;
+    std::vector<std::thread>& clients;
+    ~Joiner() {
+      stop = true;
+      for (auto& client : clients)
+        if (client.joinable()) client.join();
+    }
+  } joiner{stop, clients};
   for (int i = 0; i < 4; ++i) {
     clients.emplace_back([&, i] {
       while (!stop.load()) {
@@ -230,7 +240,6 @@ TEST_F(ServerLifecycle, SwitchingOffAndOnUnderLoad) {
   }
   stop = true;
   server.SetActive(false);
-  for (auto& client : clients) client.join();
 }
 
 // Fails the next few requests for a worker thread as the system does when it has none to give.
