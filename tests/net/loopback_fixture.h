@@ -19,10 +19,14 @@
 #include <thread>
 
 #include "net/io_handler_stack.h"
+#include "support/raw_socket.h"
 
 namespace tessarine::net::testing {
 
-inline constexpr auto kWaitLimit = std::chrono::seconds(10);
+using test_support::kWaitLimit;
+using test_support::PollIn;
+using test_support::RawSocket;
+using test_support::WaitFor;
 
 // Runs action and checks that it raises E with exactly this message.
 template <typename E, typename Action>
@@ -35,94 +39,10 @@ void ExpectRaises(Action&& action, std::u16string_view message) {
   }
 }
 
-// Polls cond every millisecond until it holds or limit passes.
-template <typename Condition>
-bool WaitFor(Condition cond, std::chrono::milliseconds limit = kWaitLimit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-inline bool PollIn(int fd, std::chrono::milliseconds wait) {
-  pollfd entry{fd, POLLIN, 0};
-  return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
-}
-
-// A plain descriptor owned by the test.
-class RawSocket {
- public:
-  explicit RawSocket(int fd = -1) : m_fd(fd) {}
-  RawSocket(RawSocket&& other) noexcept : m_fd(std::exchange(other.m_fd, -1)) {}
-  RawSocket& operator=(RawSocket&& other) noexcept {
-    std::swap(m_fd, other.m_fd);
-    return *this;
-  }
-  ~RawSocket() { Close(); }
-
-  int Fd() const { return m_fd; }
-
-  void Send(std::string_view bytes) const {
-    for (size_t offset = 0; offset < bytes.size();) {
-      const ssize_t n = ::send(m_fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
-      if (n <= 0) throw std::runtime_error("raw send failed");
-      offset += static_cast<size_t>(n);
-    }
-  }
-
-  // Reads until count bytes arrived, the peer closed, or nothing came for the wait limit.
-  std::string Receive(size_t count) const {
-    std::string out;
-    char chunk[65536];
-    while (out.size() < count && PollIn(m_fd, kWaitLimit)) {
-      const ssize_t n = ::recv(m_fd, chunk, std::min(sizeof(chunk), count - out.size()), 0);
-      if (n <= 0) break;
-      out.append(chunk, static_cast<size_t>(n));
-    }
-    return out;
-  }
-
-  bool HasInput(std::chrono::milliseconds wait) const { return PollIn(m_fd, wait); }
-  void ShutdownWrite() const { ::shutdown(m_fd, SHUT_WR); }
-
-  // Closes with an RST instead of a FIN.
-  void Reset() {
-    linger option{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &option, sizeof(option));
-    Close();
-  }
-
-  void Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd;
-};
-
 inline RawSocket RawListen(TIdIPVersion ipVersion, uint16_t& port, int backlog = 16) {
-  sockaddr_storage address{};
-  socklen_t length;
-  if (ipVersion == Id_IPv4) {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
-    in4->sin_family = AF_INET;
-    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(sockaddr_in);
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof(sockaddr_in6);
-  }
-  RawSocket socket(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket.Fd(), backlog) != 0)
-    throw std::runtime_error("raw listen failed");
-  ::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
-  // The port sits at the same offset in both address structures.
-  port = ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  RawSocket socket = test_support::RawListenOn(ipVersion == Id_IPv4 ? AF_INET : AF_INET6, 0, {.backlog = backlog});
+  if (!socket.Valid()) throw std::runtime_error("raw listen failed");
+  port = test_support::LocalPort(socket);
   return socket;
 }
 

@@ -19,137 +19,23 @@
 #include <vector>
 
 #include "net/server/http_server.h"
+#include "support/raw_socket.h"
 
 namespace tessarine::server::testing {
 
-inline constexpr auto kWaitLimit = std::chrono::seconds(10);
-
-// Polls cond every millisecond until it holds or limit passes.
-template <typename Condition>
-bool WaitFor(Condition cond, std::chrono::milliseconds limit = kWaitLimit) {
-  const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-
-// A plain client descriptor owned by the test.
-class RawSocket {
- public:
-  RawSocket() = default;
-  explicit RawSocket(int fd) : m_fd(fd) {}
-  RawSocket(RawSocket&& other) noexcept : m_fd(other.m_fd) { other.m_fd = -1; }
-  RawSocket& operator=(RawSocket&& other) noexcept {
-    if (this != &other) {
-      Close();
-      m_fd = other.m_fd;
-      other.m_fd = -1;
-    }
-    return *this;
-  }
-  ~RawSocket() { Close(); }
-
-  int Fd() const { return m_fd; }
-  bool Valid() const { return m_fd >= 0; }
-
-  void Send(std::string_view bytes) const {
-    for (size_t offset = 0; offset < bytes.size();) {
-      const ssize_t n = ::send(m_fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
-      if (n <= 0) throw std::runtime_error("raw send failed");
-      offset += static_cast<size_t>(n);
-    }
-  }
-
-  // Reads until count bytes arrived, the peer closed (or reset), or the limit passed.
-  std::string Receive(size_t count, std::chrono::milliseconds limit = kWaitLimit) const {
-    std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (out.size() < count) {
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-      if (left <= 0) break;
-      pollfd entry{m_fd, POLLIN, 0};
-      if (::poll(&entry, 1, static_cast<int>(left)) <= 0) break;
-      char chunk[65536];
-      const ssize_t n = ::recv(m_fd, chunk, std::min(sizeof(chunk), count - out.size()), 0);
-      if (n <= 0) break;
-      out.append(chunk, static_cast<size_t>(n));
-    }
-    return out;
-  }
-
-  void ShutdownWrite() const { ::shutdown(m_fd, SHUT_WR); }
-
-  void Close() {
-    if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
-  }
-
- private:
-  int m_fd = -1;
-};
+using test_support::kWaitLimit;
+using test_support::LocalPort;
+using test_support::RawSocket;
+using test_support::WaitFor;
 
 inline RawSocket RawConnect(net::TIdIPVersion ipVersion, uint16_t port) {
-  const int family = ipVersion == net::Id_IPv4 ? AF_INET : AF_INET6;
-  RawSocket socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_storage address{};
-  socklen_t length;
-  if (family == AF_INET) {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
-    in4->sin_family = AF_INET;
-    in4->sin_port = htons(port);
-    in4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    length = sizeof(sockaddr_in);
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    in6->sin6_addr = in6addr_loopback;
-    length = sizeof(sockaddr_in6);
-  }
-  if (::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0)
-    throw std::runtime_error("raw connect failed");
-  return socket;
+  return test_support::RawConnectTo(ipVersion == net::Id_IPv4 ? AF_INET : AF_INET6, port);
 }
 
-// A listener on the loopback or any-address of the family (IPv6 only for AF_INET6), as another program
-// would hold a port; invalid when the port cannot be had. Old connections in TIME_WAIT do not stand in its way.
+// A listener on the loopback or any-address of the family, as another program would hold a port; invalid
+// when the port cannot be had.
 inline RawSocket RawListen(int family, uint16_t port, bool loopback) {
-  RawSocket socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  int reuse = 1;
-  ::setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse));
-  if (family == AF_INET6) {
-    int on = 1;
-    ::setsockopt(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
-  }
-  sockaddr_storage address{};
-  socklen_t length;
-  if (family == AF_INET) {
-    auto* in4 = reinterpret_cast<sockaddr_in*>(&address);
-    in4->sin_family = AF_INET;
-    in4->sin_port = htons(port);
-    in4->sin_addr.s_addr = htonl(loopback ? INADDR_LOOPBACK : INADDR_ANY);
-    length = sizeof(sockaddr_in);
-  } else {
-    auto* in6 = reinterpret_cast<sockaddr_in6*>(&address);
-    in6->sin6_family = AF_INET6;
-    in6->sin6_port = htons(port);
-    in6->sin6_addr = loopback ? in6addr_loopback : in6addr_any;
-    length = sizeof(sockaddr_in6);
-  }
-  if (::bind(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(socket.Fd(), 4) != 0)
-    return RawSocket();
-  return socket;
-}
-
-inline uint16_t LocalPort(const RawSocket& socket) {
-  sockaddr_storage address{};
-  socklen_t length = sizeof(address);
-  ::getsockname(socket.Fd(), reinterpret_cast<sockaddr*>(&address), &length);
-  // The port sits at the same offset in both address structures.
-  return ntohs(reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+  return test_support::RawListenOn(family, port, {.loopback = loopback, .backlog = 4, .likeAServer = true});
 }
 
 // Everything the peer sends until it closes (or the limit passes).
