@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace tessarine::net {
+#include "net/ip_version.h"
 
-enum TIdIPVersion : uint8_t { Id_IPv4, Id_IPv6 };
+namespace tessarine::net {
 
 using TIdStackSocketHandle = int;
 constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;

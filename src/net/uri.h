@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "common/exception.h"
-#include "net/socket_stack.h"  // TIdIPVersion
+#include "net/ip_version.h"
 #include "net/text_encoding.h"
 
 namespace tessarine::net {
