@@ -27,7 +27,9 @@ class IIdTextEncoding {
   // Sub-range conversions: a count of -1 means up to the end.
   std::u16string GetString(const std::vector<uint8_t>& bytes, size_t start = 0, ptrdiff_t count = -1) const;
   std::vector<uint8_t> GetBytes(std::u16string_view text, size_t start, ptrdiff_t count) const;
-  std::u16string GetChars(const std::vector<uint8_t>& bytes) const { return GetString(bytes); }
+  std::u16string GetChars(const std::vector<uint8_t>& bytes, size_t start = 0, ptrdiff_t count = -1) const {
+    return GetString(bytes, start, count);
+  }
 };
 
 using TIdTextEncoding = std::shared_ptr<const IIdTextEncoding>;

@@ -260,6 +260,8 @@ TEST(SubRanges, StartAndCountSelectAPart) {
   EXPECT_EQ(bit8->GetString(bytes, 1), u"bcd");
   EXPECT_EQ(bit8->GetString(bytes, 4), u"");
   EXPECT_EQ(bit8->GetChars(bytes), u"abcd");
+  EXPECT_EQ(bit8->GetChars(bytes, 1, 2), u"bc");
+  EXPECT_THROW(bit8->GetChars(bytes, 3, 2), EIdException);
   EXPECT_EQ(bit8->GetBytes(u"abcd", 2, -1), (Bytes{'c', 'd'}));
   EXPECT_THROW(bit8->GetString(bytes, 5), EIdException);
   EXPECT_THROW(bit8->GetString(bytes, 2, 3), EIdException);
