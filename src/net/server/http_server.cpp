@@ -106,7 +106,8 @@ void TIdCustomHTTPServer::SetSessionList(TIdHTTPDefaultSessionList* list) {
 
 void TIdCustomHTTPServer::Startup() {
   // The session settings are fixed before the listeners start: a worker reads them as soon as a connection
-  // arrives.
+  // arrives. A start-up that fails below them leaves SessionState as it found it.
+  const bool sessionStateBefore = m_sessionState;
   if (m_sessionList == nullptr) {
     m_implicitSessionList = std::make_unique<TIdHTTPDefaultSessionList>();
     m_sessionList = m_implicitSessionList.get();
@@ -123,13 +124,21 @@ void TIdCustomHTTPServer::Startup() {
   m_sessionList->SetOnSessionEnd([this](TIdHTTPSession& session) {
     if (OnSessionEnd) OnSessionEnd(session);
   });
-  // No cleaner thread: the list ends stale sessions whenever it is searched.
-  TIdCustomTCPServer::Startup();
+  try {
+    TIdCustomTCPServer::Startup();
+  } catch (...) {
+    // Workers of listeners that did start may read the flag: it is put back only after they have ended.
+    TIdCustomHTTPServer::Shutdown();
+    m_sessionState = sessionStateBefore;
+    throw;
+  }
+  if (m_sessionState) m_sessionCleaner = std::make_unique<TIdHTTPSessionCleanerThread>(*m_sessionList);
 }
 
 void TIdCustomHTTPServer::Shutdown() {
-  // Sessions end first; the list object itself goes only after every worker, which may still look into it,
-  // has finished.
+  // Sessions end first (stopping the cleaner ends them); the list object itself goes only after every worker,
+  // which may still look into it, has finished.
+  m_sessionCleaner.reset();
   if (m_sessionList != nullptr) m_sessionList->Clear();
   TIdCustomTCPServer::Shutdown();
   if (m_implicitSessionList) {

@@ -126,6 +126,7 @@ class TIdCustomHTTPServer : public TIdCustomTCPServer {
   int m_sessionTimeOut = 0;
   TIdHTTPDefaultSessionList* m_sessionList = nullptr;
   std::unique_ptr<TIdHTTPDefaultSessionList> m_implicitSessionList;
+  std::unique_ptr<TIdHTTPSessionCleanerThread> m_sessionCleaner;
 };
 
 // The published class; the main window's IdHTTPServer1 (DefaultPort 8888 there).

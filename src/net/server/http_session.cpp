@@ -3,6 +3,7 @@
 #include <random>
 
 #include "common/text.h"
+#include "net/server/thread_name.h"
 
 namespace tessarine::server {
 
@@ -76,7 +77,7 @@ void TIdHTTPDefaultSessionList::Add(std::shared_ptr<TIdHTTPSession> session) {
 
 std::shared_ptr<TIdHTTPSession> TIdHTTPDefaultSessionList::GetSession(std::u16string_view sessionID,
                                                                       std::u16string_view remoteHost) {
-  endStale();
+  EndStaleSessions();
   std::lock_guard lock(m_lock);
   for (const auto& session : m_sessions) {
     if (!SameTextAscii(session->SessionID(), sessionID)) continue;
@@ -92,7 +93,7 @@ int TIdHTTPDefaultSessionList::Count() const {
   return static_cast<int>(m_sessions.size());
 }
 
-void TIdHTTPDefaultSessionList::endStale() {
+void TIdHTTPDefaultSessionList::EndStaleSessions() {
   std::vector<std::shared_ptr<TIdHTTPSession>> stale;
   {
     std::lock_guard lock(m_lock);
@@ -124,6 +125,38 @@ void TIdHTTPDefaultSessionList::ended(const std::vector<std::shared_ptr<TIdHTTPS
   }
   if (!onEnd) return;
   for (const auto& session : sessions) onEnd(*session);
+}
+
+TIdHTTPSessionCleanerThread::TIdHTTPSessionCleanerThread(TIdHTTPDefaultSessionList& list) : m_list(list) {
+  m_thread = std::thread([this] { execute(); });
+}
+
+TIdHTTPSessionCleanerThread::~TIdHTTPSessionCleanerThread() {
+  {
+    std::lock_guard lock(m_lock);
+    m_stop = true;
+  }
+  m_wake.notify_one();
+  m_thread.join();
+}
+
+void TIdHTTPSessionCleanerThread::execute() noexcept {
+  SetCurrentThreadName(u"");
+  // The session events are the owner's code; what they raise must not end the program.
+  auto guarded = [](auto&& action) {
+    try {
+      action();
+    } catch (...) {
+    }
+  };
+  std::unique_lock lock(m_lock);
+  while (!m_wake.wait_for(lock, std::chrono::milliseconds(1000), [this] { return m_stop; })) {
+    lock.unlock();
+    guarded([this] { m_list.EndStaleSessions(); });
+    lock.lock();
+  }
+  lock.unlock();
+  guarded([this] { m_list.Clear(); });
 }
 
 }  // namespace tessarine::server

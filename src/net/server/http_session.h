@@ -1,11 +1,13 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "common/string_list.h"
@@ -32,8 +34,8 @@ class TIdHTTPSession {
   std::chrono::steady_clock::time_point m_lastTimeStamp;
 };
 
-// A locked list of sessions with a time-out. No cleaner thread: stale sessions are ended when the list is
-// next searched.
+// A locked list of sessions with a time-out. Stale sessions are ended by the cleaner thread and whenever the
+// list is searched.
 class TIdHTTPDefaultSessionList {
  public:
   using TSessionEvent = std::function<void(TIdHTTPSession&)>;
@@ -56,11 +58,12 @@ class TIdHTTPDefaultSessionList {
   // stamp is refreshed.
   std::shared_ptr<TIdHTTPSession> GetSession(std::u16string_view sessionID, std::u16string_view remoteHost);
   int Count() const;
+  // Ends the sessions last used more than the time-out ago (none without a time-out).
+  void EndStaleSessions();
   // Ends every session.
   void Clear();
 
  private:
-  void endStale();
   void ended(const std::vector<std::shared_ptr<TIdHTTPSession>>& sessions);
 
   mutable std::mutex m_lock;
@@ -68,6 +71,25 @@ class TIdHTTPDefaultSessionList {
   int m_sessionTimeout = 0;
   TSessionEvent m_onSessionStart;
   TSessionEvent m_onSessionEnd;
+};
+
+// Ends the stale sessions of a list once a second; stopping it ends every session that remains.
+class TIdHTTPSessionCleanerThread {
+ public:
+  explicit TIdHTTPSessionCleanerThread(TIdHTTPDefaultSessionList& list);
+  // Stops and waits.
+  ~TIdHTTPSessionCleanerThread();
+  TIdHTTPSessionCleanerThread(const TIdHTTPSessionCleanerThread&) = delete;
+  TIdHTTPSessionCleanerThread& operator=(const TIdHTTPSessionCleanerThread&) = delete;
+
+ private:
+  void execute() noexcept;
+
+  TIdHTTPDefaultSessionList& m_list;
+  std::mutex m_lock;
+  std::condition_variable m_wake;
+  bool m_stop = false;
+  std::thread m_thread;
 };
 
 }  // namespace tessarine::server

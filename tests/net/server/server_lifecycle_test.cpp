@@ -32,6 +32,7 @@ TEST_F(ServerLifecycle, PortInUseLeavesTheServerOffAndALaterActivationWorks) {
   RawSocket other = RawListen(AF_INET, 0, true);
   const uint16_t taken = LocalPort(other);
   server.Bindings()[0].SetPort(taken);
+  server.SetSessionState(true);
   try {
     server.SetActive(true);
     FAIL() << "activation succeeded on a taken port";
@@ -40,9 +41,12 @@ TEST_F(ServerLifecycle, PortInUseLeavesTheServerOffAndALaterActivationWorks) {
   }
   EXPECT_FALSE(server.Active());
   EXPECT_EQ(server.Scheduler(), nullptr);
+  // Start-up failed before its session part, which is what switches sessions off.
+  EXPECT_TRUE(server.SessionState());
   other.Close();
   server.SetActive(true);
   EXPECT_TRUE(server.Active());
+  EXPECT_FALSE(server.SessionState());
   EXPECT_EQ(server.Bindings().Count(), 1);
   EXPECT_EQ(server.Bindings()[0].Port(), taken);
 }
@@ -160,6 +164,26 @@ TEST_F(ServerLifecycle, SessionsAreSwitchedOffAtEveryStartUp) {
   server.SetActive(true);
   EXPECT_FALSE(server.SessionState());
   EXPECT_EQ(exchange("GET / HTTP/1.0\r\n\r\n").find("Set-Cookie"), std::string::npos);
+}
+
+TEST_F(ServerLifecycle, WithATimeOutStaleSessionsEndWithoutFurtherRequests) {
+  std::atomic<int> started{0};
+  std::atomic<int> ended{0};
+  server.SetSessionState(true);
+  server.SetAutoStartSession(true);
+  server.SetSessionTimeOut(100);
+  server.OnSessionStart = [&](TIdHTTPSession&) { ++started; };
+  server.OnSessionEnd = [&](TIdHTTPSession&) { ++ended; };
+  start();
+  EXPECT_TRUE(server.SessionState());
+  const ParsedAnswer answer = ParsedAnswer::From(exchange("GET / HTTP/1.0\r\n\r\n"));
+  const std::string cookie = answer.header("Set-Cookie");
+  EXPECT_EQ(cookie.substr(0, 16), "IDHTTPSESSIONID=") << cookie;
+  EXPECT_EQ(cookie.substr(cookie.size() - 8), "; Path=/") << cookie;
+  EXPECT_EQ(started.load(), 1);
+  // Nobody looks the session up again: the cleaner alone has to end it.
+  EXPECT_TRUE(WaitFor([&] { return ended.load() == 1; }));
+  EXPECT_EQ(server.SessionList()->Count(), 0);
 }
 
 TEST_F(ServerLifecycle, ConnectionsAreServedConcurrentlyAndThreadsReused) {
