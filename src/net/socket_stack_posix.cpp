@@ -1,6 +1,7 @@
 #include "net/socket_stack_posix.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -8,6 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -27,10 +29,6 @@ int SystemResolve(const std::string& utf8Name, int family, sockaddr_storage& add
   addrinfo hints{};
   hints.ai_family = family;
   hints.ai_socktype = SOCK_STREAM;
-#ifdef AI_IDN
-  // Internationalised names go out in their ASCII form.
-  hints.ai_flags = AI_IDN;
-#endif
   addrinfo* result = nullptr;
   const int rc = getaddrinfo(utf8Name.c_str(), nullptr, &hints, &result);
   if (rc != 0) return rc;
@@ -48,6 +46,49 @@ int SystemResolve(const std::string& utf8Name, int family, sockaddr_storage& add
 }
 
 std::atomic<TIdStackPosix::TResolver> g_resolver{&SystemResolve};
+
+// libidn2, when installed, plays the part of Normaliz.dll's IdnToAscii. getaddrinfo's own AI_IDN is
+// no substitute: it reads the name in the locale's charset, and in the "C" locale every non-ASCII
+// name fails. Loaded once and never unloaded.
+class IdnLibrary {
+ public:
+  IdnLibrary() {
+    m_library = dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);
+    if (m_library == nullptr) return;
+    m_toAscii = reinterpret_cast<ToAscii>(dlsym(m_library, "idn2_to_ascii_8z"));
+    m_free = reinterpret_cast<Free>(dlsym(m_library, "idn2_free"));
+  }
+
+  // The ASCII form of a UTF-8 name; the name itself when it needs none or cannot be converted.
+  std::string ToAsciiName(const std::string& utf8) const {
+    const bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; });
+    if (ascii || m_toAscii == nullptr || m_free == nullptr) return utf8;
+    // TR46 transitional mapping with NFC: the IDNA2003 results IdnToAscii gives (case folded, ß -> ss).
+    constexpr int kNfcInput = 1;
+    constexpr int kTransitional = 4;
+    char* output = nullptr;
+    if (m_toAscii(utf8.c_str(), &output, kNfcInput | kTransitional) != 0 || output == nullptr) {
+      if (output != nullptr) m_free(output);
+      return utf8;
+    }
+    std::string converted(output);
+    m_free(output);
+    return converted;
+  }
+
+ private:
+  using ToAscii = int (*)(const char*, char**, int);
+  using Free = void (*)(void*);
+
+  void* m_library = nullptr;
+  ToAscii m_toAscii = nullptr;
+  Free m_free = nullptr;
+};
+
+const IdnLibrary& Idn() {
+  static const IdnLibrary library;
+  return library;
+}
 
 int SystemFamily(TIdIPVersion ipVersion) {
   switch (ipVersion) {
@@ -107,6 +148,12 @@ bool MakeSockaddr(std::u16string_view ip, uint16_t port, TIdIPVersion ipVersion,
     return true;
   }
   throw EIdIPVersionUnsupported();
+}
+
+bool IsUnspecified(const sockaddr_storage& address) {
+  if (address.ss_family == AF_INET)
+    return reinterpret_cast<const sockaddr_in*>(&address)->sin_addr.s_addr == htonl(INADDR_ANY);
+  return IN6_IS_ADDR_UNSPECIFIED(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr);
 }
 
 // Milliseconds left until deadline for poll(); -1 stays -1.
@@ -198,7 +245,7 @@ std::u16string TIdStackPosix::HostByName(std::u16string_view name, TIdIPVersion 
   if (name.find(u'\0') != std::u16string_view::npos) RaiseSocketError(Id_WSAHOST_NOT_FOUND);
   sockaddr_storage address{};
   errno = 0;
-  const int rc = g_resolver.load()(ToUtf8(name), family, address);
+  const int rc = g_resolver.load()(Idn().ToAsciiName(ToUtf8(name)), family, address);
   if (rc != 0) RaiseSocketError(WSErrorFromResolver(rc, errno));
   std::u16string ip;
   uint16_t port = 0;
@@ -255,6 +302,8 @@ bool TIdStackPosix::Connect(TIdStackSocketHandle socket, std::u16string_view ip,
   sockaddr_storage address{};
   socklen_t length = 0;
   if (!MakeSockaddr(ip, port, ipVersion, address, length)) RaiseSocketError(10049);
+  // Windows refuses the unspecified address as a peer; Linux would quietly connect to this host.
+  if (IsUnspecified(address)) RaiseSocketError(10049);
 
   // Non-blocking connect and a poll for completion: the wait can be limited, survives signals, and
   // ends when another thread shuts the socket down.

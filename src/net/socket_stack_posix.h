@@ -14,7 +14,8 @@ namespace tessarine::net {
 class TIdStackPosix : public TIdStackBSDBase {
  public:
   // Looks up name for one family (AF_INET or AF_INET6) and stores the first address; returns 0 or
-  // an EAI_* code. Replaceable so that look-ups can be observed without a name service.
+  // an EAI_* code. An internationalised name arrives in its ASCII form when libidn2 is installed.
+  // Replaceable so that look-ups can be observed without a name service.
   using TResolver = int (*)(const std::string& utf8Name, int family, sockaddr_storage& address);
 
   TIdStackPosix() = default;

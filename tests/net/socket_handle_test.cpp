@@ -147,6 +147,25 @@ TEST(SocketConnect, RefusedConnection) {
   ExpectRaises<EIdSocketError>([&] { client.Connect(); }, u"Socket Error # 10061\r\nConnection refused.");
 }
 
+TEST(SocketConnect, UnspecifiedPeerAddressIsRefused) {
+  // Linux would take the wildcard address for this host and reach the listener.
+  auto listener = Listener();
+  for (const char16_t* peer : {u"0.0.0.0", u""}) {
+    TIdSocketHandle client;
+    client.AllocateSocket();
+    client.SetPeer(peer, listener->Port());
+    ExpectRaises<EIdSocketError>([&] { client.Connect(); },
+                                 u"Socket Error # 10049\r\nCannot assign requested address.");
+  }
+  if (!testing::Ipv6LoopbackAvailable()) return;
+  auto listener6 = Listener(Id_IPv6);
+  TIdSocketHandle client6;
+  client6.SetIPVersion(Id_IPv6);
+  client6.AllocateSocket();
+  client6.SetPeer(u"::", listener6->Port(), Id_IPv6);
+  EXPECT_THROW(client6.Connect(), EIdSocketError);
+}
+
 TEST(SocketState, IPVersionIsFixedWhileAllocated) {
   TIdSocketHandle handle;
   handle.AllocateSocket();

@@ -1,6 +1,7 @@
 #include "net/socket_stack.h"
 
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <netdb.h>
 
@@ -64,9 +65,11 @@ TEST(SocketErrorCodes, SystemCodesMapToTheTable) {
 // Counts calls and answers from a script, so no look-up leaves the machine.
 std::atomic<int> g_resolverCalls{0};
 std::atomic<int> g_resolverAnswer{0};
+std::string g_resolverName;
 
-int ScriptedResolver(const std::string&, int family, sockaddr_storage& address) {
+int ScriptedResolver(const std::string& name, int family, sockaddr_storage& address) {
   ++g_resolverCalls;
+  g_resolverName = name;
   if (g_resolverAnswer != 0) return g_resolverAnswer;
   std::memset(&address, 0, sizeof(address));
   address.ss_family = static_cast<sa_family_t>(family);
@@ -101,6 +104,16 @@ TEST_F(ResolveTest, NamesGoToTheResolver) {
   EXPECT_EQ(stack().ResolveHost(u"256.1.1.1"), u"192.0.2.7");
   EXPECT_EQ(stack().ResolveHost(u"example.test", Id_IPv6), u"2001:DB8:0:0:0:0:AB:CD");
   EXPECT_EQ(g_resolverCalls, 3);
+}
+
+TEST_F(ResolveTest, InternationalNamesReachTheResolverInAsciiForm) {
+  void* idn = dlopen("libidn2.so.0", RTLD_NOW | RTLD_LOCAL);
+  if (idn == nullptr) GTEST_SKIP() << "no IDN conversion on this system";
+  dlclose(idn);
+  stack().HostByName(u"B\u00dccher.example");
+  EXPECT_EQ(g_resolverName, "xn--bcher-kva.example");
+  stack().HostByName(u"Plain-ASCII.test");
+  EXPECT_EQ(g_resolverName, "Plain-ASCII.test");
 }
 
 TEST_F(ResolveTest, UnknownHostIsHostNotFound) {
