@@ -12,12 +12,6 @@ bool nameMatches(const std::u16string& line, std::u16string_view name) {
   return colon != std::u16string::npos && SameTextAscii(std::u16string_view(line).substr(0, colon), name);
 }
 
-std::u16string_view trimLeft(std::u16string_view text) {
-  size_t b = 0;
-  while (b < text.size() && text[b] <= u' ') ++b;
-  return text.substr(b);
-}
-
 std::u16string makeLine(std::u16string_view name, std::u16string_view value) {
   std::u16string line;
   line.reserve(name.size() + TIdHeaderList::NameValueSeparator.size() + value.size());
@@ -78,12 +72,12 @@ std::u16string TIdHeaderList::ValueFromIndex(int index) const {
   const std::u16string& line = Get(index);
   const size_t colon = line.find(u':');
   std::u16string value;
-  if (colon != std::u16string::npos) value = trimLeft(std::u16string_view(line).substr(colon + 1));
+  if (colon != std::u16string::npos) value = TrimLeft(std::u16string_view(line).substr(colon + 1));
   // RFC 7230 3.2.4: a fold and the blanks after it become one space.
   const int end = endOfLine(index);
   for (int i = index + 1; i < end; ++i) {
     value += u' ';
-    value += trimLeft(Get(i));
+    value += TrimLeft(Get(i));
   }
   return std::u16string(Trim(value));
 }

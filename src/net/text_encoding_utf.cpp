@@ -2,38 +2,23 @@
 
 #include "net/text_encoding.h"
 
+#include "common/text.h"
+#include "common/utf8.h"
+
 namespace tessarine::net {
 
 namespace {
 
-constexpr char16_t kReplacement = u'\uFFFD';
-
-bool isHighSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool isLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-bool isSurrogate(char32_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+using utf::IsHighSurrogate;
+using utf::IsLowSurrogate;
+using utf::kReplacement;
 
 // The unit at i, or U+FFFD when it is a surrogate without its partner.
 char16_t pairedUnit(std::u16string_view text, size_t i) {
   const char16_t u = text[i];
-  if (isHighSurrogate(u)) return i + 1 < text.size() && isLowSurrogate(text[i + 1]) ? u : kReplacement;
-  if (isLowSurrogate(u)) return i > 0 && isHighSurrogate(text[i - 1]) ? u : kReplacement;
+  if (IsHighSurrogate(u)) return i + 1 < text.size() && IsLowSurrogate(text[i + 1]) ? u : kReplacement;
+  if (IsLowSurrogate(u)) return i > 0 && IsHighSurrogate(text[i - 1]) ? u : kReplacement;
   return u;
-}
-
-// Walks text as code points; an unpaired surrogate is passed on as U+FFFD.
-template <typename Visit>
-void forEachCodePoint(std::u16string_view text, Visit&& visit) {
-  const size_t n = text.size();
-  for (size_t i = 0; i < n; ++i) {
-    char32_t c = text[i];
-    if (isHighSurrogate(c) && i + 1 < n && isLowSurrogate(text[i + 1])) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-      ++i;
-    } else if (isSurrogate(c)) {
-      c = kReplacement;
-    }
-    visit(c);
-  }
 }
 
 // Forwards UTF-16 code units decoded from a wire format, replacing every unpaired surrogate with U+FFFD.
@@ -43,7 +28,7 @@ class SurrogatePairer {
   explicit SurrogatePairer(Sink& sink) : m_sink(sink) {}
   void put(char16_t c) {
     if (m_high != 0) {
-      if (isLowSurrogate(c)) {
+      if (IsLowSurrogate(c)) {
         m_sink.put(m_high);
         m_sink.put(c);
         m_high = 0;
@@ -52,10 +37,10 @@ class SurrogatePairer {
       m_sink.put(kReplacement);
       m_high = 0;
     }
-    if (isHighSurrogate(c)) {
+    if (IsHighSurrogate(c)) {
       m_high = c;
     } else {
-      m_sink.put(isLowSurrogate(c) ? kReplacement : c);
+      m_sink.put(IsLowSurrogate(c) ? kReplacement : c);
     }
   }
   void finish() {
@@ -84,84 +69,9 @@ struct CountSink {
   void put(char16_t) { ++count; }
 };
 
-// ---- UTF-8 ----
-
-template <typename Sink>
-void putCodePoint(Sink& sink, char32_t cp) {
-  if (cp < 0x10000) {
-    sink.put(static_cast<char16_t>(cp));
-  } else {
-    cp -= 0x10000;
-    sink.put(static_cast<char16_t>(0xD800 + (cp >> 10)));
-    sink.put(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
-  }
-}
-
-// Well-formed sequences are those of Unicode Table 3-7. A malformed one gives a single U+FFFD for its maximal
-// subpart (the lead byte and the continuation bytes that could still have completed it), and decoding resumes
-// at the first byte that did not fit, so a split multi-byte character never swallows the bytes after it.
-template <typename Sink>
-void decodeUtf8(const uint8_t* p, size_t n, Sink& sink) {
-  size_t i = 0;
-  while (i < n) {
-    const uint8_t b0 = p[i];
-    if (b0 < 0x80) {
-      sink.put(b0);
-      ++i;
-      continue;
-    }
-    int need = 0;
-    char32_t cp = 0;
-    uint8_t lo = 0x80;
-    uint8_t hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1, cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2, cp = b0 & 0x0F;
-      if (b0 == 0xE0) lo = 0xA0;  // overlong
-      if (b0 == 0xED) hi = 0x9F;  // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3, cp = b0 & 0x07;
-      if (b0 == 0xF0) lo = 0x90;  // overlong
-      if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      sink.put(kReplacement);
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    bool complete = true;
-    for (int k = 0; k < need; ++k, ++j) {
-      if (j >= n || p[j] < lo || p[j] > hi) {
-        complete = false;
-        break;
-      }
-      cp = (cp << 6) | (p[j] & 0x3F);
-      lo = 0x80, hi = 0xBF;
-    }
-    if (complete) {
-      putCodePoint(sink, cp);
-    } else {
-      sink.put(kReplacement);
-    }
-    i = j;
-  }
-}
-
-size_t utf8Length(char32_t cp) { return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4; }
-
 // ---- UTF-7 (RFC 2152) ----
 
 constexpr char kBase64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-
-int base64Value(uint8_t b) {
-  if (b >= 'A' && b <= 'Z') return b - 'A';
-  if (b >= 'a' && b <= 'z') return b - 'a' + 26;
-  if (b >= '0' && b <= '9') return b - '0' + 52;
-  if (b == '+') return 62;
-  if (b == '/') return 63;
-  return -1;
-}
 
 // Set D of RFC 2152 plus the blanks it allows directly. Set O is encoded too, as mail gateways may mangle it.
 bool isDirect(char16_t c) {
@@ -243,7 +153,7 @@ void decodeUtf7(const uint8_t* p, size_t n, Sink& sink) {
     int nbits = 0;
     size_t digits = 0;
     int value = 0;
-    while (i < n && (value = base64Value(p[i])) >= 0) {
+    while (i < n && (value = Base64DigitValue(p[i])) >= 0) {
       bits = (bits << 6) | static_cast<uint32_t>(value);
       nbits += 6;
       if (nbits >= 16) {
@@ -269,30 +179,14 @@ std::vector<uint8_t> TIdUTF8Encoding::GetBytes(std::u16string_view text) const {
   // A code unit never takes more than three bytes (a pair takes four for two units).
   std::vector<uint8_t> out(text.size() * 3);
   uint8_t* at = out.data();
-  forEachCodePoint(text, [&at](char32_t cp) {
-    if (cp < 0x80) {
-      *at++ = static_cast<uint8_t>(cp);
-    } else if (cp < 0x800) {
-      *at++ = static_cast<uint8_t>(0xC0 | (cp >> 6));
-      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      *at++ = static_cast<uint8_t>(0xE0 | (cp >> 12));
-      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    } else {
-      *at++ = static_cast<uint8_t>(0xF0 | (cp >> 18));
-      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 12) & 0x3F));
-      *at++ = static_cast<uint8_t>(0x80 | ((cp >> 6) & 0x3F));
-      *at++ = static_cast<uint8_t>(0x80 | (cp & 0x3F));
-    }
-  });
+  utf::ForEachCodePoint(text, [&at](char32_t cp) { utf::EncodeUtf8(cp, [&at](uint8_t b) { *at++ = b; }); });
   out.resize(static_cast<size_t>(at - out.data()));
   return out;
 }
 
 size_t TIdUTF8Encoding::GetByteCount(std::u16string_view text) const {
   size_t count = 0;
-  forEachCodePoint(text, [&count](char32_t cp) { count += utf8Length(cp); });
+  utf::ForEachCodePoint(text, [&count](char32_t cp) { count += utf::Utf8Length(cp); });
   return count;
 }
 
@@ -300,14 +194,14 @@ std::u16string TIdUTF8Encoding::GetString(const uint8_t* bytes, size_t count) co
   // Never more units than bytes: one per byte at most, two for a four-byte sequence.
   std::u16string out(count, u'\0');
   BufferSink sink{out.data()};
-  decodeUtf8(bytes, count, sink);
+  utf::DecodeUtf8(bytes, count, sink);
   out.resize(static_cast<size_t>(sink.at - out.data()));
   return out;
 }
 
 size_t TIdUTF8Encoding::GetCharCount(const uint8_t* bytes, size_t count) const {
   CountSink sink;
-  decodeUtf8(bytes, count, sink);
+  utf::DecodeUtf8(bytes, count, sink);
   return sink.count;
 }
 

@@ -26,19 +26,12 @@ void normalizeSlashes(std::u16string& text) {
   }
 }
 
-int hexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  return -1;
-}
-
 // The value of exactly `digits` hex digits at text[pos]; -1 when any is missing or not a digit.
 long hexAt(std::u16string_view text, size_t pos, size_t digits) {
   if (pos > text.size() || text.size() - pos < digits) return -1;
   long value = 0;
   for (size_t k = 0; k < digits; ++k) {
-    const int d = hexValue(text[pos + k]);
+    const int d = HexDigitValue(text[pos + k]);
     if (d < 0) return -1;
     value = value * 16 + d;
   }

@@ -1,6 +1,7 @@
 #include "translate/engine_hosts.h"
 
 #include "common/exception.h"
+#include "common/text.h"
 
 namespace tessarine::translate {
 
@@ -8,7 +9,6 @@ namespace {
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsAlnum(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool IsHexDigit(char16_t c) { return IsDigit(c) || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F'); }
 
 bool IsValidPort(std::u16string_view port) {
   if (port.empty() || port.size() > 5) return false;
@@ -40,7 +40,7 @@ bool IsValidHostName(std::u16string_view host) {
 bool IsValidIpv6Literal(std::u16string_view address) {
   if (address.find(u':') == std::u16string_view::npos) return false;
   for (char16_t c : address) {
-    if (!IsHexDigit(c) && c != u':' && c != u'.') return false;
+    if (HexDigitValue(c) < 0 && c != u':' && c != u'.') return false;
   }
   return true;
 }

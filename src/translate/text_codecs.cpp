@@ -19,13 +19,6 @@ size_t PosFrom(std::u16string_view what, std::u16string_view s, size_t from) {
   return found == npos ? 0 : found + 1;
 }
 
-int HexValue(char16_t c) {
-  if (c >= u'0' && c <= u'9') return c - u'0';
-  if (c >= u'A' && c <= u'F') return c - u'A' + 10;
-  if (c >= u'a' && c <= u'f') return c - u'a' + 10;
-  return -1;
-}
-
 bool IsUnreserved(uint8_t b) {
   return (b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
          b == '_' || b == '~';
@@ -35,7 +28,7 @@ bool IsContinuation(char16_t c) { return (c & 0xC0) == 0x80; }
 
 }  // namespace
 
-bool IsHexChar(uint8_t c) { return HexValue(c) >= 0; }
+bool IsHexChar(uint8_t c) { return HexDigitValue(c) >= 0; }
 
 std::u16string EncodeUrlText(std::u16string_view text) {
   static constexpr char16_t kHex[] = u"0123456789ABCDEF";
@@ -178,7 +171,7 @@ std::u16string UnescapeText(std::u16string_view text) {
       if (i + 6 > n) return u"error";
       unsigned value = 0;
       for (size_t k = i + 2; k < i + 6; ++k) {
-        const int digit = HexValue(slashed[k]);
+        const int digit = HexDigitValue(slashed[k]);
         if (digit < 0) break;
         value = value * 16 + static_cast<unsigned>(digit);
       }

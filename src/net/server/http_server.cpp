@@ -25,16 +25,8 @@ int64_t chunkSize(std::u16string_view line) {
   if (line.empty()) return 0;
   uint64_t value = 0;
   for (char16_t c : line) {
-    int digit;
-    if (c >= u'0' && c <= u'9') {
-      digit = c - u'0';
-    } else if (c >= u'a' && c <= u'f') {
-      digit = c - u'a' + 10;
-    } else if (c >= u'A' && c <= u'F') {
-      digit = c - u'A' + 10;
-    } else {
-      return 0;
-    }
+    const int digit = HexDigitValue(c);
+    if (digit < 0) return 0;
     if (value > (static_cast<uint64_t>(INT64_MAX) >> 4)) return 0;
     value = value * 16 + static_cast<uint64_t>(digit);
   }
@@ -47,20 +39,8 @@ std::string decodeBase64(std::u16string_view text) {
   uint32_t accumulator = 0;
   int bits = 0;
   for (char16_t c : text) {
-    int value;
-    if (c >= u'A' && c <= u'Z') {
-      value = c - u'A';
-    } else if (c >= u'a' && c <= u'z') {
-      value = c - u'a' + 26;
-    } else if (c >= u'0' && c <= u'9') {
-      value = c - u'0' + 52;
-    } else if (c == u'+') {
-      value = 62;
-    } else if (c == u'/') {
-      value = 63;
-    } else {
-      continue;
-    }
+    const int value = Base64DigitValue(c);
+    if (value < 0) continue;
     accumulator = (accumulator << 6) | static_cast<uint32_t>(value);
     bits += 6;
     if (bits >= 8) {
@@ -278,12 +258,8 @@ bool TIdCustomHTTPServer::serveRequest(TIdContext& context) {
 
   parseAuthorization(context, request);
 
-  if (getSessionFromCookie(context, request, response)) {
-    dispatchAndComplete(context, request, response);
-  } else {
-    if (!response.HeaderHasBeenWritten()) response.WriteHeader();
-    if (!response.ContentText().empty() || response.ContentStream() != nullptr) response.WriteContent();
-  }
+  if (getSessionFromCookie(context, request, response)) dispatch(context, request, response);
+  completeAnswer(io, response);
   return !response.CloseConnection();
 }
 
@@ -373,8 +349,7 @@ bool TIdCustomHTTPServer::getSessionFromCookie(TIdContext& context, TIdHTTPReque
   return true;
 }
 
-void TIdCustomHTTPServer::dispatchAndComplete(TIdContext& context, TIdHTTPRequestInfo& request,
-                                              TIdHTTPResponseInfo& response) {
+void TIdCustomHTTPServer::dispatch(TIdContext& context, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response) {
   auto fail = [&](std::u16string message) {
     response.SetResponseNo(500);
     response.SetContentText(message);
@@ -400,8 +375,10 @@ void TIdCustomHTTPServer::dispatchAndComplete(TIdContext& context, TIdHTTPReques
   } catch (...) {
     fail({});
   }
+}
 
-  net::TIdIOHandler& io = *context.Connection()->IOHandler();
+// Whatever the handler left undone: the header, then the content it set.
+void TIdCustomHTTPServer::completeAnswer(net::TIdIOHandler& io, TIdHTTPResponseInfo& response) {
   // One send for header and body (see WriteContent).
   const bool ownBuffer = !io.WriteBufferingActive();
   if (ownBuffer) io.WriteBufferOpen(32768);

@@ -114,7 +114,8 @@ class TIdCustomHTTPServer : public TIdCustomTCPServer {
   void parseAuthorization(TIdContext& context, TIdHTTPRequestInfo& request);
   // False when the request must not go on.
   bool getSessionFromCookie(TIdContext& context, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response);
-  void dispatchAndComplete(TIdContext& context, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response);
+  void dispatch(TIdContext& context, TIdHTTPRequestInfo& request, TIdHTTPResponseInfo& response);
+  static void completeAnswer(net::TIdIOHandler& io, TIdHTTPResponseInfo& response);
 
   bool m_keepAlive = false;
   bool m_parseParams = true;
