@@ -12,7 +12,7 @@ std::u16string TIdCookie::ServerCookie() const {
   if (Secure) out += u"; Secure";
   if (HttpOnly) out += u"; HttpOnly";
   if (MaxAge >= 0) out += u"; Max-Age=" + IntToStr(MaxAge);
-  if (DateIsSet(Expires)) out += u"; Expires=" + DateTimeToHttpStr(Expires);
+  if (net::DateIsSet(Expires)) out += u"; Expires=" + net::DateTimeToHttpStr(Expires);
   return out;
 }
 

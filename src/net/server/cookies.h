@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "net/server/http_date.h"
+#include "net/http_date.h"
 
 namespace tessarine::server {
 
@@ -18,7 +18,7 @@ struct TIdCookie {
   bool Secure = false;
   bool HttpOnly = false;
   int64_t MaxAge = -1;  // below 0: not sent
-  TDateTime Expires{};
+  net::TDateTime Expires{};
 
   // The value of a "Set-Cookie" line: name=value, then the attributes that are set, separated by "; ".
   std::u16string ServerCookie() const;

@@ -7,7 +7,7 @@
 #include "common/stream.h"
 #include "common/string_list.h"
 #include "net/server/cookies.h"
-#include "net/server/header_info.h"
+#include "net/header_info.h"
 #include "translate/service_interfaces.h"
 
 namespace tessarine::server {
@@ -21,7 +21,7 @@ class TIdHTTPSession;
 THTTPCommandType DecodeHTTPCommand(std::u16string_view command);
 
 // One request as the server read it; filled by the connection's worker thread before the handler runs.
-class TIdHTTPRequestInfo : public TIdRequestHeaderInfo, public translate::IRequestInfo {
+class TIdHTTPRequestInfo : public net::TIdRequestHeaderInfo, public translate::IRequestInfo {
  public:
   TIdHTTPRequestInfo() = default;
 

@@ -2,7 +2,7 @@
 
 #include "common/text.h"
 #include "net/exceptions.h"
-#include "net/server/content_type.h"
+#include "net/content_type.h"
 #include "net/server/http_request_info.h"
 #include "net/server/server_exceptions.h"
 #include "net/text_encoding.h"
@@ -171,7 +171,7 @@ void TIdHTTPResponseInfo::WriteHeader() {
       ContentLength = 0;
     }
   }
-  if (!DateIsSet(Date)) Date = std::chrono::system_clock::now();
+  if (!net::DateIsSet(Date)) Date = std::chrono::system_clock::now();
 
   std::u16string block = u"HTTP/1.1 " + IntToStr(m_responseNo) + u" " + ResponseText + u"\r\n";
   addLine(block, u"Connection", Connection);
@@ -181,21 +181,21 @@ void TIdHTTPResponseInfo::WriteHeader() {
   addLine(block, u"Content-Language", ContentLanguage);
   if (!ContentType().empty()) {
     std::u16string value = ContentType();
-    if (!CharSet.empty()) value += u"; charset=" + QuoteParameterValue(CharSet);
+    if (!CharSet.empty()) value += u"; charset=" + net::QuoteParameterValue(CharSet);
     addLine(block, u"Content-Type", value);
   }
   if (ContentLength >= 0) addLine(block, u"Content-Length", IntToStr(ContentLength));
   addLine(block, u"Cache-control", CacheControl);
-  addLine(block, u"Date", DateTimeToHttpStr(Date));
+  addLine(block, u"Date", net::DateTimeToHttpStr(Date));
   addLine(block, u"ETag", ETag);
-  if (DateIsSet(Expires)) addLine(block, u"Expires", DateTimeToHttpStr(Expires));
+  if (net::DateIsSet(Expires)) addLine(block, u"Expires", net::DateTimeToHttpStr(Expires));
   addLine(block, u"Pragma", Pragma);
   addLine(block, u"Transfer-Encoding", TransferEncoding);
   for (const std::u16string& line : CustomHeaders) block.append(line).append(u"\r\n");
   if (HasContentRange()) addLine(block, u"Content-Range", ContentRangeText());
   addLine(block, u"Accept-Patch", AcceptPatch);
   addLine(block, u"Accept-Ranges", AcceptRanges);
-  if (DateIsSet(LastModified)) addLine(block, u"Last-Modified", DateTimeToHttpStr(LastModified));
+  if (net::DateIsSet(LastModified)) addLine(block, u"Last-Modified", net::DateTimeToHttpStr(LastModified));
   addLine(block, u"Server", ServerSoftware);
   addLine(block, u"Location", Location);
   if (!AuthRealm.empty()) addLine(block, u"WWW-Authenticate", u"Basic realm=\"" + AuthRealm + u"\"");

@@ -6,7 +6,7 @@
 
 #include "common/stream.h"
 #include "net/server/cookies.h"
-#include "net/server/header_info.h"
+#include "net/header_info.h"
 #include "net/tcp_connection.h"
 #include "translate/service_interfaces.h"
 
@@ -19,7 +19,7 @@ class TIdHTTPSession;
 std::u16string ResponseTextFor(int responseNo);
 
 // One answer, filled by the handler and completed by the server.
-class TIdHTTPResponseInfo : public TIdResponseHeaderInfo, public translate::IResponseInfo {
+class TIdHTTPResponseInfo : public net::TIdResponseHeaderInfo, public translate::IResponseInfo {
  public:
   // The connection and the request must outlive the record.
   TIdHTTPResponseInfo(net::TIdTCPConnection* connection, const TIdHTTPRequestInfo* request);

@@ -4,7 +4,7 @@
 #include "net/exceptions.h"
 #include "net/io_handler.h"
 #include "net/io_handler_socket.h"
-#include "net/server/content_type.h"
+#include "net/content_type.h"
 #include "net/server/server_exceptions.h"
 #include "net/text_encoding.h"
 #include "net/uri.h"
@@ -16,7 +16,7 @@ namespace {
 constexpr size_t npos = std::u16string::npos;
 
 bool isFormEncoded(std::u16string_view contentType) {
-  return SameTextAscii(MediaTypeOf(contentType), u"application/x-www-form-urlencoded");
+  return SameTextAscii(net::MediaTypeOf(contentType), u"application/x-www-form-urlencoded");
 }
 
 // A chunk size: hexadecimal digits only, anything else (or a value past 63 bits) counts as 0.

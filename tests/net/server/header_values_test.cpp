@@ -5,14 +5,23 @@
 
 #include "common/exception.h"
 #include "common/text.h"
-#include "net/server/content_type.h"
+#include "net/content_type.h"
+#include "net/http_date.h"
 #include "net/server/cookies.h"
-#include "net/server/http_date.h"
 #include "net/server/http_request_info.h"
 #include "net/server/http_response_info.h"
 
 namespace tessarine::server {
 namespace {
+
+using net::DateIsSet;
+using net::DateTimeToHttpStr;
+using net::HttpStrToDateTime;
+using net::MediaTypeOf;
+using net::QuoteParameterValue;
+using net::SplitContentType;
+using net::TContentTypeParts;
+using net::TDateTime;
 
 TDateTime FromSeconds(int64_t seconds) { return TDateTime{std::chrono::seconds(seconds)}; }
 

@@ -1,4 +1,4 @@
-#include "net/server/http_date.h"
+#include "net/http_date.h"
 
 #include <algorithm>
 #include <array>
@@ -7,7 +7,7 @@
 
 #include "common/text.h"
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 namespace {
 
@@ -151,4 +151,4 @@ TDateTime HttpStrToDateTime(std::u16string_view text) {
   return time_point_cast<system_clock::duration>(point);
 }
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net

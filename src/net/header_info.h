@@ -5,9 +5,9 @@
 #include <string_view>
 
 #include "net/header_list.h"
-#include "net/server/http_date.h"
+#include "net/http_date.h"
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 // Header fields that requests and answers share. Plain fields are public; ContentType has a side effect.
 class TIdEntityHeaderInfo {
@@ -35,8 +35,8 @@ class TIdEntityHeaderInfo {
   TDateTime LastModified{};
   std::u16string Pragma;
   std::u16string TransferEncoding;
-  net::TIdHeaderList CustomHeaders;
-  net::TIdHeaderList RawHeaders;
+  TIdHeaderList CustomHeaders;
+  TIdHeaderList RawHeaders;
 
   bool HasContentLength() const { return ContentLength >= 0; }
   bool HasContentRange() const {
@@ -79,4 +79,4 @@ class TIdResponseHeaderInfo : public TIdEntityHeaderInfo {
   std::u16string Server;
 };
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net

@@ -3,7 +3,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 struct TContentTypeParts {
   std::u16string ContentType;  // the value without its charset parameter
@@ -21,4 +21,4 @@ std::u16string_view MediaTypeOf(std::u16string_view contentType);
 // an HTTP separator (RFC 2616 2.2).
 std::u16string QuoteParameterValue(std::u16string_view value);
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net

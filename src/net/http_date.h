@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 // A point in time; the zero value (the clock's epoch) means "not set".
 using TDateTime = std::chrono::system_clock::time_point;
@@ -18,4 +18,4 @@ std::u16string DateTimeToHttpStr(TDateTime value);
 // text is not a date.
 TDateTime HttpStrToDateTime(std::u16string_view text);
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net

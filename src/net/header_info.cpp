@@ -1,9 +1,9 @@
-#include "net/server/header_info.h"
+#include "net/header_info.h"
 
 #include "common/text.h"
-#include "net/server/content_type.h"
+#include "net/content_type.h"
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 namespace {
 
@@ -82,4 +82,4 @@ void TIdRequestHeaderInfo::ProcessHeaders() {
   UserAgent = RawHeaders.Values(u"User-Agent");
 }
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net

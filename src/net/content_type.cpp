@@ -1,10 +1,10 @@
-#include "net/server/content_type.h"
+#include "net/content_type.h"
 
 #include <vector>
 
 #include "common/text.h"
 
-namespace tessarine::server {
+namespace tessarine::net {
 
 namespace {
 
@@ -106,4 +106,4 @@ std::u16string QuoteParameterValue(std::u16string_view value) {
   return out;
 }
 
-}  // namespace tessarine::server
+}  // namespace tessarine::net
