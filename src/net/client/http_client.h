@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "common/stream.h"
+#include "net/client/tcp_client.h"
+#include "net/header_info.h"
+#include "net/uri.h"
+#include "translate/service_interfaces.h"
+
+namespace tessarine::client {
+
+class TIdCompressorZLib;
+class TIdCookieManager;
+
+enum TIdHTTPProtocolVersion : uint8_t { pv1_0, pv1_1 };
+enum TIdHTTPConnectionType : uint8_t { ctNormal, ctSSL, ctProxy, ctSSLProxy };
+// What the request loop does after a reply's header block.
+enum TIdHTTPWhatsNext : uint8_t { wnGoToURL, wnJustExit, wnDontKnow, wnReadAndGo, wnAuthRequest };
+
+// HTTPOptions bits.
+enum TIdHTTPOption : uint16_t {
+  hoInProcessAuth = 0x001,
+  hoKeepOrigProtocol = 0x002,
+  hoForceEncodeParams = 0x004,
+  hoNonSSLProxyUseConnectVerb = 0x008,
+  hoNoParseMetaHTTPEquiv = 0x010,
+  hoWaitForUnexpectedData = 0x020,
+  hoTreat302Like303 = 0x040,
+  hoNoProtocolErrorException = 0x080,
+  hoNoReadMultipartMIME = 0x100,
+  hoNoParseXmlCharset = 0x200,
+  hoWantProtocolErrorContent = 0x400,
+  hoNoReadChunked = 0x800,
+};
+using TIdHTTPOptions = uint16_t;
+
+// The request record: its fields, and the header block composed from them.
+class TIdHTTPRequest : public net::TIdRequestHeaderInfo {
+ public:
+  std::u16string URL;
+  std::u16string Method;
+  TStream* Source = nullptr;  // the caller's body, never owned
+  TIdHTTPConnectionType UseProxy = ctNormal;
+  std::u16string Destination;
+  net::TIdIPVersion IPVersion = net::Id_IPv4;
+  std::u16string Username;
+  std::u16string Password;
+  std::u16string ProxyConnection;
+  bool BasicAuthentication = false;
+
+  // RawHeaders := the entity fields, CustomHeaders as they are, then the request fields through SetValue.
+  void SetHeaders();
+};
+
+// The response record of the last reply read.
+class TIdHTTPResponse : public net::TIdResponseHeaderInfo {
+ public:
+  const std::u16string& ResponseText() const { return m_responseText; }
+  void SetResponseText(std::u16string text);
+  // The status code of ResponseText, -1 when it has none.
+  int ResponseCode() const;
+  TIdHTTPProtocolVersion ResponseVersion() const { return m_responseVersion; }
+
+  // Empties every field read from a header block (not ResponseText).
+  void Clear();
+  // Derives the typed fields from RawHeaders.
+  void ProcessHeaders();
+
+  std::u16string Connection;
+  std::u16string ProxyConnection;
+  TStringList WWWAuthenticate;
+  TStringList ProxyAuthenticate;
+  TStream* ContentStream = nullptr;  // where the body of the current call goes
+  net::TIdHeaderList MetaHTTPEquiv;  // lines gathered from an HTML body's META tags
+
+ private:
+  std::u16string m_responseText;
+  mutable int m_responseCode = -2;  // -2: not derived yet
+  TIdHTTPProtocolVersion m_responseVersion = pv1_0;
+};
+
+// The one upstream client through which every engine call goes. One call at a time: callers serialize
+// their use. Abort may be called from any thread to end a call that is blocked on the network.
+class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
+ public:
+  // Configured as the program uses it: a TLS-capable connection object (plain TCP for "http"), gzip and
+  // deflate, redirects followed, cookies kept, a connect limit of 15 s and a read limit of 30 s.
+  TIdHTTP();
+  ~TIdHTTP() override;
+
+  void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override;
+  void CustomHeadersClear() override;
+  std::u16string Get(const std::u16string& url) override;
+  std::u16string Post(const std::u16string& url, TStream& source) override;
+
+  TIdHTTPRequest& Request() { return m_request; }
+  const TIdHTTPResponse& Response() const { return m_response; }
+  int ResponseCode() const { return m_response.ResponseCode(); }
+  const std::u16string& ResponseText() const { return m_response.ResponseText(); }
+  // The URL of the previous request, against which the next one is resolved.
+  const net::TIdURI& URL() const { return m_url; }
+
+  TIdHTTPProtocolVersion ProtocolVersion() const { return m_protocolVersion; }
+  void SetProtocolVersion(TIdHTTPProtocolVersion version) { m_protocolVersion = version; }
+  TIdHTTPOptions HTTPOptions() const { return m_options; }
+  void SetHTTPOptions(TIdHTTPOptions options) { m_options = options; }
+  bool HandleRedirects() const { return m_handleRedirects; }
+  void SetHandleRedirects(bool handle) { m_handleRedirects = handle; }
+  int RedirectMaximum() const { return m_redirectMaximum; }
+  void SetRedirectMaximum(int maximum) { m_redirectMaximum = maximum; }
+  int RedirectCount() const { return m_redirectCount; }
+  bool AllowCookies() const { return m_allowCookies; }
+  void SetAllowCookies(bool allow) { m_allowCookies = allow; }
+  // nullptr until the first reply has been processed with cookies allowed.
+  TIdCookieManager* CookieManager() const { return m_cookieManager.get(); }
+  TIdCompressorZLib* Compressor() const { return m_compressor.get(); }
+
+  // Closes the connection from another thread; the call blocked on it raises.
+  void Abort();
+
+ private:
+  TIdHTTPRequest m_request;
+  TIdHTTPResponse m_response;
+  net::TIdURI m_url;
+  TIdHTTPProtocolVersion m_protocolVersion = pv1_1;
+  TIdHTTPOptions m_options = hoForceEncodeParams;
+  bool m_handleRedirects = true;
+  int m_redirectMaximum = 15;
+  int m_redirectCount = 0;
+  bool m_allowCookies = true;
+  std::unique_ptr<TIdCookieManager> m_cookieManager;
+  std::unique_ptr<TIdCompressorZLib> m_compressor;
+};
+
+}  // namespace tessarine::client
