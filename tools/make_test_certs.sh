@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Generates throw-away TLS material for loopback tests into DIR (created when missing):
+#   ca.pem, ca.key            a test certificate authority
+#   server.pem, server.key    signed by it for localhost, 127.0.0.1 and ::1
+#   other.pem, other.key      signed by it for another name only (host name check fails on loopback)
+#   untrusted.pem, .key       self-signed for localhost and 127.0.0.1 (chain check fails)
+# EC keys keep generation fast. Usage: make_test_certs.sh DIR
+set -euo pipefail
+dir=${1:?usage: make_test_certs.sh DIR}
+mkdir -p "$dir"
+cd "$dir"
+days=7
+key() { openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:prime256v1 -out "$1" 2>/dev/null; }
+
+key ca.key
+openssl req -x509 -new -key ca.key -out ca.pem -days "$days" -subj "/CN=Tessarine Test CA" \
+  -addext "basicConstraints=critical,CA:TRUE" -addext "keyUsage=critical,keyCertSign,cRLSign" 2>/dev/null
+
+signed() {  # signed NAME SUBJECT_ALT_NAMES
+  key "$1.key"
+  openssl req -new -key "$1.key" -out "$1.csr" -subj "/CN=$1" 2>/dev/null
+  printf 'subjectAltName=%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n' "$2" >"$1.ext"
+  openssl x509 -req -in "$1.csr" -CA ca.pem -CAkey ca.key -CAcreateserial -out "$1.pem" -days "$days" \
+    -extfile "$1.ext" 2>/dev/null
+  rm -f "$1.csr" "$1.ext"
+}
+signed server "DNS:localhost,IP:127.0.0.1,IP:::1"
+signed other "DNS:engine.invalid"
+
+key untrusted.key
+openssl req -x509 -new -key untrusted.key -out untrusted.pem -days "$days" -subj "/CN=localhost" \
+  -addext "subjectAltName=DNS:localhost,IP:127.0.0.1,IP:::1" 2>/dev/null
+rm -f ca.srl
