@@ -63,7 +63,13 @@ TForm1::TForm1(TForm1Options options)
       m_options(std::move(options)),
       m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
                                               : static_cast<translate::IUpstreamClient&>(IdHTTP1),
-                 [this] { IdHTTP1.Abort(); }) {
+                 [this] {
+                   if (m_options.AbortUpstreamForTesting) {
+                     m_options.AbortUpstreamForTesting();
+                   } else {
+                     IdHTTP1.Abort();
+                   }
+                 }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::quit(); };
 

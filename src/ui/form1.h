@@ -38,9 +38,10 @@ struct TForm1Options {
   std::function<void()> Terminate;
 
   // Test hooks, not settings: IdHTTPServer1 listens on this one address and port (0: any free one) instead
-  // of all addresses on 8888, and the engine calls go to this client instead of IdHTTP1.
+  // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1.
   std::optional<std::pair<std::u16string, uint16_t>> ListenForTesting;
   translate::IUpstreamClient* UpstreamForTesting = nullptr;
+  std::function<void()> AbortUpstreamForTesting;
 };
 
 // The main window Form1: the always-on-top log window, and the owner of the local server, the upstream
