@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# End-to-end runs of the real program, copied into a temporary folder with its own setting.ini.
+#
+#   program_e2e.sh desktop PROGRAM   under Xvfb with the tray host trayer: the icon docks, requests are
+#                                    answered, the menu is driven with xdotool (right click, keyboard), an
+#                                    engine is chosen, Exit writes setting.ini, exit code 0
+#   program_e2e.sh signals PROGRAM   offscreen: requests are answered, and SIGTERM and SIGINT end the
+#                                    program with code 0 without writing the settings
+#
+# The program listens on port 8888 as it always does; when another program holds that port the run is
+# skipped (exit code 77). No sanitizer report may appear on the program's stderr.
+set -uo pipefail
+
+mode=${1:?mode}
+program=$(realpath "${2:?program}")
+SKIP=77
+PORT=8888
+LIMIT=30  # seconds for any one wait; generous for sanitizer builds
+
+fail() {
+  echo "FAIL: $*" >&2
+  if [[ -s ${work:-/nonexistent}/stderr.log ]]; then
+    echo "--- program stderr:" >&2
+    tail -n 40 "$work/stderr.log" >&2
+  fi
+  exit 1
+}
+skip() {
+  echo "SKIP: $*"
+  exit $SKIP
+}
+need() { command -v "$1" >/dev/null || skip "$1 is not installed"; }
+
+# wait_until SECONDS COMMAND...: runs the command every 50 ms until it succeeds or the time is up.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.05
+  done
+}
+
+port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
+
+pids=()
+cleanup() {
+  local pid
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  [[ -n ${work:-} ]] && rm -rf "$work"
+}
+trap cleanup EXIT
+
+need curl
+port_taken && skip "port $PORT is in use by another program"
+work=$(mktemp -d)
+cp "$program" "$work/tessarine-proxy"
+
+# FAKE-ENGINE: start tools/fake_engine.py on a free loopback port here and put that port into the
+# [Engines] lines below instead of 9 (nothing listens there).
+engine_host=127.0.0.1:9
+
+# Asks for a translation; the endpoint must answer. Until the upstream client is built every engine call
+# fails, so the answer is the 500 carrying the client's message.
+# FAKE-ENGINE: require status 200 and the fake engine's translation inside the reply wrapper
+# "<div><div><div><span id=result_box class=short_text><span class=hps>...</span></span></div></div><div>".
+expect_translation() {
+  local what=$1 code body
+  code=$(curl -s --max-time 20 -o "$work/body" -w '%{http_code}' \
+    "http://127.0.0.1:$PORT/linxp_translate_t?text=Hello%20world&langpair=en%7Cde") || fail "$what: no answer"
+  body=$(cat "$work/body")
+  case $code in
+    200) [[ $body == '<div><div><div><span id=result_box class=short_text><span class=hps>'* ]] ||
+      fail "$what: 200 without the reply wrapper: $body" ;;
+    500) [[ -n $body ]] || fail "$what: 500 without a message" ;;
+    *) fail "$what: status $code: $body" ;;
+  esac
+  echo "ok: $what answered $code: $body"
+}
+
+no_sanitizer_report() {
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer|ThreadSanitizer)|runtime error:' "$work/stderr.log"; then
+    fail "sanitizer report"
+  fi
+}
+
+# start_program [ENV=VALUE...]: starts the copy; sets $program_pid.
+start_program() {
+  env "$@" "$work/tessarine-proxy" >"$work/stdout.log" 2>"$work/stderr.log" &
+  program_pid=$!
+  pids+=("$program_pid")
+}
+
+# stop_expected SECONDS: waits for the program to end by itself; fails unless it ends with code 0.
+wait_for_exit() {
+  local deadline=$((SECONDS + $1)) code
+  while kill -0 "$program_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || fail "the program did not end"
+    sleep 0.05
+  done
+  wait "$program_pid"
+  code=$?
+  [[ $code -eq 0 ]] || fail "exit code $code"
+}
+
+run_signals() {
+  local signal
+  for signal in TERM INT; do
+    printf '[General]\nProxyActive=1\nGoogle=0\nBing=1\n[Engines]\nBing=%s\n' "$engine_host" >"$work/setting.ini"
+    cp "$work/setting.ini" "$work/setting.before"
+    start_program QT_QPA_PLATFORM=offscreen
+    wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
+    expect_translation "SIG$signal run"
+    kill -s "$signal" "$program_pid"
+    wait_for_exit "$LIMIT"
+    cmp -s "$work/setting.before" "$work/setting.ini" || fail "SIG$signal changed setting.ini"
+    no_sanitizer_report
+    echo "ok: SIG$signal ends the program with code 0 and leaves setting.ini alone"
+  done
+}
+
+# The windows of the program that are mapped (the docked icon, an open menu).
+visible_windows() { xdotool search --onlyvisible --classname tessarine-proxy 2>/dev/null | wc -l; }
+menu_open() { [[ $(visible_windows) -ge 2 ]]; }
+menu_closed() { [[ $(visible_windows) -eq 1 ]]; }
+
+# The icon's window inside trayer's panel.
+icon_window() {
+  local panel
+  panel=$(xdotool search --classname panel 2>/dev/null | head -n 1) || return 1
+  [[ -n $panel ]] || return 1
+  xwininfo -children -tree -id "$panel" 2>/dev/null | awk '/"tessarine-proxy"/ { print $1; exit }' | grep .
+}
+
+# menu_pick KEY...: right-clicks the icon, waits for the menu, presses the keys, then Return.
+menu_pick() {
+  local icon
+  icon=$(icon_window) || fail "no icon in the tray"
+  # A press that arrives while the previous menu still holds the pointer grab is lost: press again.
+  local deadline=$((SECONDS + LIMIT))
+  until xdotool mousemove --window "$icon" 8 8 click 3 && wait_until 2 menu_open; do
+    ((SECONDS < deadline)) || fail "the menu did not open"
+  done
+  local key
+  for key in "$@"; do xdotool key "$key"; done
+  xdotool key Return
+}
+
+run_desktop() {
+  local tool
+  for tool in Xvfb trayer xdotool xwininfo; do need "$tool"; done
+  # Settings: server on; the engines' hosts point at the stand-in.
+  {
+    printf '[General]\nProxyActive=1\n'
+    printf '[Engines]\n'
+    for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$engine_host"; done
+  } >"$work/setting.ini"
+
+  exec 5>"$work/display"
+  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+  pids+=($!)
+  exec 5>&-
+  wait_until "$LIMIT" test -s "$work/display" || fail "Xvfb did not start"
+  export DISPLAY=":$(head -n 1 "$work/display")"
+  trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
+  pids+=($!)
+  wait_until "$LIMIT" xdotool search --classname panel || fail "trayer did not start"
+
+  start_program QT_QPA_PLATFORM=xcb
+  wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
+  wait_until "$LIMIT" icon_window || fail "the icon was not docked in the tray"
+  echo "ok: icon docked in trayer"
+  expect_translation "Google (saved choice)"
+
+  # Menu order: N6 N1 N2 | G1 B1 Y1 babylon1 P1 | N8 E1 | N7 N5. Down from the opened menu reaches N6 first.
+  local engine downs
+  for engine in Yandex:6 Babylon:7 Promt:8 Google:4 Bing:5; do
+    downs=${engine#*:}
+    # shellcheck disable=SC2046
+    menu_pick $(printf 'Down %.0s' $(seq "$downs"))
+    wait_until "$LIMIT" menu_closed || fail "the menu did not close"
+    expect_translation "${engine%%:*}"
+  done
+
+  sleep 1.1  # one tick of Timer1, so the saved ProxyActive is the running server's
+  menu_pick Up  # Up from the opened menu wraps to the last item, Exit
+  wait_for_exit "$LIMIT"
+  no_sanitizer_report
+  local expected
+  expected=$(
+    printf '[General]\nProxyActive=1\nGoogle=0\nBing=1\nYandex=0\nBabylon=0\nPromt=0\n[Engines]\n'
+    for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$engine_host"; done
+    printf '[Setting]\nLanguage=Русский\n'
+  )
+  [[ $(cat "$work/setting.ini") == "$expected" ]] || fail "setting.ini after Exit:"$'\n'"$(cat "$work/setting.ini")"
+  echo "ok: Exit wrote the chosen engine and ended with code 0"
+}
+
+case $mode in
+  desktop) run_desktop ;;
+  signals) run_signals ;;
+  *) fail "unknown mode $mode" ;;
+esac
