@@ -32,7 +32,7 @@ int RunTessarineProxy(int argc, char** argv) {
     Form1.SetForm2(&Form2);
     // The main window starts minimized: it stays hidden and the proxy goes straight to the tray.
     Form1.TrayIcon->MinimizeToTray();
-    QCoreApplication::exec();
+    if (!stopSignals.StopRequested()) QCoreApplication::exec();
     Form1.SetForm2(nullptr);
   }  // the About window goes first, then the main window: server stopped, threads joined, tray icon removed
   return 0;

@@ -46,7 +46,9 @@ void TStopSignals::readSignal() {
   signalfd_siginfo info{};
   while (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
   }
-  QCoreApplication::quit();
+  m_stopRequested = true;
+  // exit, not quit: a quit can be refused by a window that will not close, as the main window will not.
+  QCoreApplication::exit(0);
 }
 
 }  // namespace tessarine::app

@@ -20,10 +20,14 @@ class TStopSignals : public QObject {
   TStopSignals();
   ~TStopSignals() override;
 
+  // A signal came before the message loop ran (for instance while a start-up error box was open).
+  bool StopRequested() const { return m_stopRequested; }
+
  private:
   void readSignal();
 
   int m_fd = -1;
+  bool m_stopRequested = false;
   std::unique_ptr<QSocketNotifier> m_notifier;
 };
 

@@ -71,7 +71,8 @@ TForm1::TForm1(TForm1Options options)
                    }
                  }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
-  if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::quit(); };
+  // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
+  if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
 
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Tessarine Proxy"));
