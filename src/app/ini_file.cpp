@@ -271,7 +271,10 @@ void TIniFile::WriteString(const std::u16string& section, const std::u16string& 
     lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), TRawLine{keyLine, lineEnd});
   } else {
     if (!lines.empty() && lines.back().End.empty()) lines.back().End = lineEnd;
-    lines.push_back({"[" + ToUtf8(section) + "]", lineEnd});
+    std::string header = "[";  // built step by step: "[" + std::string&& trips g++ 12's -Wrestrict
+    header += ToUtf8(section);
+    header += ']';
+    lines.push_back({std::move(header), lineEnd});
     lines.push_back({keyLine, lineEnd});
   }
   std::string bytes;

@@ -19,7 +19,7 @@ constexpr std::array<const char*, TImageList::kCount> kResources{
 
 QPixmap Render(const char* resource, int size) {
   QSvgRenderer renderer{QString::fromLatin1(resource)};
-  if (!renderer.isValid()) throw Exception("Missing picture " + std::string(resource));
+  if (!renderer.isValid()) throw Exception(std::string("Missing picture ").append(resource));
   QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
   image.fill(Qt::transparent);
   QPainter painter(&image);

@@ -31,7 +31,7 @@ constexpr std::array kThemes{
 
 QString ReadResource(const char* path) {
   QFile file(QString::fromLatin1(path));
-  if (!file.open(QIODevice::ReadOnly)) throw Exception("Missing theme resource " + std::string(path));
+  if (!file.open(QIODevice::ReadOnly)) throw Exception(std::string("Missing theme resource ").append(path));
   return QString::fromUtf8(file.readAll());
 }
 
