@@ -218,7 +218,10 @@ void TIdCookieManager::GenerateClientCookies(const net::TIdURI& url, bool secure
       return a->cookie.CreatedAt < b->cookie.CreatedAt;
     });
     for (StoredCookie* s : selected) {
-      s->lastAccessed.store(at, std::memory_order_relaxed);
+      // Concurrent senders read the clock before the lock, so keep the latest time rather than the last write.
+      TDateTime seen = s->lastAccessed.load(std::memory_order_relaxed);
+      while (seen < at && !s->lastAccessed.compare_exchange_weak(seen, at, std::memory_order_relaxed)) {
+      }
       if (!line.empty()) line += u"; ";
       line += s->cookie.CookieName;
       line += u'=';
