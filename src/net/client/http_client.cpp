@@ -447,7 +447,8 @@ void TIdHTTP::readResult(TStream* target) {
   }
   m_replyComplete = true;
 
-  if (decode) {
+  // An empty body has nothing to inflate; zlib would call it truncated.
+  if (decode && encoded.Size() > 0) {
     encoded.SetPosition(0);
     if (SameTextAscii(m_response.ContentEncoding, u"deflate")) {
       m_compressor->DecompressDeflateStream(encoded, *target);
