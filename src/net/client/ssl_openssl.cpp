@@ -297,22 +297,19 @@ void TIdSSLIOHandlerSocketOpenSSL::ConnectToPeer() {
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::startTLS() {
+  // A plain connection needs no context: making one would load the trust store for every engine call.
+  if (PassThrough()) return;
   bool haveContext;
   {
     std::lock_guard lock(m_lock);
     haveContext = m_sslContext != nullptr;
   }
   if (!haveContext) {
-    try {
-      auto context = std::make_shared<TIdSSLContext>();
-      std::lock_guard lock(m_lock);
-      m_sslContext = std::move(context);
-    } catch (const EIdOSSLCouldNotLoadSSLLibrary&) {
-      // Plain connections work without OpenSSL.
-      if (!PassThrough()) throw;
-    }
+    auto context = std::make_shared<TIdSSLContext>();
+    std::lock_guard lock(m_lock);
+    m_sslContext = std::move(context);
   }
-  if (!PassThrough()) handshake();
+  handshake();
 }
 
 void TIdSSLIOHandlerSocketOpenSSL::handshake() {
