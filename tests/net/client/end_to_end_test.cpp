@@ -202,6 +202,26 @@ TEST_F(EndToEnd, EngineFailuresBecomeTheEndpointsErrorAnswer) {
   EXPECT_EQ(Ask("text=a&langpair=en|ru"), Wrapped("ru: A"));
 }
 
+TEST_F(EndToEnd, MisbehavingEnginesGiveErrorAnswersAndTheNextRequestStillWorks) {
+  choice.SetChecked(translate::kGoogle);
+  client.SetReadTimeout(300);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {R"({"mode": "stall", "times": 1})", "HTTP/1.1 500 Internal Server Error|Read timed out."},
+      {R"({"mode": "close-before-status", "times": 1})", "HTTP/1.1 500 Internal Server Error|Connection Closed Gracefully."},
+      {R"({"mode": "garbage", "bytes": "NOT HTTP\r\n\r\n", "times": 1})", "HTTP/1.1 500 Internal Server Error|NOT HTTP"},
+  };
+  for (const auto& [mode, answer] : cases) {
+    SCOPED_TRACE(mode);
+    s_fake->SetMode(mode);
+    EXPECT_EQ(Ask("text=a&langpair=en|ru"), answer);
+    EXPECT_EQ(Ask("text=a&langpair=en|ru"), Wrapped("ru: A"));
+  }
+  // A body cut short keeps what arrived; whatever the markers then find is the answer.
+  s_fake->SetMode(R"({"mode": "close-mid-body", "times": 1})");
+  EXPECT_EQ(Ask("text=a&langpair=en|ru").substr(0, 16), "HTTP/1.1 200 OK|");
+  EXPECT_EQ(Ask("text=a&langpair=en|ru"), Wrapped("ru: A"));
+}
+
 TEST_F(EndToEnd, CompressedChunkedAndRedirectedRepliesStillTranslate) {
   choice.SetChecked(translate::kGoogle);
   for (const char* mode : {R"({"mode": "gzip"})", R"({"mode": "deflate"})", R"({"mode": "deflate-raw"})",
