@@ -21,11 +21,6 @@ namespace tessarine::client {
 namespace {
 
 constexpr int kDefaultTimeoutMs = 30000;
-constexpr int kConnAborted = 10053;
-constexpr int kConnReset = 10054;
-constexpr int kShutdown = 10058;
-constexpr int kTimedOut = 10060;
-constexpr int kNotASocket = 10038;
 
 // Set by the socket BIO when a receive or send ran past SO_RCVTIMEO/SO_SNDTIMEO. Linux reports that as
 // EAGAIN, which OpenSSL would take for "try again" and the retry loops would repeat for ever.
@@ -314,7 +309,7 @@ void TIdSSLIOHandlerSocketOpenSSL::startTLS() {
 
 void TIdSSLIOHandlerSocketOpenSSL::handshake() {
   const net::TIdSocketUse socket = Binding() != nullptr ? Binding()->Use() : nullptr;
-  if (!socket) net::GStack()->RaiseSocketError(kNotASocket);
+  if (!socket) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   // Every TLS call on the socket, the handshake included, gives up after this long without progress;
   // the wait for the first bytes of a record is Readable's.
   SetSocketTimeouts(socket->Fd(), ReadTimeout() > 0 ? ReadTimeout() : kDefaultTimeoutMs);
@@ -324,12 +319,12 @@ void TIdSSLIOHandlerSocketOpenSSL::handshake() {
     std::lock_guard lock(m_lock);
     context = m_sslContext;
   }
-  if (!context) net::GStack()->RaiseSocketError(kNotASocket);
+  if (!context) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   auto tls = std::make_shared<TIdSSLSocket>(context, socket, ToUtf8(Host()));
   {
     std::lock_guard lock(m_lock);
     // A Close from another thread got here first.
-    if (m_sslContext != context) net::GStack()->RaiseSocketError(kNotASocket);
+    if (m_sslContext != context) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
     m_sslSocket = tls;
   }
 
@@ -381,7 +376,7 @@ ptrdiff_t TIdSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* buffer, size_t size)
   if (PassThrough()) return TIdSSLIOHandlerSocketBase::ReceiveRaw(buffer, size);
   // Held for the whole call: a Close from another thread cannot free the session under it.
   const std::shared_ptr<TIdSSLSocket> tls = session();
-  if (!tls) net::GStack()->RaiseSocketError(kNotASocket);
+  if (!tls) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
   while (true) {
     ERR_clear_error();
@@ -401,7 +396,7 @@ ptrdiff_t TIdSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* buffer, size_t size)
 ptrdiff_t TIdSSLIOHandlerSocketOpenSSL::SendRaw(const uint8_t* data, size_t size) {
   if (PassThrough()) return TIdSSLIOHandlerSocketBase::SendRaw(data, size);
   const std::shared_ptr<TIdSSLSocket> tls = session();
-  if (!tls) net::GStack()->RaiseSocketError(kNotASocket);
+  if (!tls) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   size_t sent = 0;
   while (sent < size) {
     ERR_clear_error();
@@ -424,7 +419,7 @@ int TIdSSLIOHandlerSocketOpenSSL::CheckRawError(ptrdiff_t result) {
   if (PassThrough()) return TIdSSLIOHandlerSocketBase::CheckRawError(result);
   const TlsFailure& failure = m_lastFailure;
   // Closed under the call by this side: the connection was aborted, not broken by the peer.
-  if (failure.aborted) return kConnAborted;
+  if (failure.aborted) return net::Id_WSAECONNABORTED;
   if (failure.error == SSL_ERROR_NONE) return 0;
   if (failure.error == SSL_ERROR_SYSCALL && failure.queued == 0 && failure.result != 0 && failure.systemError != 0) {
     // A socket error: the plain rules apply, so the time-out 10060 counts as a time-out.
@@ -436,8 +431,7 @@ int TIdSSLIOHandlerSocketOpenSSL::CheckRawError(ptrdiff_t result) {
 
 void TIdSSLIOHandlerSocketOpenSSL::RaiseError(int errorCode) {
   // The quiet codes, and the time-out, which a stalled write reports as the socket error it is.
-  if (PassThrough() || errorCode == kConnAborted || errorCode == kConnReset || errorCode == kShutdown ||
-      errorCode == kTimedOut)
+  if (PassThrough() || net::IsConnectionEnd(errorCode) || errorCode == net::Id_WSAETIMEDOUT)
     TIdSSLIOHandlerSocketBase::RaiseError(errorCode);
   throw EIdOpenSSLAPISSLError(net::GStack()->WSTranslateSocketErrorMsg(errorCode));
 }
