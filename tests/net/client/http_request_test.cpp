@@ -102,6 +102,21 @@ TEST(ClientRequests, CustomLinesGoOutInOrderWithTheStandardValuesMergedIn) {
   EXPECT_EQ(server.Requests()[1].Head, "GET /y HTTP/1.1\r\n" + expected);
 }
 
+TEST(ClientRequests, StoredCookiesFollowEveryOtherLineAndACustomCookieLineStaysApart) {
+  ScriptedServer server;
+  server.Push(HttpReply("", "Set-Cookie: sid=42; Path=/\r\nSet-Cookie: lang=ru; Path=/a\r\n"));
+  server.Push(HttpReply(""));
+  TIdHTTP client;
+  client.Get(Url(server, "/start"));
+  client.CustomHeadersAddValue(u"Cookie", u"custom=1");
+  client.Get(Url(server, "/a/page"));
+  ASSERT_TRUE(server.WaitForRequests(2));
+  const std::string head = server.Requests()[1].Head;
+  EXPECT_NE(head.find("GET /a/page HTTP/1.1\r\nCookie: custom=1\r\nProxy-Connection: NoProxy\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(head.ends_with("Safari/537.36\r\nCookie: lang=ru; sid=42\r\n\r\n")) << head;
+}
+
 TEST(ClientRequests, PostOpensAFreshHttp10ConnectionAndSendsTheWholeSource) {
   ScriptedServer server;
   server.Push(HttpReply("one"));
