@@ -1,7 +1,9 @@
-// The local server as the program runs it (IdHTTPServer1 with the translation endpoint), on 127.0.0.1, with an
-// upstream client that answers every engine call at once. For load tests: server_load.sh drives it with wrk.
+// The local server as the program runs it (IdHTTPServer1 with the translation endpoint), on 127.0.0.1. Without
+// an engine argument its upstream client answers every engine call at once (server_load.sh drives that with
+// wrk); with one, the real upstream client calls that engine at the host given (road_load.sh).
 //
-//   server_demo [port]      (default 8888; stops on SIGINT or SIGTERM)
+//   server_demo [port [engine=host:port]]   engine: google, bing, yandex, babylon, promt, systran
+//                                            (default port 8888; stops on SIGINT or SIGTERM)
 
 #include <pthread.h>
 #include <signal.h>
@@ -11,6 +13,8 @@
 #include <string>
 
 #include "common/exception.h"
+#include "common/text.h"
+#include "net/client/http_client.h"
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
@@ -39,8 +43,15 @@ class NullLog : public translate::ILogSink {
 
 int main(int argc, char** argv) {
   const int port = argc > 1 ? std::atoi(argv[1]) : 8888;
-  if (port <= 0 || port > 65535) {
-    std::fprintf(stderr, "usage: %s [port]\n", argv[0]);
+  const std::string engineArg = argc > 2 ? argv[2] : "";
+  const size_t eq = engineArg.find('=');
+  static const char* const kEngines[] = {"google", "bing", "yandex", "babylon", "promt", "systran"};
+  int engine = -1;
+  for (int i = 0; i < 6 && eq != std::string::npos; ++i) {
+    if (engineArg.compare(0, eq, kEngines[i]) == 0) engine = i;
+  }
+  if (port <= 0 || port > 65535 || (!engineArg.empty() && engine < 0)) {
+    std::fprintf(stderr, "usage: %s [port [engine=host:port]]\n", argv[0]);
     return 2;
   }
   // Every thread the server starts inherits this mask, so the signals reach sigwait below only.
@@ -51,11 +62,18 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   using namespace tessarine;
-  InstantUpstream upstream;
+  InstantUpstream instant;
+  client::TIdHTTP IdHTTP1;
   NullLog log;
   translate::TEngineChoice choice;
   translate::TBabylonTable babylon;
-  translate::TTranslationService service(upstream, log, choice, babylon, translate::TEngineHosts());
+  translate::TEngineHosts hosts;
+  if (engine >= 0) {
+    hosts.SetHost(engine, FromUtf8(engineArg.substr(eq + 1)));
+    choice.SetChecked(engine);
+  }
+  translate::IUpstreamClient& upstream = engine >= 0 ? static_cast<translate::IUpstreamClient&>(IdHTTP1) : instant;
+  translate::TTranslationService service(upstream, log, choice, babylon, hosts);
 
   server::TIdHTTPServer server;
   server::ConfigureIdHTTPServer1(server);

@@ -18,23 +18,11 @@ EMPTY_PATH='/other'
 # The endpoint's answer to the request above, byte for byte.
 TRANSLATE_BODY='<div><div><div><span id=result_box class=short_text><span class=hps>Hallo, Welt</span></span></div></div><div>'
 
-need() {
-  command -v "$1" >/dev/null 2>&1 && return
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "$1 is missing: install the package $2" >&2
-    exit 1
-  fi
-  apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null
-}
+. "$ROOT/bench/lib.sh"
 need wrk wrk
 need nginx nginx-light
 
-cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARINE_UI=OFF -DTESSARINE_TESTS=OFF >/dev/null
-cmake --build "$BUILD" --target tessarine_server tessarine_translate -j2 >/dev/null
-g++ -std=c++20 -O2 -DNDEBUG -I"$ROOT/src" "$ROOT/bench/server_demo.cpp" \
-  "$BUILD/src/net/server/libtessarine_server.a" "$BUILD/src/translate/libtessarine_translate.a" \
-  "$BUILD/src/net/libtessarine_net.a" "$BUILD/src/common/libtessarine_common.a" -pthread -o "$BUILD/server_demo"
+build_demo "$BUILD" "$ROOT"
 
 WORK=$(mktemp -d)
 SERVER_PID=""
@@ -45,7 +33,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$BUILD/server_demo" "$SERVER_PORT" >"$WORK/server.log" 2>&1 &
+"$BUILD/bench/server_demo" "$SERVER_PORT" >"$WORK/server.log" 2>&1 &
 SERVER_PID=$!
 
 mkdir -p "$WORK/tmp"
@@ -78,33 +66,15 @@ http {
 CONF
 nginx -c "$WORK/nginx.conf" -p "$WORK"
 
-for port in "$SERVER_PORT" "$NGINX_PORT"; do
-  for _ in $(seq 100); do
-    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-    sleep 0.05
-  done
-done
-
-# wrk's summary as: requests/s p50 p90 p99 errors
-measure() {
-  local out
-  out=$(wrk -t2 -c"$2" -d"$DURATION" --latency "http://127.0.0.1:$1$3")
-  local rps p50 p90 p99 errors
-  rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
-  p50=$(awk '$1 == "50%" {print $2}' <<<"$out")
-  p90=$(awk '$1 == "90%" {print $2}' <<<"$out")
-  p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
-  errors=$(awk '/Socket errors|Non-2xx/ {sub(/^ +/, ""); printf "%s; ", $0}' <<<"$out")
-  echo "$rps|$p50|$p90|$p99|${errors:-none}"
-}
+wait_port "$SERVER_PORT" "$NGINX_PORT"
 
 echo "| document | conns | server req/s | p50 | p90 | p99 | nginx req/s | p50 | p90 | p99 | ratio | errors (server / nginx) |"
 echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
 for conns in $CONNECTIONS; do
   for doc in translate empty; do
     if [ "$doc" = translate ]; then path=$TRANSLATE_PATH; else path=$EMPTY_PATH; fi
-    IFS='|' read -r s_rps s50 s90 s99 s_err <<<"$(measure "$SERVER_PORT" "$conns" "$path")"
-    IFS='|' read -r n_rps n50 n90 n99 n_err <<<"$(measure "$NGINX_PORT" "$conns" "$path")"
+    IFS='|' read -r s_rps s50 s90 s99 s_err <<<"$(measure "http://127.0.0.1:$SERVER_PORT$path" "$conns")"
+    IFS='|' read -r n_rps n50 n90 n99 n_err <<<"$(measure "http://127.0.0.1:$NGINX_PORT$path" "$conns")"
     ratio=$(awk -v s="$s_rps" -v n="$n_rps" 'BEGIN { if (n > 0) printf "%.2f", s / n; else print "-" }')
     echo "| $doc | $conns | $s_rps | $s50 | $s90 | $s99 | $n_rps | $n50 | $n90 | $n99 | $ratio | $s_err / $n_err |"
   done

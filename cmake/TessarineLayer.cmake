@@ -29,6 +29,8 @@ function(tessarine_tests)
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+    # Tests that run tools of the tree (the fake engine, the certificate generator) find them from here.
+    target_compile_definitions(${target} PRIVATE TESSARINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
     gtest_discover_tests(${target} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
   endforeach()
 endfunction()

@@ -11,13 +11,6 @@ namespace tessarine::net {
 
 namespace {
 
-constexpr int kConnAborted = 10053;
-constexpr int kConnReset = 10054;
-constexpr int kShutdown = 10058;
-constexpr int kTimedOut = 10060;
-
-bool EndsCopyQuietly(int code) { return code == kConnAborted || code == kConnReset || code == kShutdown; }
-
 std::vector<uint8_t> BigEndian(uint64_t value, int bytes) {
   std::vector<uint8_t> out(static_cast<size_t>(bytes));
   for (int i = bytes - 1; i >= 0; --i) {
@@ -74,7 +67,7 @@ int64_t TIdIOHandler::FillInputBuffer(bool raiseExceptionIfDisconnected, int tim
       SetClosedGracefully();
     } else {
       const int code = CheckRawError(received);
-      if (code == kTimedOut) {
+      if (code == Id_WSAETIMEDOUT) {
         if (raiseExceptionOnTimeout) throw EIdReadTimeout();
         return -1;
       }
@@ -232,7 +225,7 @@ void TIdIOHandler::ReadStream(TStream* stream, int64_t byteCount, bool readUntil
         return;
       } catch (const EIdSocketError& e) {
         consumeInput(stream, std::min(chunk, m_inputBuffer.Size()));
-        if (EndsCopyQuietly(e.LastError())) return;
+        if (IsConnectionEnd(e.LastError())) return;
         throw;
       } catch (...) {
         consumeInput(stream, std::min(chunk, m_inputBuffer.Size()));
@@ -289,7 +282,7 @@ void TIdIOHandler::WriteDirect(const uint8_t* data, size_t size) {
     const ptrdiff_t sent = SendRaw(data + offset, size - offset);
     if (sent < 0) {
       const int code = CheckRawError(sent);
-      if (code != kTimedOut) {
+      if (code != Id_WSAETIMEDOUT) {
         SetClosedGracefully();
         Close();
       }

@@ -5,20 +5,24 @@
 namespace tessarine::net {
 
 TIdIOHandlerSocket::~TIdIOHandlerSocket() {
-  if (m_binding) m_binding->CloseSocket();
+  if (TIdSocketHandle* binding = m_binding.load()) {
+    binding->CloseSocket();
+    delete binding;
+  }
 }
 
 void TIdIOHandlerSocket::SetUseNagle(bool useNagle) {
   m_useNagle = useNagle;
-  if (m_binding) m_binding->SetUseNagle(useNagle);
+  if (TIdSocketHandle* binding = m_binding.load()) binding->SetUseNagle(useNagle);
 }
 
 void TIdIOHandlerSocket::AfterAccept() {
-  if (m_binding) m_ipVersion = m_binding->IPVersion();
+  if (TIdSocketHandle* binding = m_binding.load()) m_ipVersion = binding->IPVersion();
 }
 
 void TIdIOHandlerSocket::CheckForDisconnect(bool raiseIfDisconnected, bool ignoreBuffer) {
-  bool allocated = m_binding && m_binding->HandleAllocated();
+  TIdSocketHandle* binding = m_binding.load();
+  bool allocated = binding != nullptr && binding->HandleAllocated();
   if (ClosedGracefully() && allocated) {
     Close();
     allocated = false;
@@ -29,16 +33,16 @@ void TIdIOHandlerSocket::CheckForDisconnect(bool raiseIfDisconnected, bool ignor
 
 void TIdIOHandlerSocket::Close() {
   // The socket goes first: that is what wakes an owner blocked in a read.
-  if (m_binding) m_binding->CloseSocket();
+  if (TIdSocketHandle* binding = m_binding.load()) binding->CloseSocket();
   TIdIOHandler::Close();
 }
 
 void TIdIOHandlerSocket::Open() {
   TIdIOHandler::Open();
-  if (m_binding) {
-    m_binding->Reset(true);
+  if (TIdSocketHandle* binding = m_binding.load()) {
+    binding->Reset(true);
   } else {
-    m_binding = std::make_unique<TIdSocketHandle>();
+    m_binding.store(new TIdSocketHandle());
   }
   if (!Host().empty() && Port() > 0) {
     try {

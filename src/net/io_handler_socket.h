@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -18,8 +19,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   TIdIOHandlerSocket() = default;
   ~TIdIOHandlerSocket() override;
 
-  // nullptr before the first Open.
-  TIdSocketHandle* Binding() const { return m_binding.get(); }
+  // nullptr before the first Open; once made, the same handle for the handler's life.
+  TIdSocketHandle* Binding() const { return m_binding.load(); }
   TIdIPVersion IPVersion() const { return m_ipVersion; }
   void SetIPVersion(TIdIPVersion ipVersion) { m_ipVersion = ipVersion; }
   bool UseNagle() const { return m_useNagle; }
@@ -52,7 +53,8 @@ class TIdIOHandlerSocket : public TIdIOHandler {
   void DoSocketAllocated();
 
  private:
-  std::unique_ptr<TIdSocketHandle> m_binding;
+  // Published atomically: a Close from another thread may look for it while the first Open creates it.
+  std::atomic<TIdSocketHandle*> m_binding{nullptr};
   TIdIPVersion m_ipVersion = Id_IPv4;
   bool m_useNagle = true;
   TIdReuseSocket m_reuseSocket = rsOSDependent;

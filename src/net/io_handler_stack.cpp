@@ -16,7 +16,7 @@ bool TIdIOHandlerStack::RawAvailable() { return Binding() != nullptr && Binding(
 
 int TIdIOHandlerStack::CheckRawError(ptrdiff_t /*result*/) {
   const int code = GStack()->WSGetLastError();
-  if (code == 10053 || code == 10054 || code == 10058 || code == 10060) return code;
+  if (IsConnectionEnd(code) || code == Id_WSAETIMEDOUT) return code;
   GStack()->RaiseSocketError(code);
 }
 
@@ -68,7 +68,7 @@ void TIdIOHandlerStack::ConnectToPeer() {
     connected = binding.Connect(ConnectTimeout() < 0 ? -1 : ConnectTimeout());
   } catch (const EIdSocketError& e) {
     // A socket closed under the connect reports as not-a-socket; that is not the peer's answer.
-    if (e.LastError() != 10009 && e.LastError() != 10038) throw;
+    if (e.LastError() != 10009 && e.LastError() != Id_WSAENOTSOCK) throw;
     throw EIdConnectException(e.Message());
   } catch (const EIdException& e) {
     throw EIdConnectException(e.Message());

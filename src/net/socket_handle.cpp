@@ -55,7 +55,7 @@ TIdSocketUse TIdSocketHandle::Use() const {
 TIdSocketUse TIdSocketHandle::requireSocket() const {
   TIdSocketUse socket = Use();
   // What the system reports for a call on a socket that is gone.
-  if (!socket) GStack()->RaiseSocketError(10038);
+  if (!socket) GStack()->RaiseSocketError(Id_WSAENOTSOCK);
   return socket;
 }
 

@@ -17,6 +17,19 @@ constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 constexpr int Id_PF_INET4 = 2;
 constexpr int Id_PF_INET6 = 23;
 
+// Windows Sockets error codes the connection layers act on.
+constexpr int Id_WSAEWOULDBLOCK = 10035;
+constexpr int Id_WSAENOTSOCK = 10038;
+constexpr int Id_WSAECONNABORTED = 10053;
+constexpr int Id_WSAECONNRESET = 10054;
+constexpr int Id_WSAESHUTDOWN = 10058;
+constexpr int Id_WSAETIMEDOUT = 10060;
+
+// The peer or the system ended the connection (aborted, reset, shut down): a read to the end stops there.
+constexpr bool IsConnectionEnd(int errorCode) {
+  return errorCode == Id_WSAECONNABORTED || errorCode == Id_WSAECONNRESET || errorCode == Id_WSAESHUTDOWN;
+}
+
 // Resolver codes (the Windows Sockets numbering) for name look-ups.
 constexpr int Id_WSAHOST_NOT_FOUND = 11001;
 constexpr int Id_WSATRY_AGAIN = 11002;

@@ -1,12 +1,97 @@
 #include "net/client/http_client.h"
 
+#include <algorithm>
+
+#include "common/text.h"
 #include "net/client/compressor_zlib.h"
 #include "net/client/cookie_manager.h"
+#include "net/client/http_exceptions.h"
+#include "net/client/meta_charset.h"
+#include "net/client/ssl_openssl.h"
+#include "net/client/uri_resolve.h"
+#include "net/content_type.h"
 #include "net/exceptions.h"
+#include "net/socket_stack.h"
 
 namespace tessarine::client {
 
-TIdHTTP::TIdHTTP() = default;
+namespace {
+
+constexpr int kConnectTimeoutMs = 15000;
+constexpr int kReadTimeoutMs = 30000;
+// A redirect's body is read only when its first bytes arrive within this time.
+constexpr int kRedirectBodyWaitMs = 5000;
+// Header lines of one reply; each is bounded by the line limit, so this bounds the whole block.
+constexpr int kMaxReplyHeaderLines = 10000;
+
+bool ContainsNoCase(std::u16string_view text, std::u16string_view part) {
+  return LowerCaseAscii(text).find(LowerCaseAscii(part)) != std::u16string::npos;
+}
+
+bool IsMediaType(std::u16string_view contentType, std::u16string_view type) {
+  const std::u16string_view media = net::MediaTypeOf(contentType);
+  if (type.find(u'/') != std::u16string_view::npos) return SameTextAscii(media, type);
+  const size_t slash = media.find(u'/');
+  return slash != std::u16string_view::npos && SameTextAscii(media.substr(0, slash), type);
+}
+
+// The value of a parameter of a header value such as `multipart/mixed; boundary="x"`, quotes removed.
+std::u16string HeaderParameter(std::u16string_view value, std::u16string_view name) {
+  size_t start = value.find(u';');
+  while (start != std::u16string_view::npos) {
+    const size_t end = value.find(u';', start + 1);
+    const std::u16string_view part = Trim(value.substr(start + 1, end == std::u16string_view::npos ? end : end - start - 1));
+    const size_t eq = part.find(u'=');
+    if (eq != std::u16string_view::npos && SameTextAscii(Trim(part.substr(0, eq)), name)) {
+      std::u16string_view v = Trim(part.substr(eq + 1));
+      if (v.size() >= 2 && v.front() == u'"' && v.back() == u'"') v = v.substr(1, v.size() - 2);
+      return std::u16string(v);
+    }
+    start = end;
+  }
+  return {};
+}
+
+// A chunk-size line: hexadecimal before any ";", trimmed; anything else reads as 0.
+int64_t ChunkSize(std::u16string_view line) {
+  line = Trim(line.substr(0, std::min(line.find(u';'), line.size())));
+  if (line.empty() || line.size() > 15) return 0;
+  int64_t size = 0;
+  for (char16_t c : line) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0) return 0;
+    size = size * 16 + digit;
+  }
+  return size;
+}
+
+std::vector<uint8_t> StreamBytesFrom(TStream& stream, int64_t start) {
+  const int64_t end = stream.Size();
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(end - start, 0)));
+  const int64_t saved = stream.Position();
+  stream.SetPosition(start);
+  bytes.resize(stream.Read(bytes.data(), bytes.size()));
+  stream.SetPosition(saved);
+  return bytes;
+}
+
+}  // namespace
+
+TIdHTTP::TIdHTTP() : m_compressor(std::make_unique<TIdCompressorZLib>()) {
+  SetIOHandler(std::make_unique<TIdSSLIOHandlerSocketOpenSSL>());
+  // Without limits one silent engine would hold the one client, and every request queued behind it, forever.
+  SetConnectTimeout(kConnectTimeoutMs);
+  SetReadTimeout(kReadTimeoutMs);
+  m_request.Accept = u"text/html";
+  m_request.AcceptCharSet = u"utf-8";
+  m_request.AcceptEncoding = u"identity";
+  m_request.AcceptLanguage = u"en-us";
+  m_request.UserAgent =
+      u"Mozilla/5.0 (Windows NT 10.0; Win64; x64) AppleWebKit/537.36 (KHTML, like Gecko) Chrome/53.0.2785.116 "
+      u"Safari/537.36";
+  m_request.ProxyConnection = u"NoProxy";
+}
+
 TIdHTTP::~TIdHTTP() = default;
 
 void TIdHTTP::CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) {
@@ -15,12 +100,467 @@ void TIdHTTP::CustomHeadersAddValue(const std::u16string& name, const std::u16st
 
 void TIdHTTP::CustomHeadersClear() { m_request.CustomHeaders.Clear(); }
 
-std::u16string TIdHTTP::Get(const std::u16string&) { throw EIdException("The upstream client is not built yet"); }
-
-std::u16string TIdHTTP::Post(const std::u16string&, TStream&) {
-  throw EIdException("The upstream client is not built yet");
+std::u16string TIdHTTP::Get(const std::u16string& url) {
+  TMemoryStream answer;
+  DoRequest(u"GET", url, nullptr, &answer);
+  return decodeText(answer);
 }
 
-void TIdHTTP::Abort() { Disconnect(false); }
+std::u16string TIdHTTP::Post(const std::u16string& url, TStream& source) {
+  TMemoryStream answer;
+  const TIdHTTPProtocolVersion saved = m_protocolVersion;
+  if ((m_options & hoKeepOrigProtocol) == 0) {
+    if (Connected()) Disconnect();
+    m_protocolVersion = pv1_0;
+  }
+  try {
+    DoRequest(u"POST", url, &source, &answer);
+  } catch (...) {
+    m_protocolVersion = saved;
+    throw;
+  }
+  m_protocolVersion = saved;
+  return decodeText(answer);
+}
+
+void TIdHTTP::Abort() {
+  m_aborted.store(true);
+  Disconnect(false);
+}
+
+void TIdHTTP::ResumeCalls() { m_aborted.store(false); }
+
+void TIdHTTP::checkNotAborted() const {
+  if (m_aborted.load()) throw net::EIdClosedSocket();
+}
+
+std::u16string TIdHTTP::decodeText(TStream& stream) const {
+  const std::vector<uint8_t> bytes = StreamBytesFrom(stream, 0);
+  return net::EncodingForCharset(m_response.CharSet)->GetString(bytes.data(), bytes.size());
+}
+
+void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url, TStream* source,
+                        TStream* responseStream) {
+  m_redirectCount = 0;
+  m_authRetries = 0;
+  m_authProxyRetries = 0;
+  const int64_t answerStart = responseStream->Position();
+  m_request.URL = url;
+  m_request.Method = method;
+  m_request.Source = source;
+  m_response.ContentStream = responseStream;
+
+  auto truncateAnswer = [&] {
+    responseStream->SetSize(answerStart);
+    responseStream->SetPosition(answerStart);
+  };
+  try {
+    while (true) {
+      checkNotAborted();
+      m_replyComplete = false;
+      prepareRequest();
+      connectToHost();
+      readStatusAndHeaders();
+      const TIdHTTPWhatsNext next = processResponse();
+      if (next == wnJustExit) break;
+      switch (next) {
+        case wnGoToURL:
+          truncateAnswer();
+          m_authRetries = m_authProxyRetries = 0;
+          break;
+        case wnDontKnow:
+          throw EIdException("Not Acceptable");
+        case wnReadAndGo:
+          readResult(responseStream);
+          truncateAnswer();
+          m_authRetries = m_authProxyRetries = 0;
+          break;
+        case wnAuthRequest:
+          m_request.URL = url;
+          break;
+        case wnJustExit:
+          break;
+      }
+    }
+  } catch (...) {
+    // A reply broken off half-way leaves unread bytes on the connection: never reuse it.
+    if (!m_replyComplete || !keepAlive()) Disconnect();
+    m_request.Source = nullptr;
+    m_response.ContentStream = nullptr;
+    throw;
+  }
+  if (!keepAlive()) Disconnect();
+  // The caller's streams end with this call.
+  m_request.Source = nullptr;
+  m_response.ContentStream = nullptr;
+}
+
+void TIdHTTP::prepareRequest() {
+  const net::TIdURI uri(m_request.URL);
+  if (!uri.Username.empty()) {
+    m_request.Username = uri.Username;
+    m_request.Password = uri.Password;
+  }
+  m_url.Username = m_request.Username;
+  m_url.Password = m_request.Password;
+  m_url.Path = ResolveRequestPath(m_url.Path, uri.Path);
+  m_url.Document = uri.Document;
+  m_url.Params = uri.Params;
+  if (!uri.Host.empty()) {
+    m_url.Host = uri.Host;
+    m_url.IPVersion = uri.IPVersion;
+  }
+  // A relative location keeps the host, and so its address family (a bracketed IPv6 host stays IPv6).
+  if (!uri.Protocol.empty()) {
+    m_url.Protocol = uri.Protocol;
+  } else {
+    m_url.Protocol = SameTextAscii(m_url.Protocol, u"https") ? u"https" : u"http";
+  }
+  if (!uri.Port.empty()) {
+    m_url.Port = uri.Port;
+  } else if (SameTextAscii(uri.Protocol, u"http")) {
+    m_url.Port = u"80";
+  } else if (SameTextAscii(uri.Protocol, u"https")) {
+    m_url.Port = u"443";
+  } else if (m_url.Port.empty()) {
+    throw EIdUnknownProtocol();
+  }
+
+  m_request.URL = SameTextAscii(m_request.Method, u"OPTIONS") && m_url.Document == u"*" ? u"*" : m_url.GetPathAndParams();
+  m_request.IPVersion = m_url.IPVersion;
+
+  for (const std::u16string& method : {m_request.Method, m_request.MethodOverride}) {
+    for (const char16_t* needsV11 : {u"TRACE", u"PUT", u"OPTIONS", u"DELETE", u"PATCH"}) {
+      if (SameTextAscii(method, needsV11) && m_protocolVersion != pv1_1)
+        throw EIdException("Request method requires HTTP version 1.1");
+    }
+  }
+  m_request.ContentLength = m_request.Source != nullptr ? m_request.Source->Size() : -1;
+
+  std::u16string host = m_url.Host;
+  if (m_url.IPVersion == net::Id_IPv6 && net::TIdStack::IsIPv6Literal(host)) host = u"[" + host + u"]";
+  const bool defaultPort = (SameTextAscii(m_url.Protocol, u"http") && m_url.Port == u"80") ||
+                           (SameTextAscii(m_url.Protocol, u"https") && m_url.Port == u"443");
+  m_request.Host = defaultPort ? host : host + u":" + m_url.Port;
+
+  if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler())) {
+    tls->SetURIToCheck(m_url.Host.empty() ? std::u16string() : m_url.GetFullURI());
+  }
+}
+
+void TIdHTTP::connectToHost() {
+  net::TIdIOHandlerSocket* socket = Socket();
+  if (socket != nullptr && socket->Binding() != nullptr && socket->IPVersion() != m_url.IPVersion && Connected())
+    Disconnect();
+  const std::u16string& host = m_url.Host;
+  int port = 80;
+  if (!m_url.Port.empty() && m_url.Port.size() <= 9 &&
+      std::all_of(m_url.Port.begin(), m_url.Port.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+    port = std::stoi(ToUtf8(m_url.Port));
+  }
+  if ((!SameTextAscii(host, Host()) || port != Port()) && Connected()) Disconnect();
+  const TIdHTTPConnectionType type = SameTextAscii(m_url.Protocol, u"HTTPS") ? ctSSL : ctNormal;
+  SetHost(host);
+  SetPort(port);
+
+  if (type != m_request.UseProxy && Connected()) Disconnect();
+  m_request.UseProxy = type;
+  m_request.Destination = host + u":" + IntToStr(port);
+
+  if (type == ctNormal) {
+    if (m_protocolVersion == pv1_0 && m_request.Connection.empty()) m_request.Connection = u"keep-alive";
+  } else {
+    m_request.Connection.clear();
+  }
+
+  std::u16string& encoding = m_request.AcceptEncoding;
+  if (m_compressor && m_compressor->IsReady()) {
+    for (const char16_t* coding : {u"deflate", u"gzip"}) {
+      if (encoding.find(coding) == std::u16string::npos) encoding = encoding.empty() ? coding : encoding + u", " + coding;
+    }
+  }
+  if (!encoding.empty() && encoding.find(u"identity") == std::u16string::npos) encoding += u", identity";
+
+  connectOrReuse(type);
+  sendRequest();
+}
+
+void TIdHTTP::connectOrReuse(TIdHTTPConnectionType type) {
+  if (!keepAlive()) Disconnect();
+  if (net::TIdIOHandler* handler = IOHandler()) {
+    handler->InputBuffer().Clear();
+    // Notices a close by the peer since the last reply; bytes it pulls in belong to no reply of ours.
+    if (handler->Opened() && !handler->Connected()) Disconnect();
+    handler->InputBuffer().Clear();
+  }
+  if (Connected()) return;
+
+  SetIPVersion(m_url.IPVersion);
+  CreateIOHandler();
+  auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler());
+  const std::u16string fullUri = m_url.Host.empty() ? std::u16string() : m_url.GetFullURI();
+  if (type == ctSSL) {
+    if (tls == nullptr) throw EIdIOHandlerPropInvalid();
+    tls->SetURIToCheck(fullUri);
+    tls->SetPassThrough(false);
+  } else if (tls != nullptr) {
+    tls->SetPassThrough(true);
+    tls->SetURIToCheck(fullUri);
+  }
+  checkNotAborted();
+  Connect();
+  // An Abort that came while the connection was being opened found nothing to close.
+  if (m_aborted.load()) {
+    Disconnect(false);
+    checkNotAborted();
+  }
+}
+
+void TIdHTTP::sendRequest() {
+  net::TIdIOHandler& handler = *IOHandler();
+  m_request.SetHeaders();
+  if (m_allowCookies && m_cookieManager) {
+    m_cookieManager->GenerateClientCookies(m_url, SameTextAscii(m_url.Protocol, u"HTTPS"), m_request.RawHeaders);
+  }
+  if (!handler.WriteBufferingActive()) handler.WriteBufferOpen();
+  try {
+    handler.WriteLn(m_request.Method + u" " + m_request.URL + u" HTTP/" + (m_protocolVersion == pv1_0 ? u"1.0" : u"1.1"));
+    for (const std::u16string& line : m_request.RawHeaders) {
+      if (!line.empty()) handler.WriteLn(line);
+    }
+    handler.WriteLn();
+    handler.WriteBufferClose();
+  } catch (...) {
+    handler.WriteBufferCancel();
+    throw;
+  }
+  if (m_request.Source != nullptr) handler.Write(*m_request.Source, 0);
+}
+
+void TIdHTTP::readStatusAndHeaders() {
+  net::TIdIOHandler& handler = *IOHandler();
+  do {
+    std::u16string line = handler.ReadLn();
+    if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    m_response.SetResponseText(std::move(line));
+    retrieveHeaders();
+    takeCookies();
+  } while (m_response.ResponseCode() == 100);
+}
+
+void TIdHTTP::retrieveHeaders() {
+  m_response.Clear();
+  net::TIdIOHandler& handler = *IOHandler();
+  try {
+    while (true) {
+      std::u16string line = handler.ReadLn();
+      if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+      if (line.empty()) break;
+      if (m_response.RawHeaders.Count() >= kMaxReplyHeaderLines) throw net::EIdMaxCaptureLineExceeded();
+      m_response.RawHeaders.Add(std::move(line));
+    }
+  } catch (const net::EIdConnClosedGracefully&) {
+    Disconnect();
+  }
+  m_response.ProcessHeaders();
+}
+
+void TIdHTTP::takeCookies() {
+  if (!m_allowCookies) return;
+  if (!m_cookieManager) m_cookieManager = std::make_unique<TIdCookieManager>();
+  TStringList values;
+  m_response.RawHeaders.Extract(u"Set-Cookie", values);
+  m_cookieManager->AddServerCookies(values, m_url);
+}
+
+TIdHTTPWhatsNext TIdHTTP::processResponse() {
+  const int code = m_response.ResponseCode();
+  if (code / 100 == 3 && code != 304 && !m_response.Location.empty()) return processRedirect(code);
+  if (code / 100 == 2) {
+    const bool dropBody = SameTextAscii(m_request.Method, u"HEAD") || code == 204;
+    readResult(dropBody ? nullptr : m_response.ContentStream);
+    return wnJustExit;
+  }
+  // Credentials are never held, so 401 and 407 are errors like any other.
+  raiseProtocolError(code);
+}
+
+TIdHTTPWhatsNext TIdHTTP::processRedirect(int code) {
+  ++m_redirectCount;
+  if (!m_handleRedirects) raiseProtocolError(code);
+  TIdHTTPWhatsNext next = wnJustExit;
+  if (m_redirectCount < m_redirectMaximum) {
+    m_request.URL = m_response.Location;
+    if (code == 303 || (code == 302 && (m_options & hoTreat302Like303) != 0)) {
+      m_request.Method = u"GET";
+      m_request.Source = nullptr;
+    }
+    m_request.MethodOverride.clear();
+    next = wnGoToURL;
+  }
+  if (Connected()) readResult(nullptr);
+  m_replyComplete = true;
+  return next;
+}
+
+void TIdHTTP::raiseProtocolError(int code) {
+  TMemoryStream body;
+  try {
+    readResult(&body);
+  } catch (const net::EIdConnClosedGracefully&) {
+    Disconnect();
+  }
+  m_replyComplete = true;
+  throw EIdHTTPProtocolException(code, m_response.ResponseText(), decodeText(body));
+}
+
+void TIdHTTP::readResult(TStream* target) {
+  net::TIdIOHandler& handler = *IOHandler();
+  const int code = m_response.ResponseCode();
+  const bool chunked = ContainsNoCase(m_response.TransferEncoding, u"chunked");
+  bool hasBody = chunked || !m_response.HasContentLength() || m_response.ContentLength > 0;
+  if (SameTextAscii(m_request.Method, u"HEAD") || code / 100 == 1 || code == 204 || code == 304) hasBody = false;
+  if (hasBody && code / 100 == 3 && handler.InputBufferIsEmpty()) hasBody = handler.CheckForDataOnSource(kRedirectBodyWaitMs);
+  if (!hasBody) {
+    m_replyComplete = true;
+    return;
+  }
+
+  const bool decode = target != nullptr && (SameTextAscii(m_response.ContentEncoding, u"deflate") ||
+                                            SameTextAscii(m_response.ContentEncoding, u"gzip"));
+  TMemoryStream encoded;
+  TStream* dest = decode ? &encoded : target;
+  const int64_t bodyStart = target != nullptr ? target->Position() : 0;
+
+  if (chunked) {
+    readChunked(dest);
+  } else if (m_response.HasContentLength()) {
+    try {
+      handler.ReadStream(dest, m_response.ContentLength, false);
+    } catch (const net::EIdConnClosedGracefully&) {
+      // A body cut short by the peer's close keeps what arrived.
+    }
+  } else if (IsMediaType(m_response.ContentType(), u"multipart")) {
+    readMultipart(dest, HeaderParameter(m_response.ContentType(), u"boundary"));
+  } else {
+    handler.ReadStream(dest, -1, true);
+  }
+  m_replyComplete = true;
+
+  // An empty body has nothing to inflate; zlib would call it truncated.
+  if (decode && encoded.Size() > 0) {
+    encoded.SetPosition(0);
+    if (SameTextAscii(m_response.ContentEncoding, u"deflate")) {
+      m_compressor->DecompressDeflateStream(encoded, *target);
+    } else {
+      m_compressor->DecompressGZipStream(encoded, *target);
+    }
+  }
+  if (target != nullptr) applyCharsetRules(*target, bodyStart);
+}
+
+void TIdHTTP::readChunked(TStream* target) {
+  net::TIdIOHandler& handler = *IOHandler();
+  while (true) {
+    const std::u16string line = handler.ReadLn();
+    if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    const int64_t size = ChunkSize(line);
+    if (size <= 0) break;
+    handler.ReadStream(target, size, false);
+    handler.ReadLn();
+  }
+  while (true) {
+    std::u16string trailer = handler.ReadLn();
+    if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    if (trailer.empty()) break;
+    if (m_response.RawHeaders.Count() >= kMaxReplyHeaderLines) throw net::EIdMaxCaptureLineExceeded();
+    m_response.RawHeaders.Add(std::move(trailer));
+  }
+}
+
+void TIdHTTP::readMultipart(TStream* target, std::u16string_view boundary) {
+  net::TIdIOHandler& handler = *IOHandler();
+  const std::vector<uint8_t> delimiter = net::IndyTextEncoding_8Bit()->GetBytes(u"--" + std::u16string(boundary) + u"--");
+  net::TIdBuffer& input = handler.InputBuffer();
+  auto moveOut = [&](size_t count) {
+    if (target != nullptr) {
+      input.ExtractToStream(*target, static_cast<ptrdiff_t>(count));
+    } else {
+      input.Remove(count);
+    }
+  };
+  while (true) {
+    const ptrdiff_t found = input.IndexOf(delimiter);
+    if (found >= 0) {
+      moveOut(static_cast<size_t>(found) + delimiter.size());
+      try {
+        handler.ReadLn();
+      } catch (const net::EIdConnClosedGracefully&) {
+      }
+      return;
+    }
+    // Everything but a possible start of the delimiter can go now.
+    if (input.Size() >= delimiter.size()) moveOut(input.Size() - (delimiter.size() - 1));
+    if (!handler.CheckForDataOnSource(net::IdTimeoutDefault)) {
+      if (!handler.Connected()) {
+        moveOut(input.Size());
+        return;
+      }
+      throw net::EIdReadTimeout();
+    }
+  }
+}
+
+void TIdHTTP::applyCharsetRules(TStream& target, int64_t bodyStart) {
+  const std::u16string_view media = net::MediaTypeOf(m_response.ContentType());
+  const bool html = SameTextAscii(media, u"text/html") || SameTextAscii(media, u"text/html-sandboxed") ||
+                    SameTextAscii(media, u"application/xhtml+xml");
+  if (html) {
+    if ((m_options & hoNoParseMetaHTTPEquiv) != 0) return;
+    const std::vector<uint8_t> body = StreamBytesFrom(target, bodyStart);
+    net::TIdHeaderList lines;
+    std::u16string metaCharSet = ParseMetaHTTPEquiv(body.data(), body.size(), lines);
+    if (lines.Count() > 0) {
+      m_response.MetaHTTPEquiv = lines;
+      if (metaCharSet.empty()) {
+        const std::u16string metaType = lines.Values(u"Content-Type");
+        if (!HeaderParameter(metaType, u"charset").empty()) metaCharSet = net::SplitContentType(metaType).CharSet;
+      }
+      for (int i = 0; i < lines.Count(); ++i) {
+        if (lines.IsContinuation(i)) continue;
+        const std::u16string_view name = lines.Names(i);
+        if (!name.empty()) m_response.RawHeaders.SetValue(name, lines.ValueFromIndex(i));
+      }
+      m_response.ProcessHeaders();
+    }
+    if (!metaCharSet.empty()) m_response.CharSet = metaCharSet;
+    return;
+  }
+  if ((m_options & hoNoParseXmlCharset) != 0) return;
+  const size_t slash = media.find(u'/');
+  const bool xml = SameTextAscii(media, u"application/xml") ||
+                   SameTextAscii(media, u"application/xml-external-parsed-entity") ||
+                   SameTextAscii(media, u"application/xml-dtd") ||
+                   (slash != std::u16string_view::npos && !SameTextAscii(media.substr(0, slash), u"text") &&
+                    media.size() >= 4 && SameTextAscii(media.substr(media.size() - 4), u"+xml"));
+  if (xml) {
+    const std::vector<uint8_t> body = StreamBytesFrom(target, bodyStart);
+    m_response.CharSet = XmlCharSet(body.data(), body.size());
+  }
+}
+
+bool TIdHTTP::keepAlive() {
+  try {
+    if (!Connected()) return false;
+  } catch (const EIdException&) {
+    return false;
+  }
+  const std::u16string_view connection = Trim(m_response.Connection);
+  const std::u16string_view proxyConnection = Trim(m_response.ProxyConnection);
+  if (m_protocolVersion == pv1_0) {
+    return SameTextAscii(connection, u"KEEP-ALIVE") || SameTextAscii(proxyConnection, u"KEEP-ALIVE");
+  }
+  return !SameTextAscii(connection, u"CLOSE") && !SameTextAscii(proxyConnection, u"CLOSE");
+}
 
 }  // namespace tessarine::client

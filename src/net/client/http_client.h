@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -118,10 +119,36 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   TIdCookieManager* CookieManager() const { return m_cookieManager.get(); }
   TIdCompressorZLib* Compressor() const { return m_compressor.get(); }
 
-  // Closes the connection from another thread; the call blocked on it raises.
+  // Ends the call in progress from another thread (its connection closes and the call raises) and makes every
+  // call fail at once until ResumeCalls. The program does this while it switches the server off, so no worker
+  // thread waits for an engine.
   void Abort();
+  void ResumeCalls();
+
+ protected:
+  // The request loop of one Get or Post; the answer's body goes to responseStream.
+  void DoRequest(const std::u16string& method, const std::u16string& url, TStream* source, TStream* responseStream);
 
  private:
+  void prepareRequest();
+  void connectToHost();
+  void connectOrReuse(TIdHTTPConnectionType type);
+  void sendRequest();
+  void readStatusAndHeaders();
+  void retrieveHeaders();
+  void takeCookies();
+  TIdHTTPWhatsNext processResponse();
+  TIdHTTPWhatsNext processRedirect(int code);
+  [[noreturn]] void raiseProtocolError(int code);
+  // Reads the body as the reply frames it into target (nullptr drops it) and decodes its content coding.
+  void readResult(TStream* target);
+  void readChunked(TStream* target);
+  void readMultipart(TStream* target, std::u16string_view boundary);
+  void applyCharsetRules(TStream& target, int64_t bodyStart);
+  bool keepAlive();
+  std::u16string decodeText(TStream& stream) const;
+  void checkNotAborted() const;
+
   TIdHTTPRequest m_request;
   TIdHTTPResponse m_response;
   net::TIdURI m_url;
@@ -130,7 +157,12 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   bool m_handleRedirects = true;
   int m_redirectMaximum = 15;
   int m_redirectCount = 0;
+  int m_authRetries = 0;
+  int m_authProxyRetries = 0;
   bool m_allowCookies = true;
+  // Set once the last reply was read to its end: only then may a failed call leave its connection open.
+  bool m_replyComplete = false;
+  std::atomic<bool> m_aborted{false};
   std::unique_ptr<TIdCookieManager> m_cookieManager;
   std::unique_ptr<TIdCompressorZLib> m_compressor;
 };

@@ -58,8 +58,6 @@ void writeRefusal(TIdHTTPResponseInfo& response, int responseNo) {
   response.WriteHeader();
 }
 
-bool endsQuietly(int socketError) { return socketError == 10053 || socketError == 10054 || socketError == 10058; }
-
 }  // namespace
 
 TIdCustomHTTPServer::TIdCustomHTTPServer() = default;
@@ -144,7 +142,7 @@ bool TIdCustomHTTPServer::ServeConnection(TIdContext& context) {
     while (serveRequest(context)) {
     }
   } catch (const net::EIdSocketError& e) {
-    if (!endsQuietly(e.LastError())) throw;
+    if (!net::IsConnectionEnd(e.LastError())) throw;
   } catch (const net::EIdClosedSocket&) {
   }
   return false;

@@ -1,0 +1,52 @@
+# Shared parts of the load scripts: tools, waiting for ports, wrk summaries. Sourced, not run.
+
+# need COMMAND PACKAGE: installs the Debian package when the command is missing.
+need() {
+  command -v "$1" >/dev/null 2>&1 && return
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "$1 is missing: install the package $2" >&2
+    exit 1
+  fi
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null
+}
+
+# build_demo BUILD_DIR ROOT: a Release build of bench/server_demo.cpp.
+build_demo() {
+  cmake -S "$2" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARINE_UI=OFF -DTESSARINE_TESTS=OFF \
+    -DTESSARINE_BENCH=ON >/dev/null
+  cmake --build "$1" --target server_demo -j2 >/dev/null
+}
+
+# wait_port PORT...: until each loopback port accepts connections (at most 5 s each).
+wait_port() {
+  local port
+  for port in "$@"; do
+    for _ in $(seq 100); do
+      (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
+      sleep 0.05
+    done
+  done
+}
+
+# measure URL CONNECTIONS [THREADS]: wrk's summary as requests/s|p50|p90|p99|errors
+measure() {
+  local out threads=${3:-2}
+  [ "$threads" -gt "$2" ] && threads=$2
+  out=$(wrk -t"$threads" -c"$2" -d"$DURATION" --latency "$1")
+  local rps p50 p90 p99 errors
+  rps=$(awk '/Requests\/sec/ {print $2}' <<<"$out")
+  p50=$(awk '$1 == "50%" {print $2}' <<<"$out")
+  p90=$(awk '$1 == "90%" {print $2}' <<<"$out")
+  p99=$(awk '$1 == "99%" {print $2}' <<<"$out")
+  errors=$(awk '/Socket errors|Non-2xx/ {sub(/^ +/, ""); printf "%s; ", $0}' <<<"$out")
+  echo "$rps|$p50|$p90|$p99|${errors:-none}"
+}
+
+# to_us TIME: a wrk time (850.00us, 1.20ms, 2.00s) in microseconds.
+to_us() {
+  awk -v t="$1" 'BEGIN {
+    v = t + 0
+    if (t ~ /us$/) print v; else if (t ~ /ms$/) print v * 1000; else if (t ~ /s$/) print v * 1000000; else print v
+  }'
+}

@@ -1,0 +1,256 @@
+// How replies are read: status lines, body framings, error replies, charsets, time limits, redirects.
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "common/text.h"
+#include "net/client/http_client.h"
+#include "net/client/http_exceptions.h"
+#include "support/scripted_server.h"
+
+namespace tessarine::client {
+namespace {
+
+using namespace std::chrono_literals;
+using test_support::HttpReply;
+using test_support::ScriptedServer;
+
+std::u16string Url(const ScriptedServer& server, std::string_view target) {
+  return u"http://127.0.0.1:" + IntToStr(server.Port()) + Widen(target);
+}
+
+// Runs the call and returns the protocol error it must raise.
+template <typename Call>
+EIdHTTPProtocolException ProtocolError(Call call) {
+  try {
+    call();
+  } catch (const EIdHTTPProtocolException& e) {
+    return e;
+  }
+  ADD_FAILURE() << "no protocol error raised";
+  return EIdHTTPProtocolException(0, u"", u"");
+}
+
+TEST(ReplyBodies, LengthChunkedAndUntilClose) {
+  ScriptedServer server;
+  server.Push(HttpReply(""));
+  server.Push("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+              "1a;foo=bar\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-Trailer: t\r\n\r\n");
+  server.Push("HTTP/1.1 200 OK\r\n\r\nuntil the end", true);
+  server.Push(HttpReply("after"));
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/empty")), u"");
+  EXPECT_EQ(client.Get(Url(server, "/chunked")), u"abcdefghijklmnopqrstuvwxyz123");
+  EXPECT_EQ(client.Response().RawHeaders.Values(u"X-Trailer"), u"t");
+  EXPECT_EQ(client.Get(Url(server, "/close")), u"until the end");
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.Get(Url(server, "/after")), u"after");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[2].Connection, 1);
+  EXPECT_EQ(requests[3].Connection, 2);
+}
+
+TEST(ReplyBodies, AnUnreadableChunkSizeEndsTheBody) {
+  ScriptedServer server;
+  server.Push("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nab\r\nzz\r\n\r\n");
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"ab");
+}
+
+TEST(ReplyBodies, ALengthBodyCutShortKeepsWhatArrivedAndTheConnectionIsDropped) {
+  ScriptedServer server;
+  server.Push("HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhalf", true);
+  server.Push(HttpReply("next"));
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"half");
+  EXPECT_EQ(client.Get(Url(server, "/")), u"next");
+  EXPECT_EQ(server.Connections(), 2);
+}
+
+TEST(ReplyBodies, MultipartIsReadUpToItsClosingDelimiter) {
+  ScriptedServer server;
+  const std::string body = "--b1\r\nContent-Type: text/plain\r\n\r\npart\r\n--b1--";
+  server.Push("HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=\"b1\"\r\n\r\n" + body + "\r\n");
+  server.Push(HttpReply("next"));
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), Widen(body));
+  EXPECT_EQ(client.Get(Url(server, "/")), u"next");
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(ReplyBodies, ChunkedCloseWhereAChunkIsDueRaisesAndDropsTheConnection) {
+  ScriptedServer server;
+  server.Push("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", true);
+  TIdHTTP client;
+  EXPECT_THROW(client.Get(Url(server, "/")), net::EIdConnClosedGracefully);
+  EXPECT_FALSE(client.Connected());
+}
+
+TEST(ReplyStatus, ContinueIsSkippedAndTheFinalReplyCounts) {
+  ScriptedServer server;
+  server.Push("HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok");
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"ok");
+  EXPECT_EQ(client.ResponseCode(), 200);
+  EXPECT_EQ(client.ResponseText(), u"HTTP/1.1 200 OK");
+}
+
+TEST(ReplyStatus, ErrorRepliesRaiseWithTheStatusLineAndTheDecodedBody) {
+  ScriptedServer server;
+  server.Push(HttpReply("\xD0\x9D\xD0\xB5\xD1\x82", "Content-Type: text/plain; charset=utf-8\r\n", "404 Not Found"));
+  server.Push(HttpReply("after"));
+  TIdHTTP client;
+  const EIdHTTPProtocolException error = ProtocolError([&] { client.Get(Url(server, "/missing")); });
+  EXPECT_EQ(error.Message(), u"HTTP/1.1 404 Not Found");
+  EXPECT_EQ(error.ErrorCode(), 404);
+  EXPECT_EQ(error.ErrorMessage(), u"\u041D\u0435\u0442");
+  // The error reply was read whole, so its connection serves the next call.
+  EXPECT_EQ(client.Get(Url(server, "/")), u"after");
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(ReplyStatus, OddStatusLinesAreErrors) {
+  for (const std::string& reply : {std::string("HTTP/1.1 101 Switching\r\n\r\n"),
+                                   std::string("GARBAGE\r\n\r\n"),
+                                   HttpReply("", "", "304 Not Modified"),
+                                   HttpReply("moved", "", "302 Found")}) {
+    ScriptedServer server;
+    server.Push(reply, true);
+    TIdHTTP client;
+    const EIdHTTPProtocolException error = ProtocolError([&] { client.Get(Url(server, "/")); });
+    EXPECT_EQ(ToUtf8(error.Message()), reply.substr(0, reply.find('\r')));
+  }
+  ScriptedServer server;
+  server.Push("GARBAGE\r\n\r\n", true);
+  TIdHTTP client;
+  EXPECT_EQ(ProtocolError([&] { client.Get(Url(server, "/")); }).ErrorCode(), -1);
+}
+
+TEST(ReplyStatus, ACloseInsideTheHeaderBlockKeepsTheLinesRead) {
+  ScriptedServer server;
+  server.Push("HTTP/1.1 200 OK\r\nX-A: 1\r\n", true);
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"");
+  EXPECT_EQ(client.Response().RawHeaders.Values(u"X-A"), u"1");
+}
+
+TEST(ReplyCharsets, TheResultTextFollowsTheReplyCharset) {
+  const std::string cyrillic = "\xD0\x9F";  // U+041F in UTF-8
+  struct Case {
+    std::string contentType;
+    std::string body;
+    std::u16string text;
+  };
+  const std::vector<Case> cases = {
+      {"Content-Type: application/json; charset=UTF-8\r\n", cyrillic, u"\u041F"},
+      {"Content-Type: application/json\r\n", cyrillic, u"\u00D0\u009F"},
+      {"", cyrillic, u"\u00D0\u009F"},
+      {"Content-Type: text/plain\r\n", cyrillic, u"\u00D0\u009F"},
+      {"Content-Type: text/plain; charset=cp1251\r\n", "\xCF", u"\u00CF"},
+      {"Content-Type: text/plain; charset=windows-1251\r\n", "\xCF", u"\u041F"},
+      {"Content-Type: text/plain; charset=no-such-charset\r\n", "\xCF", u"\u00CF"},
+  };
+  ScriptedServer server;
+  for (const Case& c : cases) server.Push(HttpReply(c.body, c.contentType));
+  TIdHTTP client;
+  for (const Case& c : cases) EXPECT_EQ(client.Get(Url(server, "/")), c.text) << c.contentType;
+}
+
+TEST(ReplyTimeLimits, ASilentServerRaisesReadTimedOut) {
+  ScriptedServer server;
+  server.Push(ScriptedServer::Reply{"", false, true});
+  server.Push(ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhal", false, false, true});
+  server.Push(HttpReply("fine"));
+  TIdHTTP client;
+  client.SetReadTimeout(200);
+  for (int i = 0; i < 2; ++i) {
+    try {
+      client.Get(Url(server, "/"));
+      FAIL() << "a stalled reply must time out";
+    } catch (const net::EIdReadTimeout& e) {
+      EXPECT_EQ(e.Message(), u"Read timed out.");
+    }
+    EXPECT_FALSE(client.Connected());
+  }
+  EXPECT_EQ(client.Get(Url(server, "/")), u"fine");
+  EXPECT_EQ(server.Connections(), 3);
+}
+
+TEST(ReplyTimeLimits, AbortEndsABlockedCallAndRefusesCallsUntilResumed) {
+  ScriptedServer server;
+  server.Push(ScriptedServer::Reply{"", false, true});
+  server.Push(HttpReply("back"));
+  TIdHTTP client;
+  std::thread aborter([&] {
+    ASSERT_TRUE(server.WaitForRequests(1));
+    client.Abort();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(client.Get(Url(server, "/")), EIdException);
+  aborter.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_THROW(client.Get(Url(server, "/")), net::EIdClosedSocket);
+  client.ResumeCalls();
+  EXPECT_EQ(client.Get(Url(server, "/")), u"back");
+}
+
+std::string Redirect(int code, std::string_view location) {
+  return HttpReply("", "Location: " + std::string(location) + "\r\n", std::to_string(code) + " Redirect");
+}
+
+TEST(Redirects, FourteenAreFollowedAndTheFifteenthEndsWithAnEmptyResult) {
+  ScriptedServer server;
+  for (int i = 1; i <= 14; ++i) server.Push(Redirect(302, "/hop" + std::to_string(i)));
+  server.Push(HttpReply("arrived"));
+  for (int i = 1; i <= 15; ++i) server.Push(Redirect(301, "/again" + std::to_string(i)));
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/start")), u"arrived");
+  EXPECT_EQ(client.RedirectCount(), 14);
+  EXPECT_EQ(client.Get(Url(server, "/start")), u"");
+  EXPECT_EQ(client.Response().Location, u"/again15");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 30u);
+  EXPECT_EQ(requests[14].Head.substr(0, 20), "GET /hop14 HTTP/1.1\r");
+  EXPECT_EQ(server.Connections(), 1);
+}
+
+TEST(Redirects, PostKeepsItsBodyExceptAfter303) {
+  ScriptedServer server;
+  server.Push(Redirect(302, "/second"));
+  server.Push(HttpReply("", "Connection: keep-alive\r\nLocation: third\r\n", "303 See Other"));
+  server.Push(HttpReply("done"));
+  TIdHTTP client;
+  TMemoryStream source({'b', 'o', 'd', 'y'});
+  EXPECT_EQ(client.Post(Url(server, "/first"), source), u"done");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].Head.substr(0, 25), "POST /second HTTP/1.0\r\nCo");
+  EXPECT_EQ(requests[1].Body, "body");
+  EXPECT_EQ(requests[2].Head.substr(0, 21), "GET /third HTTP/1.0\r\n");
+  EXPECT_EQ(requests[2].Head.find("Content-Length"), std::string::npos);
+  EXPECT_EQ(requests[2].Body, "");
+  EXPECT_EQ(client.ProtocolVersion(), pv1_1);
+}
+
+TEST(Redirects, RelativeAndAbsoluteLocations) {
+  ScriptedServer first;
+  ScriptedServer second;
+  first.Push(Redirect(301, "../x?y=1"));
+  first.Push(Redirect(307, "?only=query"));
+  first.Push(Redirect(308, "http://127.0.0.1:" + std::to_string(second.Port()) + "/other/place"));
+  second.Push(HttpReply("there"));
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(first, "/a/b/c")), u"there");
+  const auto requests = first.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_EQ(requests[1].Head.substr(0, 20), "GET /a/x?y=1 HTTP/1.");
+  EXPECT_EQ(requests[2].Head.substr(0, 24), "GET /a/?only=query HTTP/");
+  ASSERT_TRUE(second.WaitForRequests(1));
+  EXPECT_EQ(second.Requests()[0].Head.substr(0, 21), "GET /other/place HTTP");
+  EXPECT_EQ(client.URL().GetPathAndParams(), u"/other/place");
+}
+
+}  // namespace
+}  // namespace tessarine::client

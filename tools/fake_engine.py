@@ -1,0 +1,931 @@
+#!/usr/bin/env python3
+"""A local stand-in for the six online translation engines, for tests and demos.
+
+Usage: fake_engine.py --port-file PATH [--bind 127.0.0.1] [--cert server.pem --key server.key]
+
+Listens on an http port and, with --cert, an https port (both picked by the system) and writes
+{"http": N, "https": M} (https null without --cert) to PATH once both listen. Ends on SIGTERM or SIGINT, and by
+itself when the process that started it ends, so a crashed test leaves no orphan.
+
+HTTP is parsed here over raw sockets, so every request can be recorded byte for byte and every answer can be
+made to misbehave on purpose. One thread per connection; keep-alive as HTTP/1.1 says (HTTP/1.0 only with
+"Connection: keep-alive"); request bodies by Content-Length only.
+
+Every engine answers the same deterministic "translation": TRANS = target + ": " + the text with ASCII letters
+upper-cased ("ru: HELLO WORLD"); Babylon names the target by its numeric id ("7: HELLO WORLD"). Non-ASCII text
+goes out as raw UTF-8; JSON strings escape only the quote, the backslash and control characters. Reply shapes,
+with the text taken from where each engine's request carries it:
+
+  Google   GET  /translate_a/t                q, sl, tl from the query                    application/json
+           {"sentences":[{"trans":TRANS,"orig":TEXT,"backend":1}],"src":SL}
+  Bing     GET  /v2/ajax.svc/Translate        text, from, to from the query               application/json
+           the UTF-8 byte-order mark (EF BB BF), then TRANS as one JSON string
+  Yandex   GET  /api/v1/tr.json/translate     text, lang=IN-OUT (split at the first "-")  application/json
+           {"code":200,"lang":LANG,"text":[TRANS]}
+  Babylon  GET  /translate/babylon.php        q, langpair=ID|ID (the target id after "|") application/javascript
+           CALLBACK("CONTEXT", {"translatedText":TRANS}, 200, null, null);
+           (callback and context echoed from the query)
+  Promt    POST /services/TranslationService.asmx/GetTranslateNew                       application/json
+           body { dirCode:'IN-OUT', ..., text:'PERCENT-ENCODED', ... } (target after the first "-")
+           {"d":{"__type":"TranslationResult","result":TRANS,"errCode":0,"errMessage":null}}
+  SYSTRAN  POST /sai                                                                      text/html
+           body <html><body>UTF-8 TEXT</body></html>, cookie lphistory=IN_OUT (target after the first "_")
+           <html><body><span class="token" value="1010/noun:common" id="token_1">IN_OUT</span> <span
+           class="token" value="1010/noun:common" id="token_1">TRANS</span></body></html>
+           (one line; the first token holds the pair, never empty, so the translation is the second token)
+
+Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
+percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason; the wrong method
+405; an unknown path 404.
+
+Control, on the http port only, never recorded, answers JSON:
+  GET  /_fake/requests  every other request so far, in arrival order: {"conn", "port", "tls", "sni",
+                        "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
+                        line and headers are given one character per byte (latin-1)
+  POST /_fake/reset     forget the records and every mode
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|all (default all), "mode": ...,
+                        "times": n (default until reset), "headers": [extra raw reply header lines], params}
+An engine request takes the mode set for its engine, else the one set for "all", else "normal"; setting a mode
+replaces the earlier one of the same engine key. Modes and their parameters:
+  normal                          the plain answer (overrides an "all" mode for one engine)
+  gzip, deflate, deflate-raw      compressed body (deflate is zlib-wrapped, deflate-raw is not)
+  chunked        chunk (10)       chunked body, lower-case hex sizes, ";ext=1" on the first size line, a trailer
+  no-length                       no Content-Length, body until the connection closes
+  redirect       status (302), hops (1), location ("relative" | "absolute" | explicit text)
+                 hops redirects in a row, then the engine's answer to the request that opened the chain (so a
+                 POST turned into a GET still gets its translation); generated locations repeat the request
+                 target with "hop=k" appended; the chain lives in the mode, not in the URL, so the next
+                 requests reaching the mode continue it (also after an explicit location to the other port);
+                 the extra headers go on the redirects; one whole chain counts as one of the times
+  set-cookie     cookies ([])     the plain answer with one Set-Cookie line per value
+  status         code (500), reason (standard phrase), body (""), content_type ("text/html")
+  stall          seconds          wait before answering; without seconds, until the client closes
+  stall-mid-body seconds (60)     headers and half the body, wait, then the rest unless the client has gone
+  close-mid-body                  announce the full Content-Length, send half, close
+  close-before-status             close without answering
+  garbage        bytes            the bytes (text taken as latin-1) instead of an answer, then close
+  charset        value            that Content-Type, the body encoded in its charset when Python knows it
+The extra headers follow the standard ones; close-before-status and garbage send none.
+
+Malformed requests get 400 and the connection closes (431 for a head above 64 KiB, 413 for a body above 16 MiB,
+501 for a Transfer-Encoding, 408 when a body stops arriving); HTTP/1.1 without exactly one Host is malformed.
+The https side accepts every TLS version the client offers and records the SNI name (null when none was sent).
+Every close sends TLS close_notify, then FIN, then drains the client's input briefly, so that unread input
+cannot reset the connection before the client has read the answer. Waits are bounded (idle keep-alive 60 s, a
+started request 20 s), except an unlimited stall, which ends when the client closes or the server stops.
+"""
+
+import argparse
+import base64
+import codecs
+import email.utils
+import http
+import json
+import os
+import re
+import signal
+import socket
+import ssl
+import sys
+import threading
+import time
+import traceback
+import urllib.parse
+import warnings
+import zlib
+
+MAX_HEAD = 64 * 1024
+MAX_BODY = 16 * 1024 * 1024
+IDLE_TIMEOUT = 60.0  # an idle keep-alive connection
+REQUEST_TIMEOUT = 20.0  # the rest of a request once its first byte arrived
+HANDSHAKE_TIMEOUT = 10.0
+SEND_TIMEOUT = 10.0
+POLL = 0.2  # how often blocked reads look at the stop flag
+JOIN_TIMEOUT = 3.0
+LINGER = 2.0  # draining a closing connection
+
+ENGINES = {
+    "/translate_a/t": ("google", "GET"),
+    "/v2/ajax.svc/Translate": ("bing", "GET"),
+    "/api/v1/tr.json/translate": ("yandex", "GET"),
+    "/translate/babylon.php": ("babylon", "GET"),
+    "/services/TranslationService.asmx/GetTranslateNew": ("promt", "POST"),
+    "/sai": ("systran", "POST"),
+}
+ENGINE_NAMES = {name for name, _ in ENGINES.values()}
+
+SYSTRAN_TOKEN = '<span class="token" value="1010/noun:common" id="token_1">'
+TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
+VERSION = re.compile(rb"^HTTP/1\.[01]$")
+HOP = re.compile(r"[?&]hop=\d+$")
+UPPER = {c: c - 32 for c in range(ord("a"), ord("z") + 1)}
+
+
+class BadRequest(Exception):
+    def __init__(self, status, text):
+        super().__init__(text)
+        self.status = status
+
+
+class Reply:
+    """An answer before framing: the body is kept as text so that the charset mode can re-encode it."""
+
+    def __init__(self, status, content_type, text, headers=()):
+        self.status = status
+        self.reason = phrase(status)
+        self.content_type = content_type
+        self.text = text
+        self.headers = list(headers)
+
+    def body(self):
+        return self.text.encode("utf-8")
+
+
+class Request:
+    def __init__(self):
+        self.request_line = ""
+        self.header_lines = []
+        self.body = b""
+        self.method = ""
+        self.target = ""
+        self.version = ""
+        self.headers = []  # (lower-case name, value)
+
+    def header(self, name):
+        for key, value in self.headers:
+            if key == name:
+                return value
+        return None
+
+    def all(self, name):
+        return [value for key, value in self.headers if key == name]
+
+    def path_and_query(self):
+        target = self.target
+        low = target.lower()
+        if low.startswith("http://") or low.startswith("https://"):
+            slash = target.find("/", target.find("://") + 3)
+            target = target[slash:] if slash >= 0 else "/"
+        path, _, query = target.partition("?")
+        return path, query
+
+    def keep_alive(self):
+        tokens = {t.strip().lower() for value in self.all("connection") for t in value.split(",")}
+        if self.version == "HTTP/1.1":
+            return "close" not in tokens
+        return "keep-alive" in tokens
+
+
+def phrase(code):
+    try:
+        return http.HTTPStatus(code).phrase
+    except ValueError:
+        return "Unknown"
+
+
+def jstr(text):
+    return json.dumps(text, ensure_ascii=False)
+
+
+def shout(text):
+    return text.translate(UPPER)
+
+
+def query_params(query):
+    params = {}
+    for name, value in urllib.parse.parse_qsl(query, keep_blank_values=True, encoding="utf-8", errors="replace"):
+        params.setdefault(name, value)
+    return params
+
+
+def need(params, *names):
+    missing = [n for n in names if n not in params]
+    if missing:
+        raise BadRequest(400, "missing " + ", ".join(missing) + "\n")
+    return [params[n] for n in names]
+
+
+# Engine answers. Each takes the request and its query and returns the 200 Reply or raises BadRequest.
+
+
+def answer_google(req, query):
+    text, sl, tl = need(query_params(query), "q", "sl", "tl")
+    trans = tl + ": " + shout(text)
+    body = '{"sentences":[{"trans":%s,"orig":%s,"backend":1}],"src":%s}' % (jstr(trans), jstr(text), jstr(sl))
+    return Reply(200, "application/json", body)
+
+
+def answer_bing(req, query):
+    text, to = need(query_params(query), "text", "to")
+    return Reply(200, "application/json", "\ufeff" + jstr(to + ": " + shout(text)))
+
+
+def answer_yandex(req, query):
+    text, lang = need(query_params(query), "text", "lang")
+    if "-" not in lang:
+        raise BadRequest(400, "lang without a dash\n")
+    trans = lang.partition("-")[2] + ": " + shout(text)
+    return Reply(200, "application/json", '{"code":200,"lang":%s,"text":[%s]}' % (jstr(lang), jstr(trans)))
+
+
+def answer_babylon(req, query):
+    params = query_params(query)
+    text, pair = need(params, "q", "langpair")
+    if "|" not in pair:
+        raise BadRequest(400, "langpair without a bar\n")
+    callback = params.get("callback", "")
+    if not re.fullmatch(r"[A-Za-z_$][\w$.]*", callback):
+        callback = "babylonTranslator.callback"
+    trans = pair.partition("|")[2] + ": " + shout(text)
+    body = '%s(%s, {"translatedText":%s}, 200, null, null);' % (callback, jstr(params.get("context", "")), jstr(trans))
+    return Reply(200, "application/javascript", body)
+
+
+def answer_promt(req, query):
+    literal = req.body.decode("utf-8", "replace")
+    members = {}
+    for match in re.finditer(r"(\w+)\s*:\s*'([^']*)'", literal):
+        members.setdefault(match.group(1), match.group(2))
+    direction, encoded = need(members, "dirCode", "text")
+    if "-" not in direction:
+        raise BadRequest(400, "dirCode without a dash\n")
+    text = urllib.parse.unquote(encoded, encoding="utf-8", errors="replace")
+    trans = direction.partition("-")[2] + ": " + shout(text)
+    body = '{"d":{"__type":"TranslationResult","result":%s,"errCode":0,"errMessage":null}}' % jstr(trans)
+    return Reply(200, "application/json", body)
+
+
+def answer_systran(req, query):
+    cookies = {}
+    for value in req.all("cookie"):
+        for pair in value.split(";"):
+            name, eq, val = pair.strip().partition("=")
+            if eq:
+                cookies.setdefault(name, val)
+    (pair,) = need(cookies, "lphistory")
+    if "_" not in pair:
+        raise BadRequest(400, "lphistory without an underscore\n")
+    start = req.body.find(b"<body>")
+    end = req.body.rfind(b"</body>")
+    if start < 0 or end < start:
+        raise BadRequest(400, "no <body> element\n")
+    text = req.body[start + 6 : end].decode("utf-8", "replace")
+    trans = pair.partition("_")[2] + ": " + shout(text)
+    body = "<html><body>%s%s</span> %s%s</span></body></html>" % (SYSTRAN_TOKEN, pair, SYSTRAN_TOKEN, trans)
+    return Reply(200, "text/html", body)
+
+
+ANSWERS = {
+    "google": answer_google,
+    "bing": answer_bing,
+    "yandex": answer_yandex,
+    "babylon": answer_babylon,
+    "promt": answer_promt,
+    "systran": answer_systran,
+}
+
+# Modes: allowed parameters with their defaults (REQUIRED must be given).
+REQUIRED = object()
+MODES = {
+    "normal": {},
+    "gzip": {},
+    "deflate": {},
+    "deflate-raw": {},
+    "chunked": {"chunk": 10},
+    "no-length": {},
+    "redirect": {"status": 302, "hops": 1, "location": "relative"},
+    "set-cookie": {"cookies": []},
+    "status": {"code": 500, "reason": None, "body": "", "content_type": "text/html"},
+    "stall": {"seconds": None},
+    "stall-mid-body": {"seconds": 60},
+    "close-mid-body": {},
+    "close-before-status": {},
+    "garbage": {"bytes": REQUIRED},
+    "charset": {"value": REQUIRED},
+}
+
+
+def is_int(value):
+    return isinstance(value, int) and not isinstance(value, bool)
+
+
+def is_text_list(value):
+    return isinstance(value, list) and all(isinstance(v, str) and "\r" not in v and "\n" not in v for v in value)
+
+
+class Mode:
+    def __init__(self, spec):
+        if not isinstance(spec, dict):
+            raise ValueError("the mode must be a JSON object")
+        self.key = spec.get("engine", "all")
+        if self.key not in ENGINE_NAMES and self.key != "all":
+            raise ValueError("unknown engine %r" % (self.key,))
+        self.name = spec.get("mode")
+        if self.name not in MODES:
+            raise ValueError("unknown mode %r" % (self.name,))
+        self.times = spec.get("times")
+        if self.times is not None and not (is_int(self.times) and self.times >= 1):
+            raise ValueError("times must be a positive integer")
+        self.headers = spec.get("headers", [])
+        if not is_text_list(self.headers):
+            raise ValueError("headers must be a list of lines without CR or LF")
+        allowed = MODES[self.name]
+        unknown = set(spec) - set(allowed) - {"engine", "mode", "times", "headers"}
+        if unknown:
+            raise ValueError("unknown parameters for %s: %s" % (self.name, ", ".join(sorted(unknown))))
+        self.params = {}
+        for name, default in allowed.items():
+            if name in spec:
+                self.params[name] = spec[name]
+            elif default is REQUIRED:
+                raise ValueError("%s needs %s" % (self.name, name))
+            else:
+                self.params[name] = default
+        self._check()
+        self.chain = None  # an open redirect chain: [redirects still to send, stored Reply]
+
+    def _check(self):
+        p = self.params
+        if self.name == "chunked" and not (is_int(p["chunk"]) and p["chunk"] >= 1):
+            raise ValueError("chunk must be a positive integer")
+        if self.name == "redirect":
+            if p["status"] not in (301, 302, 303, 307, 308):
+                raise ValueError("redirect status must be 301, 302, 303, 307 or 308")
+            if not (is_int(p["hops"]) and p["hops"] >= 1):
+                raise ValueError("hops must be a positive integer")
+            if not isinstance(p["location"], str) or "\r" in p["location"] or "\n" in p["location"]:
+                raise ValueError("location must be one line of text")
+        if self.name == "set-cookie" and not is_text_list(p["cookies"]):
+            raise ValueError("cookies must be a list of lines without CR or LF")
+        if self.name == "status":
+            if not (is_int(p["code"]) and 100 <= p["code"] <= 999):
+                raise ValueError("code must be an integer from 100 to 999")
+            if p["reason"] is None:
+                p["reason"] = phrase(p["code"])
+            for name in ("reason", "body", "content_type"):
+                if not isinstance(p[name], str):
+                    raise ValueError(name + " must be text")
+            if "\r" in p["reason"] + p["content_type"] or "\n" in p["reason"] + p["content_type"]:
+                raise ValueError("reason and content_type must be one line")
+        if self.name in ("stall", "stall-mid-body"):
+            seconds = p["seconds"]
+            if seconds is not None and not (isinstance(seconds, (int, float)) and not isinstance(seconds, bool)
+                                            and 0 <= seconds <= 3600):
+                raise ValueError("seconds must be a number from 0 to 3600")
+            if self.name == "stall-mid-body" and seconds is None:
+                raise ValueError("seconds must be a number")
+        if self.name == "garbage":
+            try:
+                p["bytes"] = p["bytes"].encode("latin-1")
+            except (AttributeError, UnicodeEncodeError):
+                raise ValueError("bytes must be text of characters up to U+00FF") from None
+        if self.name == "charset" and (not isinstance(p["value"], str) or "\r" in p["value"] or "\n" in p["value"]):
+            raise ValueError("value must be one line of text")
+
+
+class State:
+    """Records and modes, shared by every connection thread."""
+
+    def __init__(self):
+        self.lock = threading.Lock()
+        self.records = []
+        self.modes = {}
+
+    def record(self, entry):
+        with self.lock:
+            self.records.append(entry)
+
+    def reset(self):
+        with self.lock:
+            self.records = []
+            self.modes = {}
+
+    def set_mode(self, mode):
+        with self.lock:
+            self.modes[mode.key] = mode
+
+    def _consume(self, mode):
+        if mode.times is not None:
+            mode.times -= 1
+            if mode.times <= 0 and self.modes.get(mode.key) is mode:
+                del self.modes[mode.key]
+
+    def take(self, engine, reply):
+        """What to do with one engine request: (mode or None, redirect hop or 0, reply to send)."""
+        with self.lock:
+            mode = self.modes.get(engine) or self.modes.get("all")
+            if mode is None:
+                return None, 0, reply
+            if mode.name != "redirect":
+                self._consume(mode)
+                return mode, 0, reply
+            hops = mode.params["hops"]
+            if mode.chain is None:
+                mode.chain = [hops - 1, reply]
+                return mode, 1, reply
+            left, stored = mode.chain
+            if left > 0:
+                mode.chain[0] -= 1
+                return mode, hops - left + 1, stored
+            mode.chain = None
+            self._consume(mode)
+            return None, 0, stored
+
+
+class Connection:
+    def __init__(self, server, sock, number, tls, sni):
+        self.server = server
+        self.state = server.state
+        self.sock = sock
+        self.number = number
+        self.tls = tls
+        self.sni = sni
+        self.port = sock.getsockname()[1]
+        self.buf = bytearray()
+
+    # Reading
+
+    def _recv(self, deadline):
+        """Appends what arrives to the buffer: True on data, False at the end of the stream, None on time-out
+        (deadline None waits until the client closes or the server stops)."""
+        while not self.server.stopping.is_set():
+            if deadline is not None and time.monotonic() >= deadline:
+                return None
+            self.sock.settimeout(POLL)
+            try:
+                data = self.sock.recv(65536)
+            except (socket.timeout, ssl.SSLWantReadError):
+                continue
+            except (OSError, ssl.SSLError):
+                return False
+            if not data:
+                return False
+            self.buf += data
+            return True
+        return False
+
+    def _head(self):
+        """The request line and header lines when the buffer holds a whole head, else None. Empty lines before
+        the request line are skipped (RFC 9112 2.2); a bare LF ends a line as CR LF does."""
+        lines = []
+        pos = 0
+        while True:
+            nl = self.buf.find(b"\n", pos)
+            if nl < 0:
+                if not lines:
+                    del self.buf[:pos]
+                return None
+            line = bytes(self.buf[pos:nl])
+            if line.endswith(b"\r"):
+                line = line[:-1]
+            pos = nl + 1
+            if line:
+                lines.append(line)
+            elif lines:
+                del self.buf[:pos]
+                return lines
+
+    def read_request(self):
+        """The next request, or None when the connection is over. Raises BadRequest after recording what came."""
+        deadline = time.monotonic() + IDLE_TIMEOUT
+        while True:
+            lines = self._head()
+            if lines is not None:
+                break
+            if len(self.buf) > MAX_HEAD:
+                raise BadRequest(431, "request head too large\n")
+            got = self._recv(deadline)
+            if not got:
+                return None
+            deadline = min(deadline, time.monotonic() + REQUEST_TIMEOUT)
+        req = Request()
+        req.request_line = lines[0].decode("latin-1")
+        req.header_lines = [line.decode("latin-1") for line in lines[1:]]
+        try:
+            self._parse(req, lines)
+            self._read_body(req)
+        except BadRequest:
+            self._record(req)
+            raise
+        return req
+
+    def _parse(self, req, lines):
+        parts = lines[0].split(b" ")
+        if len(parts) != 3 or not TCHAR.match(parts[0]) or not parts[1] or not VERSION.match(parts[2]):
+            raise BadRequest(400, "malformed request line\n")
+        req.method, req.target, req.version = (p.decode("latin-1") for p in parts)
+        if any(c < 0x21 or c == 0x7F for c in parts[1]):
+            raise BadRequest(400, "control characters in the target\n")
+        for line in lines[1:]:
+            name, colon, value = line.partition(b":")
+            if not colon or not TCHAR.match(name):
+                raise BadRequest(400, "malformed header line\n")
+            req.headers.append((name.decode("latin-1").lower(), value.strip(b" \t").decode("latin-1")))
+        if req.version == "HTTP/1.1" and len(req.all("host")) != 1:
+            raise BadRequest(400, "HTTP/1.1 needs exactly one Host header\n")
+        if req.all("transfer-encoding"):
+            raise BadRequest(501, "request bodies are read by Content-Length only\n")
+
+    def _read_body(self, req):
+        lengths = set(req.all("content-length"))
+        if not lengths:
+            return
+        if len(lengths) != 1 or not re.fullmatch(r"[0-9]{1,15}", next(iter(lengths))):
+            raise BadRequest(400, "bad Content-Length\n")
+        length = int(next(iter(lengths)))
+        if length > MAX_BODY:
+            raise BadRequest(413, "body too large\n")
+        if length and "100-continue" in (req.header("expect") or "").lower() and req.version == "HTTP/1.1":
+            if len(self.buf) < length:
+                self.send(b"HTTP/1.1 100 Continue\r\n\r\n")
+        deadline = time.monotonic() + REQUEST_TIMEOUT
+        while len(self.buf) < length:
+            got = self._recv(deadline)
+            if not got:
+                req.body = bytes(self.buf)
+                self.buf.clear()
+                raise BadRequest(408 if got is None else 0, "body incomplete\n")
+        req.body = bytes(self.buf[:length])
+        del self.buf[:length]
+
+    def wait_for_close(self, seconds):
+        """Waits until the client closes, the server stops or the seconds pass (None: no limit); True when the
+        client is still there."""
+        deadline = None if seconds is None else time.monotonic() + seconds
+        while True:
+            got = self._recv(deadline)
+            if got is None:
+                return True
+            if not got:
+                return False
+            if len(self.buf) > MAX_HEAD:
+                del self.buf[:]
+
+    # Writing
+
+    def send(self, data):
+        self.sock.settimeout(SEND_TIMEOUT)
+        self.sock.sendall(data)
+
+    def head(self, status, reason, lines):
+        text = "HTTP/1.1 %d %s\r\n" % (status, reason)
+        text += "".join(line + "\r\n" for line in lines) + "\r\n"
+        try:
+            return text.encode("latin-1")
+        except UnicodeEncodeError:
+            return text.encode("utf-8")
+
+    def standard(self, content_type):
+        lines = ["Date: " + email.utils.formatdate(usegmt=True), "Server: fake-engine"]
+        if content_type is not None:
+            lines.append("Content-Type: " + content_type)
+        return lines
+
+    def connection_lines(self, req, keep):
+        if not keep:
+            return ["Connection: close"]
+        return ["Connection: keep-alive"] if req.version == "HTTP/1.0" else []
+
+    def send_reply(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+        body = reply.body() if body is None else body
+        lines = self.standard(content_type or reply.content_type)
+        if encoding:
+            lines.append("Content-Encoding: " + encoding)
+        lines.append("Content-Length: %d" % len(body))
+        lines += self.connection_lines(req, keep) + reply.headers + list(extra)
+        self.send(self.head(reply.status, reply.reason, lines) + body)
+        return keep
+
+    def send_json(self, req, status, obj):
+        keep = req.keep_alive()
+        return self.send_reply(req, keep, Reply(status, "application/json", json.dumps(obj)))
+
+    # Requests
+
+    def run(self):
+        while not self.server.stopping.is_set():
+            try:
+                req = self.read_request()
+            except BadRequest as failure:
+                if failure.status:
+                    req = Request()
+                    req.version = "HTTP/1.1"
+                    self.send_reply(req, False, Reply(failure.status, "text/plain", str(failure)))
+                return
+            if req is None or not self.handle(req):
+                return
+
+    def _record(self, req):
+        if not self.tls and req.path_and_query()[0].startswith("/_fake/"):
+            return
+        self.state.record({
+            "conn": self.number,
+            "port": self.port,
+            "tls": self.tls,
+            "sni": self.sni,
+            "request_line": req.request_line,
+            "headers": req.header_lines,
+            "body_b64": base64.b64encode(req.body).decode("ascii"),
+        })
+
+    def handle(self, req):
+        path, query = req.path_and_query()
+        if not self.tls and path.startswith("/_fake/"):
+            return self.control(req, path)
+        self._record(req)
+        keep = req.keep_alive()
+        if path not in ENGINES:
+            return self.send_reply(req, keep, Reply(404, "text/plain", "no engine at this path\n"))
+        engine, method = ENGINES[path]
+        try:
+            if req.method != method:
+                raise BadRequest(405, "use " + method + "\n")
+            reply = ANSWERS[engine](req, query)
+        except BadRequest as failure:
+            reply = Reply(failure.status, "text/plain", str(failure))
+            if failure.status == 405:
+                reply.headers.append("Allow: " + method)
+        mode, hop, reply = self.state.take(engine, reply)
+        if hop:
+            return self.redirect(req, keep, mode, hop)
+        return self.apply(req, keep, mode, reply)
+
+    def redirect(self, req, keep, mode, hop):
+        where = mode.params["location"]
+        if where in ("relative", "absolute"):
+            path, query = req.path_and_query()
+            target = HOP.sub("", path + ("?" + query if query else ""))
+            target += ("&" if "?" in target else "?") + "hop=%d" % hop
+            if where == "absolute":
+                host = req.header("host") or self.server.authority(self.port)
+                target = ("https://" if self.tls else "http://") + host + target
+            where = target
+        reply = Reply(mode.params["status"], "text/html", "<html><body>Moved</body></html>")
+        reply.headers.append("Location: " + where)
+        return self.send_reply(req, keep, reply, mode.headers)
+
+    def apply(self, req, keep, mode, reply):
+        if mode is None:
+            return self.send_reply(req, keep, reply)
+        name, p, extra = mode.name, mode.params, mode.headers
+        body = reply.body()
+        if name == "normal":
+            return self.send_reply(req, keep, reply, extra)
+        if name == "gzip":
+            packer = zlib.compressobj(wbits=31)
+            return self.send_reply(req, keep, reply, extra, packer.compress(body) + packer.flush(), encoding="gzip")
+        if name in ("deflate", "deflate-raw"):
+            packer = zlib.compressobj(wbits=15 if name == "deflate" else -15)
+            return self.send_reply(req, keep, reply, extra, packer.compress(body) + packer.flush(), encoding="deflate")
+        if name == "chunked":
+            lines = self.standard(reply.content_type) + ["Transfer-Encoding: chunked"]
+            lines += self.connection_lines(req, keep) + reply.headers + extra
+            out = self.head(reply.status, reply.reason, lines)
+            size = p["chunk"]
+            pieces = [body[i : i + size] for i in range(0, len(body), size)] + [b""]
+            for index, piece in enumerate(pieces):
+                out += b"%x%s\r\n" % (len(piece), b";ext=1" if index == 0 else b"")
+                if piece:
+                    out += piece + b"\r\n"
+            self.send(out + b"X-Fake-Trailer: end\r\n\r\n")
+            return keep
+        if name == "no-length":
+            lines = self.standard(reply.content_type) + ["Connection: close"] + reply.headers + extra
+            self.send(self.head(reply.status, reply.reason, lines) + body)
+            return False
+        if name == "set-cookie":
+            return self.send_reply(req, keep, reply, extra + ["Set-Cookie: " + c for c in p["cookies"]])
+        if name == "status":
+            custom = Reply(p["code"], p["content_type"], p["body"])
+            custom.reason = p["reason"]
+            return self.send_reply(req, keep, custom, extra)
+        if name == "stall":
+            if not self.wait_for_close(p["seconds"]) or p["seconds"] is None:
+                return False
+            return self.send_reply(req, keep, reply, extra)
+        if name in ("stall-mid-body", "close-mid-body"):
+            lines = self.standard(reply.content_type) + ["Content-Length: %d" % len(body)]
+            lines += self.connection_lines(req, keep) + reply.headers + extra
+            half = len(body) // 2
+            self.send(self.head(reply.status, reply.reason, lines) + body[:half])
+            if name == "close-mid-body" or not self.wait_for_close(p["seconds"]):
+                return False
+            self.send(body[half:])
+            return keep
+        if name == "close-before-status":
+            return False
+        if name == "garbage":
+            self.send(p["bytes"])
+            return False
+        if name == "charset":
+            charset = None
+            match = re.search(r";\s*charset\s*=\s*\"?([^\";\s]+)", p["value"], re.I)
+            if match:
+                try:
+                    charset = codecs.lookup(match.group(1)).name
+                except LookupError:
+                    charset = None
+            encoded = reply.text.encode(charset, "replace") if charset else body
+            return self.send_reply(req, keep, reply, extra, encoded, content_type=p["value"])
+        raise AssertionError(name)
+
+    def control(self, req, path):
+        routes = {"/_fake/requests": "GET", "/_fake/reset": "POST", "/_fake/mode": "POST"}
+        if path not in routes:
+            return self.send_json(req, 404, {"error": "unknown control path"})
+        if req.method != routes[path]:
+            return self.send_json(req, 405, {"error": "use " + routes[path]})
+        if path == "/_fake/requests":
+            with self.state.lock:
+                records = list(self.state.records)
+            return self.send_json(req, 200, records)
+        if path == "/_fake/reset":
+            self.state.reset()
+            return self.send_json(req, 200, {"ok": True})
+        try:
+            mode = Mode(json.loads(req.body.decode("utf-8")))
+        except (ValueError, UnicodeDecodeError) as failure:
+            return self.send_json(req, 400, {"error": str(failure)})
+        self.state.set_mode(mode)
+        return self.send_json(req, 200, {"ok": True})
+
+
+class FakeEngine:
+    def __init__(self, bind="127.0.0.1", cert=None, key=None):
+        self.bind = bind
+        self.state = State()
+        self.stopping = threading.Event()
+        self.lock = threading.Lock()
+        self.live = {}  # connection number -> socket, for waking them at stop
+        self.threads = set()
+        self.count = 0
+        self.context = None
+        if cert:
+            self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.context.load_cert_chain(cert, key)
+            # Whatever protocol version the client under test speaks is its business; the fake takes them all.
+            try:
+                with warnings.catch_warnings():
+                    warnings.simplefilter("ignore", DeprecationWarning)
+                    self.context.minimum_version = ssl.TLSVersion.TLSv1
+                self.context.set_ciphers("ALL:@SECLEVEL=0")
+            except (ValueError, ssl.SSLError):
+                pass
+            self.context.options |= getattr(ssl, "OP_IGNORE_UNEXPECTED_EOF", 0)
+            self.context.sni_callback = self._sni
+        self.listeners = [self._listen(False)]
+        if self.context:
+            self.listeners.append(self._listen(True))
+
+    def _listen(self, tls):
+        family, kind, proto, _, address = socket.getaddrinfo(
+            self.bind, 0, type=socket.SOCK_STREAM, flags=socket.AI_PASSIVE)[0]
+        sock = socket.socket(family, kind, proto)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        sock.bind(address)
+        sock.listen(64)
+        sock.settimeout(POLL)
+        return sock, tls
+
+    def ports(self):
+        ports = {"http": self.listeners[0][0].getsockname()[1], "https": None}
+        if len(self.listeners) > 1:
+            ports["https"] = self.listeners[1][0].getsockname()[1]
+        return ports
+
+    def authority(self, port):
+        return ("[%s]:%d" if ":" in self.bind else "%s:%d") % (self.bind, port)
+
+    @staticmethod
+    def _sni(sock, name, context):
+        sock.fake_sni = name
+
+    def start(self):
+        for sock, tls in self.listeners:
+            self._spawn(self._accept_loop, sock, tls)
+
+    def _spawn(self, target, *args):
+        thread = threading.Thread(target=target, args=args, daemon=True)
+        with self.lock:
+            self.threads.add(thread)
+        thread.start()
+
+    def _accept_loop(self, listener, tls):
+        try:
+            while not self.stopping.is_set():
+                try:
+                    sock, _ = listener.accept()
+                except socket.timeout:
+                    continue
+                except OSError:
+                    if self.stopping.is_set():
+                        return
+                    time.sleep(POLL)
+                    continue
+                self._spawn(self._serve, sock, tls)
+        finally:
+            with self.lock:
+                self.threads.discard(threading.current_thread())
+
+    def _serve(self, sock, tls):
+        with self.lock:
+            self.count += 1
+            number = self.count
+            self.live[number] = sock
+        try:
+            sni = None
+            if tls:
+                sock.settimeout(HANDSHAKE_TIMEOUT)
+                wrapped = self.context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+                with self.lock:
+                    self.live[number] = sock = wrapped
+                sock.do_handshake()
+                sni = getattr(sock, "fake_sni", None)
+            Connection(self, sock, number, tls, sni).run()
+        except (OSError, ssl.SSLError):
+            pass  # the client went away or the handshake failed: nothing to answer
+        except Exception:  # noqa: BLE001 - one bad connection must not take the server down
+            traceback.print_exc()
+        finally:
+            with self.lock:
+                self.live.pop(number, None)
+                self.threads.discard(threading.current_thread())
+            self._linger(sock)
+            try:
+                sock.close()
+            except OSError:
+                pass
+
+    def _linger(self, sock):
+        """Ends the connection as a careful web server does: close_notify on TLS (without waiting for the
+        peer's), then our FIN, then the client's unread bytes drained for a moment, so that closing with
+        unread input does not reset the connection and destroy an answer the client has not read yet."""
+        try:
+            if isinstance(sock, ssl.SSLSocket):
+                try:
+                    sock.settimeout(0.0)
+                    sock.unwrap()
+                except (OSError, ValueError):
+                    pass
+            sock.shutdown(socket.SHUT_WR)
+            sock.settimeout(POLL)
+            deadline = time.monotonic() + LINGER
+            while time.monotonic() < deadline and not self.stopping.is_set():
+                try:
+                    if not sock.recv(65536):
+                        return
+                except socket.timeout:
+                    continue
+        except (OSError, ValueError):
+            pass
+
+    def stop(self):
+        self.stopping.set()
+        for sock, _ in self.listeners:
+            sock.close()
+        with self.lock:
+            for sock in self.live.values():
+                # On a duplicate descriptor, so that a TLS wrapper's state is not touched from this thread.
+                try:
+                    with socket.fromfd(sock.fileno(), sock.family, sock.type) as dup:
+                        dup.shutdown(socket.SHUT_RDWR)
+                except OSError:
+                    pass
+            threads = list(self.threads)
+        deadline = time.monotonic() + JOIN_TIMEOUT
+        for thread in threads:
+            thread.join(max(0.0, deadline - time.monotonic()))
+
+
+def write_port_file(path, ports):
+    temp = "%s.%d.tmp" % (path, os.getpid())
+    with open(temp, "w", encoding="ascii") as out:
+        json.dump(ports, out)
+    os.replace(temp, path)
+
+
+def main(argv=None):
+    parent = os.getppid()
+    parser = argparse.ArgumentParser(description="Stand-in for the online translation engines.")
+    parser.add_argument("--port-file", required=True)
+    parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--cert")
+    parser.add_argument("--key")
+    args = parser.parse_args(argv)
+    if bool(args.cert) != bool(args.key):
+        parser.error("--cert and --key go together")
+    server = FakeEngine(args.bind, args.cert, args.key)
+    for number in (signal.SIGTERM, signal.SIGINT):
+        signal.signal(number, lambda *_: server.stopping.set())
+    server.start()
+    write_port_file(args.port_file, server.ports())
+    # Reparenting means the test that started us is gone.
+    while not server.stopping.wait(0.25):
+        if os.getppid() != parent:
+            break
+    server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

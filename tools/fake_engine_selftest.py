@@ -1,0 +1,581 @@
+#!/usr/bin/env python3
+"""Checks fake_engine.py from the outside: each engine's request as our program sends it, over plain sockets,
+must come back with a translation that the program's reply markers cut out exactly; the recording, the
+connection rules, the reply modes, the https side and the process lifetime are checked too."""
+
+import base64
+import json
+import os
+import signal
+import socket
+import ssl
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+import zlib
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+FAKE = os.path.join(HERE, "fake_engine.py")
+TIMEOUT = 5.0
+
+
+def wait_for(predicate, timeout=10.0):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(0.02)
+    raise AssertionError("condition not met in %.0f s" % timeout)
+
+
+def read_ports(path):
+    try:
+        with open(path, encoding="ascii") as source:
+            return json.load(source)
+    except (OSError, ValueError):
+        return None
+
+
+def start_fake(port_file, *extra):
+    process = subprocess.Popen([sys.executable, FAKE, "--port-file", port_file, *extra])
+    try:
+        return process, wait_for(lambda: read_ports(port_file))
+    except AssertionError:
+        process.kill()
+        process.wait()
+        raise
+
+
+def process_gone(pid):
+    try:
+        with open("/proc/%d/stat" % pid, encoding="ascii") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except OSError:
+        return True
+
+
+# The program's text codecs and reply markers, as the C++ code implements them.
+
+
+def encode_url_text(text):
+    data = text.encode("utf-8")
+    out = []
+    i = 0
+    while i < len(data):
+        byte = data[i]
+        hexdigits = b"0123456789ABCDEFabcdef"
+        if byte == 0x25 and i + 2 < len(data) and data[i + 1] in hexdigits and data[i + 2] in hexdigits:
+            out.append(data[i : i + 3].decode("ascii"))
+            i += 3
+            continue
+        if byte < 0x21 or byte > 0x7E or not (chr(byte).isalnum() or chr(byte) in "-._~"):
+            out.append("%%%02X" % byte)
+        else:
+            out.append(chr(byte))
+        i += 1
+    return "".join(out)
+
+
+def text_between(start, source, end):
+    at = source.find(start)
+    if not start or not end or at < 0:
+        return ""
+    rest = source[at + len(start) :]
+    stop = rest.find(end)
+    return rest[:stop] if stop >= 0 else ""
+
+
+def collect_between(start, end, source):
+    a = source.find(start)
+    c = source.find(end, a + len(start) + 1) if a >= 0 else -1
+    if a < 0 or c < 0:
+        return None
+    items = []
+    while a >= 0 and c >= 0:
+        items.append(source[a + len(start) : c])
+        a = source.find(start, c)
+        c = source.find(end, a + len(start) + 1) if a >= 0 else -1
+    return items
+
+
+def unescape_text(text):
+    text = text.replace("\\/", "/")
+    out = []
+    i = 0
+    while i < len(text):
+        if text.startswith("\\u", i):
+            digits = text[i + 2 : i + 6]
+            run = len(digits) - len(digits.lstrip("0123456789abcdefABCDEF"))
+            out.append(chr(int(digits[:run] or "0", 16)))
+            i += 6
+        else:
+            out.append(text[i])
+            i += 1
+    return "".join(out)
+
+
+def extract(engine, reply):
+    if engine == "google":
+        piece = text_between('"trans":"', reply, '"')
+    elif engine == "bing":
+        piece = text_between('"', reply, '"')
+    elif engine == "yandex":
+        piece = text_between('"text":["', reply, '"]')
+    elif engine == "babylon":
+        piece = text_between('"translatedText":"', reply, '"')
+    elif engine == "promt":
+        tag = "\\u003c/span\\u003e"
+        piece = text_between(tag + " ", reply, tag) if tag in reply else text_between('"result":"', reply, '"')
+    else:
+        piece = collect_between('value="1010/noun:common" id="token_1">', "</span>", reply)[1]
+    return unescape_text(piece)
+
+
+BABYLON_IDS = {"en": "0", "ru": "7", "de": "6"}
+PROMT_COOKIE = ("BrowserTypeTouch=desktop; UserParams=prmtULang=ru; LoggedUserParams=loggedOn=false&userLogin=&"
+                "sessionID=&userName=&encodedUserName=&userSurname=; prmtULang=ru; tooltip=1; "
+                "selDirText=selectedDir=ru-en&selectedTpl=auto&detectedTpl=General")
+ACCEPT_LANGUAGE = "ru-RU,ru;q=0.8,en-US;q=0.6,en;q=0.4"
+
+
+def engine_request(engine, text, src, dst, host):
+    """(method, target, headers, body) as the program builds them; POSTs go out as HTTP/1.0."""
+    enc = encode_url_text(text)
+    if engine == "google":
+        return "GET", "/translate_a/t?client=dict-chrome-ex&q=%s&sl=%s&tl=%s&tbb=1&ie=UTF-8&oe=UTF-8" % (
+            enc, src, dst), [], b""
+    if engine == "bing":
+        return "GET", "/v2/ajax.svc/Translate?&appId=5F19C0A7E2B84D3361A0C9F7E4D2B8A190C3E57B&from=%s&to=%s&text=%s" % (
+            src, dst, enc), [], b""
+    if engine == "yandex":
+        return "GET", ("/api/v1/tr.json/translate?id=3c8d1f70.2e4a9b61.7d05c3aa-0-0&srv=tr-text&lang=%s-%s"
+                       "&reason=auto&text=%s&options=4") % (src, dst, enc), [], b""
+    if engine == "babylon":
+        return "GET", ("/translate/babylon.php?v=1.0&q=%s&langpair=%s%%7C%s&callback=babylonTranslator.callback"
+                       "&context=babylon.7.0._babylon_api_response") % (
+                           enc, BABYLON_IDS.get(src, ""), BABYLON_IDS.get(dst, "")), [], b""
+    if engine == "promt":
+        head = "{ dirCode:'au-" + dst if src == "auto" else "{ dirCode:'" + src + "-" + dst
+        body = head + "', template:'auto', text:'" + enc + \
+            "', lang:'ru', limit:3000,useAutoDetect:true, key:'', ts:'MainSite',tid:'',IsMobile:false}"
+        headers = ["Content-Type: application/json; charset=UTF-8", "X-Requested-With: XMLHttpRequest",
+                   "DNT: 1", "Referer: http://%s/" % host, "Accept-Language: " + ACCEPT_LANGUAGE,
+                   "Cookie: " + PROMT_COOKIE]
+        return "POST", "/services/TranslationService.asmx/GetTranslateNew", headers, body.encode("utf-8")
+    cookie = "txtPop=0; lphistory=" + ("en_" + dst if src == "auto" else src + "_" + dst) + ";"
+    headers = ["Content-Type: application/x-www-form-urlencoded; charset=UTF-8", "DNT: 1",
+               "Referer: http://%s/translate" % host, "Accept-Language: " + ACCEPT_LANGUAGE, "Cookie: " + cookie]
+    body = b"<html><body>" + text.encode("utf-8") + b"</body></html>"
+    return "POST", "/sai?gui=WebUI&lp=ru_en&sessionid=27418096530172645&service=systranettranslate", headers, body
+
+
+def compose(method, target, host, headers=(), body=b"", version="HTTP/1.1"):
+    lines = ["%s %s %s" % (method, target, version), "Host: " + host, "Accept: text/html, */*"] + list(headers)
+    if body or method == "POST":
+        lines.append("Content-Length: %d" % len(body))
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body
+
+
+def dechunk(data):
+    """(body, size lines, trailer lines) of a complete chunked body, None while incomplete."""
+    body, sizes, pos = b"", [], 0
+    while True:
+        nl = data.find(b"\r\n", pos)
+        if nl < 0:
+            return None
+        line = data[pos:nl].decode("latin-1")
+        sizes.append(line)
+        size = int(line.split(";")[0], 16)
+        pos = nl + 2
+        if size == 0:
+            end = data.find(b"\r\n\r\n", pos - 2)
+            if end < 0:
+                return None
+            trailers = data[pos : end + 2].decode("latin-1").split("\r\n")
+            return body, sizes, [t for t in trailers if t]
+        if len(data) < pos + size + 2:
+            return None
+        body += data[pos : pos + size]
+        pos += size + 2
+
+
+class Response:
+    def __init__(self, status_line, header_lines, body, raw_body):
+        self.status_line = status_line
+        self.status = int(status_line.split(" ")[1])
+        self.header_lines = header_lines
+        self.body = body
+        self.raw_body = raw_body
+
+    def header(self, name):
+        for line in self.header_lines:
+            key, _, value = line.partition(":")
+            if key.lower() == name.lower():
+                return value.strip()
+        return None
+
+
+class Client:
+    """One connection to the fake, reading answers by their own framing."""
+
+    def __init__(self, port, tls_context=None, server_hostname=None):
+        self.sock = socket.create_connection(("127.0.0.1", port), timeout=TIMEOUT)
+        if tls_context:
+            self.sock = tls_context.wrap_socket(self.sock, server_hostname=server_hostname)
+        self.buf = b""
+
+    def close(self):
+        self.sock.close()
+
+    def _more(self):
+        data = self.sock.recv(65536)
+        self.buf += data
+        return bool(data)
+
+    def at_eof(self):
+        """True when the server closed the connection and sent nothing more."""
+        try:
+            return not self.buf and not self._more()
+        except ssl.SSLError:
+            return True
+
+    def send(self, data):
+        self.sock.sendall(data)
+
+    def exchange(self, data):
+        self.send(data)
+        return self.response()
+
+    def response(self):
+        while b"\r\n\r\n" not in self.buf:
+            if not self._more():
+                raise EOFError(self.buf)
+        head, _, self.buf = self.buf.partition(b"\r\n\r\n")
+        lines = head.decode("latin-1").split("\r\n")
+        reply = Response(lines[0], lines[1:], b"", b"")
+        length = reply.header("Content-Length")
+        if length is not None:
+            while len(self.buf) < int(length):
+                if not self._more():
+                    raise EOFError(self.buf)
+            reply.body = reply.raw_body = self.buf[: int(length)]
+            self.buf = self.buf[int(length) :]
+        elif reply.header("Transfer-Encoding") == "chunked":
+            while dechunk(self.buf) is None:
+                if not self._more():
+                    raise EOFError(self.buf)
+            reply.raw_body, self.buf = self.buf, b""
+            reply.body = dechunk(reply.raw_body)[0]
+        else:
+            while self._more():
+                pass
+            reply.body = reply.raw_body = self.buf
+            self.buf = b""
+        return reply
+
+
+class FakeEngineTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.dir = tempfile.TemporaryDirectory()
+        cls.certs = os.path.join(cls.dir.name, "certs")
+        subprocess.run(["bash", os.path.join(HERE, "make_test_certs.sh"), cls.certs], check=True, timeout=30)
+        cls.process, ports = start_fake(os.path.join(cls.dir.name, "ports.json"), "--cert",
+                                        os.path.join(cls.certs, "server.pem"), "--key",
+                                        os.path.join(cls.certs, "server.key"))
+        cls.http, cls.https = ports["http"], ports["https"]
+        cls.host = "127.0.0.1:%d" % cls.http
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.process.terminate()
+        cls.process.wait(10)
+        cls.dir.cleanup()
+
+    def setUp(self):
+        self.control("POST", "/_fake/reset")
+
+    def control(self, method, path, obj=None):
+        body = json.dumps(obj).encode() if obj is not None else b""
+        client = Client(self.http)
+        try:
+            reply = client.exchange(compose(method, path, self.host, ["Connection: close"], body))
+        finally:
+            client.close()
+        return reply.status, json.loads(reply.body)
+
+    def mode(self, **spec):
+        status, answer = self.control("POST", "/_fake/mode", spec)
+        self.assertEqual((200, {"ok": True}), (status, answer))
+
+    def records(self):
+        return self.control("GET", "/_fake/requests")[1]
+
+    def ask(self, engine, text="Hello world", src="en", dst="ru", client=None, port=None):
+        method, target, headers, body = engine_request(engine, text, src, dst, self.host)
+        version = "HTTP/1.0" if method == "POST" else "HTTP/1.1"
+        own = client is None
+        client = client or Client(port or self.http)
+        try:
+            return client.exchange(compose(method, target, self.host, headers, body, version))
+        finally:
+            if own:
+                client.close()
+
+    def test_each_engine_answers_a_translation_its_markers_cut_out(self):
+        cases = [
+            ("google", "Hello wörld & Ж", "en", "ru", "ru: HELLO WöRLD & Ж", "application/json"),
+            ("bing", "it's 100% <b>", "en", "de", "de: IT'S 100% <B>", "application/json"),
+            ("yandex", "tab\there\\", "", "de", "de: TAB\\tHERE\\\\", "application/json"),
+            ("babylon", "Привет", "en", "ru", "7: Привет", "application/javascript"),
+            ("promt", "it's 100%25 done", "auto", "en", "en: IT'S 100% DONE", "application/json"),
+            ("promt", "Жук & co", "en", "ru", "ru: Жук & CO", "application/json"),
+            ("systran", "Жx & <y>", "auto", "de", "de: ЖX & <Y>", "text/html"),
+        ]
+        for engine, text, src, dst, expected, content_type in cases:
+            with self.subTest(engine=engine, text=text):
+                reply = self.ask(engine, text, src, dst)
+                self.assertEqual(200, reply.status, reply.body)
+                self.assertEqual(content_type, reply.header("Content-Type"))
+                self.assertNotIn(b"\\u0", reply.body)
+                # SYSTRAN's text/html reaches the program one character per byte.
+                charset = "latin-1" if engine == "systran" else "utf-8"
+                expected = expected.encode("utf-8").decode(charset)
+                self.assertEqual(expected, extract(engine, reply.body.decode(charset)))
+        # Promt's quote came percent-encoded; the JSON escape of the quote ends the piece at its backslash.
+        promt = self.ask("promt", 'a"b', "en", "ru")
+        self.assertIn(b'"result":"ru: A\\"B"', promt.body)
+
+    def test_records_requests_exactly_and_leaves_control_out(self):
+        client = Client(self.http)
+        self.ask("google", client=client)
+        self.ask("bing", client=client)
+        client.close()
+        self.ask("promt", "x y")
+        records = self.records()
+        self.assertEqual(3, len(records))
+        first, second, promt = records
+        self.assertEqual(first["conn"], second["conn"])
+        self.assertNotEqual(first["conn"], promt["conn"])
+        self.assertEqual((self.http, False, None), (first["port"], first["tls"], first["sni"]))
+        self.assertEqual("GET /translate_a/t?client=dict-chrome-ex&q=Hello%20world&sl=en&tl=ru&tbb=1&ie=UTF-8"
+                         "&oe=UTF-8 HTTP/1.1", first["request_line"])
+        self.assertEqual(["Host: " + self.host, "Accept: text/html, */*"], first["headers"])
+        self.assertEqual("", first["body_b64"])
+        self.assertEqual("POST /services/TranslationService.asmx/GetTranslateNew HTTP/1.0", promt["request_line"])
+        body = base64.b64decode(promt["body_b64"]).decode()
+        self.assertTrue(body.startswith("{ dirCode:'en-ru', template:'auto', text:'x%20y'"), body)
+        self.assertIn("Content-Length: %d" % len(body), promt["headers"])
+        self.control("POST", "/_fake/reset")
+        self.assertEqual([], self.records())
+
+    def test_keeps_connections_alive_as_http_says(self):
+        target = engine_request("google", "a", "en", "ru", self.host)[1]
+        # HTTP/1.1 stays open until the client says close.
+        client = Client(self.http)
+        self.assertIsNone(client.exchange(compose("GET", target, self.host)).header("Connection"))
+        closing = client.exchange(compose("GET", target, self.host, ["Connection: close"]))
+        self.assertEqual("close", closing.header("Connection"))
+        self.assertTrue(client.at_eof())
+        client.close()
+        # HTTP/1.0 closes unless asked to keep the connection, which the answer confirms.
+        client = Client(self.http)
+        reply = client.exchange(compose("GET", target, self.host, ["Connection: Keep-Alive"], version="HTTP/1.0"))
+        self.assertEqual("keep-alive", reply.header("Connection"))
+        reply = client.exchange(compose("GET", target, self.host, version="HTTP/1.0"))
+        self.assertEqual((200, "close"), (reply.status, reply.header("Connection")))
+        self.assertTrue(client.at_eof())
+        client.close()
+        conns = [r["conn"] for r in self.records()]
+        self.assertEqual([conns[0]] * 2 + [conns[2]] * 2, conns)
+        self.assertNotEqual(conns[0], conns[2])
+
+    def test_body_modes_carry_the_same_answer(self):
+        normal = self.ask("yandex", "Жук")
+        self.assertEqual(200, normal.status)
+        decoders = {
+            "gzip": lambda data: zlib.decompress(data, 31),
+            "deflate": zlib.decompress,
+            "deflate-raw": lambda data: zlib.decompress(data, -15),
+        }
+        for name, decode in decoders.items():
+            with self.subTest(mode=name):
+                self.mode(engine="yandex", mode=name, times=1)
+                reply = self.ask("yandex", "Жук")
+                self.assertEqual("deflate" if name.startswith("deflate") else "gzip",
+                                 reply.header("Content-Encoding"))
+                self.assertEqual(normal.body, decode(reply.body))
+        self.mode(mode="chunked", chunk=10, times=1)
+        reply = self.ask("yandex", "Жук")
+        self.assertIsNone(reply.header("Content-Length"))
+        body, sizes, trailers = dechunk(reply.raw_body)
+        self.assertEqual(normal.body, body)
+        self.assertEqual("a;ext=1", sizes[0])
+        self.assertEqual(["a"] * (len(sizes) - 3), sizes[1:-2])
+        self.assertLessEqual(int(sizes[-2], 16), 10)
+        self.assertEqual("0", sizes[-1])
+        self.assertEqual(["X-Fake-Trailer: end"], trailers)
+
+        self.mode(mode="no-length", times=1)
+        client = Client(self.http)
+        reply = self.ask("yandex", "Жук", client=client)
+        self.assertEqual((None, "close"), (reply.header("Content-Length"), reply.header("Connection")))
+        self.assertEqual(normal.body, reply.body)
+        client.close()
+
+        self.mode(mode="charset", value="text/html; charset=windows-1251", times=1)
+        reply = self.ask("yandex", "Жук")
+        self.assertEqual("text/html; charset=windows-1251", reply.header("Content-Type"))
+        self.assertEqual(normal.body.decode("utf-8"), reply.body.decode("cp1251"))
+
+        self.mode(mode="set-cookie", cookies=["a=1; Path=/", "b=2"], headers=["X-Extra: yes"], times=1)
+        reply = self.ask("yandex", "Жук")
+        self.assertEqual(["X-Extra: yes", "Set-Cookie: a=1; Path=/", "Set-Cookie: b=2"], reply.header_lines[-3:])
+        self.assertEqual(normal.body, reply.body)
+        # Every mode above was used up by its one request.
+        self.assertIsNone(self.ask("yandex", "Жук").header("Set-Cookie"))
+
+    def test_redirect_chain_ends_at_the_answer_to_the_first_request(self):
+        self.mode(engine="promt", mode="redirect", status=303, hops=2, location="absolute",
+                  headers=["Set-Cookie: hop=1"])
+        first = self.ask("promt", "x")
+        self.assertEqual("HTTP/1.1 303 See Other", first.status_line)
+        path = "/services/TranslationService.asmx/GetTranslateNew"
+        self.assertEqual("http://%s%s?hop=1" % (self.host, path), first.header("Location"))
+        self.assertEqual("hop=1", first.header("Set-Cookie"))
+        second = self.ask_get(path + "?hop=1")
+        self.assertEqual((303, "http://%s%s?hop=2" % (self.host, path)), (second.status, second.header("Location")))
+        final = self.ask_get(path + "?hop=2")
+        self.assertEqual((200, "ru: X"), (final.status, extract("promt", final.body.decode())))
+        # The chain used the mode up only when it ended; the next request opens a new one.
+        self.assertEqual(303, self.ask("promt", "x").status)
+
+        self.mode(engine="google", mode="redirect", status=307, times=1)
+        first = self.ask("google", "y")
+        location = first.header("Location")
+        self.assertEqual((307, "/translate_a/t?"), (first.status, location[:15]))
+        self.assertTrue(location.endswith("&oe=UTF-8&hop=1"), location)
+        final = self.ask_get(location)
+        self.assertEqual("ru: Y", extract("google", final.body.decode()))
+        self.assertEqual(200, self.ask("google", "y").status)
+
+    def ask_get(self, target):
+        client = Client(self.http)
+        try:
+            return client.exchange(compose("GET", target, self.host))
+        finally:
+            client.close()
+
+    def test_status_mode_counts_its_times(self):
+        self.mode(engine="bing", mode="status", code=429, headers=["Retry-After: 7"], times=2)
+        self.mode(engine="google", mode="status", code=200, body="<html>no markers</html>")
+        for _ in range(2):
+            reply = self.ask("bing")
+            self.assertEqual(("HTTP/1.1 429 Too Many Requests", "7"), (reply.status_line, reply.header("Retry-After")))
+        self.assertEqual(200, self.ask("bing").status)
+        self.assertEqual(b"<html>no markers</html>", self.ask("google").body)
+        self.assertEqual("", extract("google", self.ask("google").body.decode()))
+
+    def test_broken_answers(self):
+        target = engine_request("bing", "hi", "en", "de", self.host)[1]
+        request = compose("GET", target, self.host)
+
+        self.mode(mode="close-before-status", times=1)
+        client = Client(self.http)
+        client.send(request)
+        self.assertTrue(client.at_eof())
+        client.close()
+
+        self.mode(mode="close-mid-body", times=1)
+        client = Client(self.http)
+        with self.assertRaises(EOFError):
+            client.exchange(request)
+        client.close()
+
+        self.mode(mode="garbage", bytes="HTTP/9 \xff\x00 nonsense", times=1)
+        client = Client(self.http)
+        client.send(request)
+        while client._more():
+            pass
+        self.assertEqual(b"HTTP/9 \xff\x00 nonsense", client.buf)
+        client.close()
+
+        self.mode(mode="stall", seconds=0.3, times=1)
+        started = time.monotonic()
+        self.assertEqual(200, self.ask("bing").status)
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+
+        self.mode(mode="stall-mid-body", seconds=0.3, times=1)
+        self.assertEqual("de: HI", extract("bing", self.ask("bing", "hi", "en", "de").body.decode("utf-8")))
+
+        # A stall without a limit ends when the client gives up; the server goes on serving.
+        self.mode(mode="stall", times=1)
+        client = Client(self.http)
+        client.sock.settimeout(0.3)
+        client.send(request)
+        with self.assertRaises(socket.timeout):
+            client.response()
+        client.close()
+        self.assertEqual(200, self.ask("bing").status)
+
+    def test_rejects_malformed_input_and_keeps_serving(self):
+        target = engine_request("google", "a", "en", "ru", self.host)[1]
+        bad = [
+            b"NONSENSE\r\n\r\n",
+            b"GET / HTTP/1.1 extra\r\nHost: x\r\n\r\n",
+            ("GET %s HTTP/1.1\r\n\r\n" % target).encode(),  # no Host
+            ("GET %s HTTP/1.1\r\nHost: x\r\nBroken line\r\n\r\n" % target).encode(),
+            ("POST %s HTTP/1.1\r\nHost: x\r\nContent-Length: 1\r\nContent-Length: 2\r\n\r\nab" % target).encode(),
+        ]
+        for raw in bad:
+            with self.subTest(request=raw):
+                client = Client(self.http)
+                reply = client.exchange(raw)
+                self.assertEqual((400, "close"), (reply.status, reply.header("Connection")))
+                self.assertTrue(client.at_eof())
+                client.close()
+        self.assertEqual(404, self.ask_get("/nowhere").status)
+        self.assertEqual(405, self.ask_get("/sai").status)
+        self.assertEqual(400, self.ask_get("/translate_a/t?q=a&sl=en").status)
+        for spec in ({"mode": "bogus"}, {"mode": "gzip", "engine": "altavista"}, {"mode": "garbage"},
+                     {"mode": "gzip", "times": 0}, {"mode": "status", "colour": 1}, [1]):
+            with self.subTest(spec=spec):
+                status, answer = self.control("POST", "/_fake/mode", spec)
+                self.assertEqual(400, status)
+                self.assertIn("error", answer)
+        self.assertEqual(200, self.ask("google").status)
+
+    def test_https_side_records_the_server_name(self):
+        context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))
+        client = Client(self.https, context, "localhost")
+        reply = self.ask("yandex", "secure", "en", "de", client=client)
+        client.close()
+        self.assertEqual("de: SECURE", extract("yandex", reply.body.decode()))
+        self.assertEqual([(self.https, True, "localhost")], [(r["port"], r["tls"], r["sni"]) for r in self.records()])
+
+
+class LifetimeTest(unittest.TestCase):
+    def test_ends_on_sigterm_and_when_its_parent_ends(self):
+        with tempfile.TemporaryDirectory() as folder:
+            process, _ = start_fake(os.path.join(folder, "a.json"))
+            process.send_signal(signal.SIGTERM)
+            self.assertEqual(0, process.wait(5))
+            # A middle process starts the fake, waits until it listens and exits without stopping it.
+            script = ("import subprocess, sys, os, time\n"
+                      "p = subprocess.Popen([sys.executable, %r, '--port-file', %r])\n"
+                      "while not os.path.exists(%r): time.sleep(0.02)\n"
+                      "print(p.pid)\n") % (FAKE, os.path.join(folder, "b.json"), os.path.join(folder, "b.json"))
+            orphan = int(subprocess.run([sys.executable, "-c", script], capture_output=True, check=True,
+                                        timeout=10).stdout)
+            try:
+                wait_for(lambda: process_gone(orphan), 5)
+            except AssertionError:
+                os.kill(orphan, signal.SIGKILL)
+                raise
+
+
+if __name__ == "__main__":
+    unittest.main()
