@@ -69,6 +69,9 @@ TForm1::TForm1(TForm1Options options)
                    } else {
                      IdHTTP1.Abort();
                    }
+                 },
+                 [this] {
+                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
                  }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.

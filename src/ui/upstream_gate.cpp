@@ -15,8 +15,9 @@ constexpr auto kAbortInterval = std::chrono::milliseconds(20);
 
 }  // namespace
 
-TUpstreamGate::TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort)
-    : m_client(client), m_abort(std::move(abort)) {}
+TUpstreamGate::TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort,
+                             std::function<void()> resume)
+    : m_client(client), m_abort(std::move(abort)), m_resume(std::move(resume)) {}
 
 void TUpstreamGate::CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) {
   m_client.CustomHeadersAddValue(name, value);
@@ -84,10 +85,13 @@ void TUpstreamGate::RunClosed(const std::function<void()>& stop) {
       {
         std::lock_guard lock(gate.m_mutex);
         stopping = false;
-        gate.m_closed = false;
       }
       gate.m_changed.notify_all();
       aborter.join();
+      // The client is resumed before callers are let in again, so the first call after reopening works.
+      if (gate.m_resume) gate.m_resume();
+      std::lock_guard lock(gate.m_mutex);
+      gate.m_closed = false;
     }
   } reopen{*this, stopping, aborter};
   stop();

@@ -15,7 +15,9 @@ namespace tessarine::ui {
 class TUpstreamGate final : public translate::IUpstreamClient {
  public:
   // abort ends the client's current call from another thread; it must be harmless when no call runs.
-  TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort);
+  // resume, when given, runs once the gate reopens, for a client whose abort keeps failing calls until told.
+  TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort,
+                std::function<void()> resume = {});
 
   void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override;
   void CustomHeadersClear() override;
@@ -36,6 +38,7 @@ class TUpstreamGate final : public translate::IUpstreamClient {
 
   translate::IUpstreamClient& m_client;
   std::function<void()> m_abort;
+  std::function<void()> m_resume;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
   bool m_closed = false;  // guarded by m_mutex
