@@ -16,6 +16,11 @@ namespace {
 // few milliseconds, so timers, painting and the menu keep running under any load.
 constexpr size_t kLinesPerBatch = 512;
 
+// Lines inside one text block are separated by line separators (shown and copied as line breaks): every
+// block carries a layout of a few hundred bytes once shown, so a block per line would let a day's log cost
+// several times its text.
+constexpr qsizetype kLinesPerBlock = 16;
+
 }  // namespace
 
 TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
@@ -81,15 +86,22 @@ void TLogMemo::appendBatch(const std::vector<std::u16string>& lines) {
   cursor.movePosition(QTextCursor::End);
   // An empty text or one ending in a line break gets "line" + break; after an unfinished last line (the
   // user typed it) a break goes first and the line stays unfinished, as every later line then does.
-  const bool atLineStart = cursor.atBlockStart();
+  const QString lastBlock = cursor.block().text();
+  const bool atLineStart = lastBlock.isEmpty() || lastBlock.back() == QChar::LineSeparator;
+  qsizetype inBlock = lastBlock.count(QChar::LineSeparator);
+  const auto lineBreak = [&inBlock] {
+    if (++inBlock < kLinesPerBlock) return QChar(QChar::LineSeparator);
+    inBlock = 0;
+    return QChar(u'\n');
+  };
   size_t length = 0;
   for (const std::u16string& line : lines) length += line.size() + 1;
   QString text;
   text.reserve(static_cast<qsizetype>(length));
   for (const std::u16string& line : lines) {
-    if (!atLineStart) text += QLatin1Char('\n');
+    if (!atLineStart) text += lineBreak();
     text += ToQString(line);
-    if (atLineStart) text += QLatin1Char('\n');
+    if (atLineStart) text += lineBreak();
   }
   cursor.insertText(text);
   setTextCursor(cursor);

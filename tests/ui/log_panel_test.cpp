@@ -40,6 +40,28 @@ TEST_F(FormTest, TypedTextStaysAndTheNextLineStartsAfterIt) {
   EXPECT_TRUE(f.sMemo1->textCursor().atEnd()) << "the caret follows the appended text";
 }
 
+// Many lines share a text block (a block per line would cost far more than the text), yet the text reads
+// as one line per entry, also around a line the user typed in between.
+TEST_F(FormTest, ManyLinesShareBlocksAndStillReadAsLines) {
+  TForm1& f = create();
+  std::u16string expected;
+  for (int i = 0; i < 40; ++i) {
+    const std::u16string line = u"line " + FromUtf8(std::to_string(i));
+    f.AddLogLine(line);
+    expected += line + u"\n";
+  }
+  EXPECT_EQ(Text(f), expected);
+  EXPECT_LE(f.sMemo1->document()->blockCount(), 4);
+
+  f.sMemo1->moveCursor(QTextCursor::End);
+  f.sMemo1->insertPlainText(QStringLiteral("typed"));
+  f.AddLogLine(u"after");
+  EXPECT_EQ(Text(f), expected + u"typed\nafter");
+  f.N2->trigger();
+  f.AddLogLine(u"x");
+  EXPECT_EQ(Text(f), u"x\n");
+}
+
 TEST_F(FormTest, ClearingDropsLinesStillOnTheirWay) {
   TForm1& f = create();
   f.AddLogLine(u"old");
