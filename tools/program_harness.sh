@@ -14,6 +14,13 @@ harness_stop_all() {
   harness_pids=()
 }
 
+# harness_forget PID: a process that has been stopped and waited for already.
+harness_forget() {
+  local kept=() pid
+  for pid in "${harness_pids[@]}"; do [[ $pid == "$1" ]] || kept+=("$pid"); done
+  harness_pids=("${kept[@]}")
+}
+
 # wait_until SECONDS COMMAND...: runs the command every 50 ms until it succeeds or the time is up.
 wait_until() {
   local deadline=$((SECONDS + $1))

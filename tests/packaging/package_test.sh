@@ -3,7 +3,8 @@
 #
 #   package_test.sh installed BUILD_DIR   cmake --install into a scratch prefix: the desktop entry and the
 #                                         AppStream file validate, the icons have their sizes, the manual
-#                                         page names every option, the screenshots it names exist
+#                                         page names every option, the screenshots it names exist;
+#                                         --help, --version and a wrong command line need no display
 #   package_test.sh deb BUILD_DIR         cpack -G DEB: lintian finds no error, the dependencies come from
 #                                         the binary; unpacked into a scratch root and run from its
 #                                         read-only /usr/bin: with no setting.ini, Exit (tray menu, under
@@ -80,6 +81,22 @@ run_installed() {
     grep -qF -- "${option//-/\\-}" <<<"$manual" || fail "the manual page lacks $option"
   done
   echo "ok: the manual page names every option"
+
+  # The command line is answered before anything starts: no display is needed and nothing is written.
+  local bare=(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$prefix/bin/tessarine-proxy")
+  [[ $("${bare[@]}" --help) == Usage:\ tessarine-proxy* ]] || fail "--help without a display"
+  [[ $("${bare[@]}" --version) == "tessarine-proxy "[0-9]* ]] || fail "--version without a display"
+  local args code
+  for args in "--bogus" "--settings" "--log extra"; do
+    # shellcheck disable=SC2086
+    "${bare[@]}" $args >"$harness_work/out" 2>"$harness_work/err"
+    code=$?
+    [[ $code -eq 2 ]] || fail "'$args' exits with $code"
+    [[ ! -s $harness_work/out ]] || fail "'$args' printed on standard output"
+    grep -q '^Usage: tessarine-proxy' "$harness_work/err" || fail "'$args' printed no usage"
+  done
+  [[ -z $(find "$prefix" -name setting.ini) ]] || fail "a settings file was written"
+  echo "ok: --help, --version and wrong command lines need no display and start nothing"
 
   # The screenshots the AppStream file names are in the repository.
   local names name
