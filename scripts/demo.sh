@@ -9,7 +9,7 @@
 #
 # On a display the program shows its tray icon meanwhile; without one it runs offscreen.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 source tools/program_harness.sh
 
 program=${1:-build/tessarine-proxy}

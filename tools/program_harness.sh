@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2154
 # Shell helpers for the scripts that run the real program: the package test, the demo and the screenshots.
 # Source it from bash. The caller sets $harness_work to a temporary folder of its own before calling the
 # starters, and calls harness_stop_all when it ends (a trap on EXIT); everything started here is ended there.
@@ -68,7 +69,8 @@ start_xvfb() {
   harness_pids+=($!)
   exec 5>&-
   wait_until 30 test -s "$harness_work/display" || return 1
-  export DISPLAY=":$(head -n 1 "$harness_work/display")"
+  DISPLAY=":$(head -n 1 "$harness_work/display")"
+  export DISPLAY
 }
 
 # start_trayer: a notification-area host along the bottom edge of the screen.

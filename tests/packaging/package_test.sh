@@ -17,7 +17,9 @@ set -uo pipefail
 
 mode=${1:?mode}
 build=$(realpath "${2:?build folder}")
+# shellcheck source=/dev/null
 source "$(dirname "$(realpath "$0")")/../../tools/program_harness.sh"
+# shellcheck disable=SC2154
 root_dir=$harness_root
 SKIP=77
 LIMIT=30
