@@ -9,6 +9,8 @@ packages=(
   qt6-base-dev qt6-svg-dev
   python3 openssl curl clang
   xvfb xauth trayer xdotool x11-utils
+  desktop-file-utils appstream lintian dpkg-dev
+  librsvg2-bin imagemagick openbox x11-xserver-utils
 )
 
 missing=()

@@ -151,6 +151,15 @@ std::string DirectoryOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Makes the folder and each missing one above it.
+void CreateFolders(const std::string& folder) {
+  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+    const std::string prefix = folder.substr(0, slash);
+    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return;
+    if (slash == std::string::npos) return;
+  }
+}
+
 // Replaces the file's content: a temporary file beside it is written and flushed to disk, then renamed over
 // the file, so the file is at every moment either the whole old or the whole new content.
 bool ReplaceFile(const std::string& fileName, const std::string& bytes) {
@@ -189,7 +198,8 @@ bool ReplaceFile(const std::string& fileName, const std::string& bytes) {
 
 }  // namespace
 
-TIniFile::TIniFile(std::string fileName) : m_fileName(std::move(fileName)) {}
+TIniFile::TIniFile(std::string fileName, bool createFolder)
+    : m_fileName(std::move(fileName)), m_createFolder(createFolder) {}
 
 std::optional<std::u16string> TIniFile::readValue(const std::u16string& section, const std::u16string& key) const {
   const std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName));
@@ -279,6 +289,7 @@ void TIniFile::WriteString(const std::u16string& section, const std::u16string& 
   }
   std::string bytes;
   for (const TRawLine& line : lines) bytes += line.Text + line.End;
+  if (m_createFolder) CreateFolders(DirectoryOf(m_fileName));
   if (!ReplaceFile(m_fileName, bytes)) throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
 }
 

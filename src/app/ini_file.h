@@ -28,7 +28,9 @@ class TIniFile final : public ui::TCustomIniFile {
   // At most this many characters of a value are read.
   static constexpr size_t kMaxValueLength = 2047;
 
-  explicit TIniFile(std::string fileName);
+  // createFolder: the file's folder (and the folders above it) are made, readable only by the user, when
+  // the first write finds them missing.
+  explicit TIniFile(std::string fileName, bool createFolder = false);
 
   const std::string& FileName() const { return m_fileName; }
 
@@ -48,6 +50,7 @@ class TIniFile final : public ui::TCustomIniFile {
   std::optional<std::u16string> readValue(const std::u16string& section, const std::u16string& key) const;
 
   std::string m_fileName;
+  bool m_createFolder = false;
 };
 
 }  // namespace tessarine::app

@@ -1,12 +1,17 @@
 #include "app/program.h"
 
 #include <QCoreApplication>
+#include <QFile>
 #include <QString>
+#include <cstdio>
 #include <memory>
 #include <string>
 
+#include "app/command_line.h"
 #include "app/ini_file.h"
+#include "app/settings_location.h"
 #include "app/stop_signals.h"
+#include "common/text.h"
 #include "ui/application.h"
 #include "ui/error_box.h"
 #include "ui/form1.h"
@@ -15,17 +20,35 @@
 
 namespace tessarine::app {
 
+namespace {
+
+// One write per line, so the lines of concurrent requests do not mix.
+void WriteLogLineToStderr(const std::u16string& line) {
+  const std::string bytes = ToUtf8(line) + "\n";
+  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
+}
+
+}  // namespace
+
 int RunTessarineProxy(int argc, char** argv) {
+  const TCommandLine commandLine = ParseCommandLine(argc, argv);
+  if (const std::optional<int> exitCode = AnswerWithoutStarting(commandLine)) return *exitCode;
+
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
   TStopSignals stopSignals;
   ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
-  const std::string settingsPath =
-      (QCoreApplication::applicationDirPath() + QStringLiteral("/setting.ini")).toStdString();
+  const TSettingsPlace settings = commandLine.SettingsFile
+                                      ? GivenSettingsFile(*commandLine.SettingsFile)
+                                      : ChooseSettingsFile(ReadSettingsEnvironment(
+                                            QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()));
+  std::printf("Settings file: %s\n", settings.FileName.c_str());
+  std::fflush(stdout);
   ui::TForm1Options options;
-  options.OpenSettings = [settingsPath] { return std::make_unique<TIniFile>(settingsPath); };
+  options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
+  if (commandLine.Log) options.EchoLogLine = WriteLogLineToStderr;
   {
     ui::TForm1 Form1(std::move(options));
     ui::TForm2 Form2;

@@ -339,7 +339,10 @@ void TForm1::N5Click() {
   m_options.Terminate();
 }
 
-void TForm1::AddLogLine(const std::u16string& line) { sMemo1->AddLogLine(line); }
+void TForm1::AddLogLine(const std::u16string& line) {
+  sMemo1->AddLogLine(line);
+  if (m_options.EchoLogLine) m_options.EchoLogLine(line);
+}
 
 void TForm1::IdHTTPServer1CommandGet(server::TIdContext&, server::TIdHTTPRequestInfo& ARequestInfo,
                                      server::TIdHTTPResponseInfo& AResponseInfo) {

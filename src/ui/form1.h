@@ -36,6 +36,8 @@ struct TForm1Options {
   std::function<std::unique_ptr<TCustomIniFile>()> OpenSettings;
   // Asks the application to end once the current message is handled (the last step of Exit).
   std::function<void()> Terminate;
+  // Also receives every log line, on the thread that logs it (the --log option); must not wait for the UI.
+  std::function<void(const std::u16string& line)> EchoLogLine;
 
   // Test hooks, not settings: IdHTTPServer1 listens on this one address and port (0: any free one) instead
   // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1.

@@ -1,0 +1,126 @@
+#include "app/command_line.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QString>
+#include <QStringList>
+#include <cstdio>
+
+namespace tessarine::app {
+
+namespace {
+
+// One entry per option: the parser and the usage text are both made from this table.
+struct TOptionSpec {
+  QStringList Names;
+  QString ValueName;  // empty: the option takes no value
+  const char* Description;
+};
+
+const std::vector<TOptionSpec>& Options() {
+  static const std::vector<TOptionSpec> options{
+      {{QStringLiteral("h"), QStringLiteral("help")}, {}, "Show this help and exit."},
+      {{QStringLiteral("v"), QStringLiteral("version")}, {}, "Show the version and exit."},
+      {{QStringLiteral("settings")},
+       QStringLiteral("FILE"),
+       "Read and write the settings in FILE instead of the usual setting.ini."},
+      {{QStringLiteral("log")}, {}, "Also write every log line to standard error."},
+  };
+  return options;
+}
+
+QString OptionLabel(const TOptionSpec& spec) {
+  QStringList names;
+  for (const QString& name : spec.Names)
+    names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
+  QString label = names.join(QStringLiteral(", "));
+  if (!spec.ValueName.isEmpty()) label += QLatin1Char(' ') + spec.ValueName;
+  return label;
+}
+
+void Print(std::FILE* stream, const std::string& text) {
+  std::fwrite(text.data(), 1, text.size(), stream);
+  std::fflush(stream);
+}
+
+}  // namespace
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
+  QCommandLineParser parser;
+  parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+  for (const TOptionSpec& spec : Options()) {
+    parser.addOption(QCommandLineOption(spec.Names, QString::fromUtf8(spec.Description), spec.ValueName));
+  }
+  // One character per byte, and back: a file name is bytes, which need not be valid in any encoding.
+  QStringList list;
+  for (const std::string& argument : arguments) list << QString::fromLatin1(argument);
+  if (list.isEmpty()) list << QStringLiteral("tessarine-proxy");
+
+  TCommandLine result;
+  if (!parser.parse(list)) {
+    result.Error = parser.errorText().toLatin1().toStdString();
+    return result;
+  }
+  if (!parser.positionalArguments().isEmpty()) {
+    result.Error = "Unexpected argument '" + parser.positionalArguments().constFirst().toLatin1().toStdString() + "'.";
+    return result;
+  }
+  result.Help = parser.isSet(QStringLiteral("help"));
+  result.Version = parser.isSet(QStringLiteral("version"));
+  result.Log = parser.isSet(QStringLiteral("log"));
+  if (parser.isSet(QStringLiteral("settings"))) {
+    const QString file = parser.value(QStringLiteral("settings"));
+    if (file.isEmpty()) {
+      result = TCommandLine();
+      result.Error = "The file name after '--settings' is empty.";
+      return result;
+    }
+    result.SettingsFile = file.toLatin1().toStdString();
+  }
+  return result;
+}
+
+TCommandLine ParseCommandLine(int argc, char** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 0; i < argc; ++i) arguments.emplace_back(argv[i]);
+  return ParseCommandLine(arguments);
+}
+
+std::string UsageText() {
+  constexpr qsizetype kLabelWidth = 20;
+  QString text = QStringLiteral(
+      "Usage: tessarine-proxy [options]\n"
+      "Tessarine Proxy: a translation proxy for the Tessarine localization suite. It lives in the tray and\n"
+      "answers http://127.0.0.1:8888/linxp_translate_t?text=...&langpair=en|ru through the online engine\n"
+      "chosen in its menu.\n"
+      "\n"
+      "Options:\n");
+  for (const TOptionSpec& spec : Options()) {
+    const QString label = OptionLabel(spec);
+    text +=
+        QStringLiteral("  ") + label.leftJustified(kLabelWidth) +
+        (label.size() >= kLabelWidth ? QStringLiteral("\n  ") + QString(kLabelWidth, QLatin1Char(' ')) : QString()) +
+        QStringLiteral("  ") + QString::fromUtf8(spec.Description) + QLatin1Char('\n');
+  }
+  return text.toStdString();
+}
+
+std::string VersionText() { return std::string("tessarine-proxy ") + TESSARINE_VERSION + "\n"; }
+
+std::optional<int> AnswerWithoutStarting(const TCommandLine& commandLine) {
+  if (!commandLine.Error.empty()) {
+    Print(stderr, "tessarine-proxy: " + commandLine.Error + "\n\n" + UsageText());
+    return kUsageExitCode;
+  }
+  if (commandLine.Help) {
+    Print(stdout, UsageText());
+    return 0;
+  }
+  if (commandLine.Version) {
+    Print(stdout, VersionText());
+    return 0;
+  }
+  return std::nullopt;
+}
+
+}  // namespace tessarine::app

@@ -1,0 +1,109 @@
+# shellcheck shell=bash disable=SC2154
+# Shell helpers for the scripts that run the real program: the package test, the demo and the screenshots.
+# Source it from bash. The caller sets $harness_work to a temporary folder of its own before calling the
+# starters, and calls harness_stop_all when it ends (a trap on EXIT); everything started here is ended there.
+
+harness_root=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
+harness_pids=()
+PORT=8888
+
+# harness_stop_all: ends what the starters started, newest first.
+harness_stop_all() {
+  local i
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do kill "${harness_pids[i]}" 2>/dev/null; done
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do wait "${harness_pids[i]}" 2>/dev/null; done
+  harness_pids=()
+}
+
+# harness_forget PID: a process that has been stopped and waited for already.
+harness_forget() {
+  local kept=() pid
+  for pid in "${harness_pids[@]}"; do [[ $pid == "$1" ]] || kept+=("$pid"); done
+  harness_pids=("${kept[@]}")
+}
+
+# wait_until SECONDS COMMAND...: runs the command every 50 ms until it succeeds or the time is up.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.05
+  done
+}
+
+# Someone listens on port 8888.
+port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
+
+# start_fake_engines: the stand-ins for the online engines on loopback (tools/fake_engine.py), with a
+# throw-away CA in $harness_work/certs/ca.pem for the https one (Yandex); sets $http_port and $https_port.
+start_fake_engines() {
+  bash "$harness_root/tools/make_test_certs.sh" "$harness_work/certs" >/dev/null || return 1
+  python3 "$harness_root/tools/fake_engine.py" --port-file "$harness_work/ports.json" \
+    --cert "$harness_work/certs/server.pem" --key "$harness_work/certs/server.key" >"$harness_work/engine.log" 2>&1 &
+  harness_pids+=($!)
+  wait_until 30 test -s "$harness_work/ports.json" || return 1
+  read -r http_port https_port < <(python3 -c 'import json,sys; p=json.load(open(sys.argv[1])); print(p["http"], p["https"])' \
+    "$harness_work/ports.json")
+}
+
+# engine_host NAME: where the program reaches that engine's stand-in.
+engine_host() { if [[ $1 == Yandex ]]; then echo "127.0.0.1:$https_port"; else echo "127.0.0.1:$http_port"; fi; }
+
+# settings_file [KEY=VALUE...]: a setting.ini on standard output with the server on, the given [General]
+# and [Setting] keys (Language= goes to [Setting]), and every engine pointed at its stand-in.
+settings_file() {
+  local pair engine
+  printf '[General]\nProxyActive=1\n'
+  for pair in "$@"; do [[ $pair == Language=* ]] || printf '%s\n' "$pair"; done
+  printf '[Setting]\n'
+  for pair in "$@"; do [[ $pair == Language=* ]] && printf '%s\n' "$pair"; done
+  printf '[Engines]\n'
+  for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$(engine_host "$engine")"; done
+}
+
+# start_xvfb [WxH]: a virtual screen; sets DISPLAY.
+start_xvfb() {
+  exec 5>"$harness_work/display"
+  Xvfb -displayfd 5 -screen 0 "${1:-1280x800}x24" -nolisten tcp >"$harness_work/xvfb.log" 2>&1 &
+  harness_pids+=($!)
+  exec 5>&-
+  wait_until 30 test -s "$harness_work/display" || return 1
+  DISPLAY=":$(head -n 1 "$harness_work/display")"
+  export DISPLAY
+}
+
+# start_trayer: a notification-area host along the bottom edge of the screen.
+start_trayer() {
+  trayer --edge bottom --align right --widthtype request --height 24 "$@" >"$harness_work/trayer.log" 2>&1 &
+  harness_pids+=($!)
+}
+
+# The program's mapped windows (the docked icon, the log window, an open menu).
+visible_windows() { xdotool search --onlyvisible --classname tessarine-proxy 2>/dev/null | wc -l; }
+windows_more_than() { [[ $(visible_windows) -gt $1 ]]; }
+
+# The icon's window inside trayer's panel.
+icon_window() {
+  local panel
+  panel=$(xdotool search --classname panel 2>/dev/null | head -n 1) || return 1
+  [[ -n $panel ]] || return 1
+  xwininfo -children -tree -id "$panel" 2>/dev/null | awk '/"tessarine-proxy"/ { print $1; exit }' | grep .
+}
+
+# open_menu: right-clicks the icon until the menu shows (a press that arrives while a previous menu still
+# holds the pointer grab is lost).
+open_menu() {
+  local icon before deadline=$((SECONDS + 30))
+  icon=$(icon_window) || return 1
+  before=$(visible_windows)
+  until xdotool mousemove --window "$icon" 8 8 click 3 && wait_until 2 windows_more_than "$before"; do
+    ((SECONDS < deadline)) || return 1
+  done
+}
+
+# translate TEXT LANGPAIR: the program's answer to one request.
+translate() {
+  curl -s --max-time 20 -G "http://127.0.0.1:$PORT/linxp_translate_t" --data-urlencode "text=$1" \
+    --data-urlencode "langpair=$2"
+}
