@@ -57,6 +57,13 @@ TForm2::TForm2(QWidget* parent)
       }
           .join(QLatin1Char('\n'));
   sLabel3 = MakeLabel(this, note, 40, 87);
+
+  // The layout is drawn for Tahoma; where a wider font stands in for it, the window grows to show every line
+  // whole instead of cutting the ends off.
+  QRect used;
+  for (const QLabel* label : {sLabel1, sLabel2, sLabel4, sLabel3}) used |= label->geometry();
+  constexpr int kMargin = 8;
+  setFixedSize(std::max(width(), used.right() + 1 + kMargin), std::max(height(), used.bottom() + 1 + kMargin));
 }
 
 QPoint TForm2::CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize) {
