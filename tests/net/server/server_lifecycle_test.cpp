@@ -221,8 +221,9 @@ TEST_F(ServerLifecycle, ConnectionsAreServedConcurrentlyAndThreadsReused) {
   const int threads = scheduler->ThreadCount();
   EXPECT_GE(threads, kClients);
   for (int i = 0; i < 20; ++i) EXPECT_EQ(ParsedAnswer::From(exchange("GET / HTTP/1.0\r\n\r\n")).body, "ok");
-  // Taking a parked worker may have the spare maker add one more, but not one per connection.
-  EXPECT_LE(scheduler->ThreadCount(), threads + 1);
+  // Each taken worker may have the spare maker add one while the last answer's worker is still on its way back
+  // to the parked ones, but there is no thread per connection.
+  EXPECT_LE(scheduler->ThreadCount(), threads + 4);
 }
 
 // The threads of this process, from /proc.
@@ -257,6 +258,8 @@ class WorkerPool : public HttpServerTest {
 
 TEST_F(WorkerPool, IdleWorkersAboveTheSparesEndAndSwitchingOffEndsEveryThread) {
   constexpr int kIdle = 12;
+  // A sanitizer starts a helper thread of its own with the process's first thread; let that happen first.
+  std::thread([] {}).join();
   const int before = ProcessThreadCount();
   start();
   // The listener, the spare maker and the spares, made before any connection.
