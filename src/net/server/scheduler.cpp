@@ -46,6 +46,7 @@ void TIdThreadWithTask::runTask(TIdTask& task) noexcept {
 
 void TIdThreadWithTask::execute() noexcept {
   SetCurrentThreadName(m_name);
+  SetCurrentThreadBatch();
   TIdSchedulerOfThreadDefault& scheduler = m_scheduler;
   std::unique_lock lock(scheduler.m_lock);
   --scheduler.m_starting;
@@ -233,6 +234,8 @@ void TIdSchedulerOfThreadDefault::stopThreads() {
 
 void TIdSchedulerOfThreadDefault::makeSpares() noexcept {
   SetCurrentThreadName(Name() + u" Spares");
+  // Making threads is no more urgent than what they will run; the listener comes first.
+  SetCurrentThreadBatch();
   std::unique_lock lock(m_lock);
   while (!m_closing) {
     if (!m_ended.empty()) {

@@ -103,7 +103,8 @@ class TIdYarnOfThread : public TIdYarn {
 // One thread per connection, so every connection is served at the same time as the others. The threads come
 // from a pool of parked workers that a helper thread (the spare maker) keeps SpareThreads ahead of demand, so
 // the listener never waits for a thread to be created: a connection started while no worker is parked waits
-// for the next free or new one. Parked workers above SpareThreads end after ThreadIdleTime. TerminateAllYarns,
+// for the next free or new one. Workers and the spare maker run in the batch class, so that waking them never
+// interrupts the listener. Parked workers above SpareThreads end after ThreadIdleTime. TerminateAllYarns,
 // which ends the server's connections when it switches off, also ends every parked worker and the spare maker;
 // they come back with the next AcquireYarn.
 class TIdSchedulerOfThreadDefault : public TIdSchedulerOfThread {
