@@ -314,29 +314,29 @@ def is_text_list(value):
 
 
 class Mode:
-    def __init__(self, spec):
-        if not isinstance(spec, dict):
+    def __init__(self, wanted):
+        if not isinstance(wanted, dict):
             raise ValueError("the mode must be a JSON object")
-        self.key = spec.get("engine", "all")
+        self.key = wanted.get("engine", "all")
         if self.key not in ENGINE_NAMES and self.key != "all":
             raise ValueError("unknown engine %r" % (self.key,))
-        self.name = spec.get("mode")
+        self.name = wanted.get("mode")
         if self.name not in MODES:
             raise ValueError("unknown mode %r" % (self.name,))
-        self.times = spec.get("times")
+        self.times = wanted.get("times")
         if self.times is not None and not (is_int(self.times) and self.times >= 1):
             raise ValueError("times must be a positive integer")
-        self.headers = spec.get("headers", [])
+        self.headers = wanted.get("headers", [])
         if not is_text_list(self.headers):
             raise ValueError("headers must be a list of lines without CR or LF")
         allowed = MODES[self.name]
-        unknown = set(spec) - set(allowed) - {"engine", "mode", "times", "headers"}
+        unknown = set(wanted) - set(allowed) - {"engine", "mode", "times", "headers"}
         if unknown:
             raise ValueError("unknown parameters for %s: %s" % (self.name, ", ".join(sorted(unknown))))
         self.params = {}
         for name, default in allowed.items():
-            if name in spec:
-                self.params[name] = spec[name]
+            if name in wanted:
+                self.params[name] = wanted[name]
             elif default is REQUIRED:
                 raise ValueError("%s needs %s" % (self.name, name))
             else:

@@ -307,8 +307,8 @@ class FakeEngineTest(unittest.TestCase):
             client.close()
         return reply.status, json.loads(reply.body)
 
-    def mode(self, **spec):
-        status, answer = self.control("POST", "/_fake/mode", spec)
+    def mode(self, **fields):
+        status, answer = self.control("POST", "/_fake/mode", fields)
         self.assertEqual((200, {"ok": True}), (status, answer))
 
     def records(self):
@@ -540,10 +540,10 @@ class FakeEngineTest(unittest.TestCase):
         self.assertEqual(404, self.ask_get("/nowhere").status)
         self.assertEqual(405, self.ask_get("/sai").status)
         self.assertEqual(400, self.ask_get("/translate_a/t?q=a&sl=en").status)
-        for spec in ({"mode": "bogus"}, {"mode": "gzip", "engine": "altavista"}, {"mode": "garbage"},
+        for bad in ({"mode": "bogus"}, {"mode": "gzip", "engine": "altavista"}, {"mode": "garbage"},
                      {"mode": "gzip", "times": 0}, {"mode": "status", "colour": 1}, [1]):
-            with self.subTest(spec=spec):
-                status, answer = self.control("POST", "/_fake/mode", spec)
+            with self.subTest(bad=bad):
+                status, answer = self.control("POST", "/_fake/mode", bad)
                 self.assertEqual(400, status)
                 self.assertIn("error", answer)
         self.assertEqual(200, self.ask("google").status)

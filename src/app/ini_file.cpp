@@ -1,0 +1,285 @@
+#include "app/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <vector>
+
+#include "common/text.h"
+
+namespace tessarine::app {
+
+namespace {
+
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+// One line of the file as it stands: its bytes without the line end, and the line end ("\r\n", "\n" or
+// nothing for a last line without one).
+struct TRawLine {
+  std::string Text;
+  std::string End;
+};
+
+std::vector<TRawLine> SplitLines(const std::string& bytes) {
+  std::vector<TRawLine> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    const size_t lf = bytes.find('\n', start);
+    if (lf == std::string::npos) {
+      lines.push_back({bytes.substr(start), ""});
+      break;
+    }
+    size_t end = lf;
+    if (end > start && bytes[end - 1] == '\r') --end;
+    lines.push_back({bytes.substr(start, end - start), bytes.substr(end, lf + 1 - end)});
+    start = lf + 1;
+  }
+  return lines;
+}
+
+// The file's bytes; nothing when it is missing or cannot be read (a folder in its place, no permission).
+std::string ReadFileBytes(const std::string& fileName) {
+  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::string bytes;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    char buffer[8192];
+    while (true) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        bytes.clear();
+        break;
+      }
+      if (n == 0) break;
+      bytes.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return bytes;
+}
+
+// What a line means.
+struct TParsedLine {
+  enum Kind { kOther, kSection, kKey } What = kOther;
+  std::u16string Name;   // section or key name
+  std::u16string Value;  // for a key
+};
+
+std::u16string StripQuotes(std::u16string_view value) {
+  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
+    return std::u16string(value.substr(1, value.size() - 2));
+  }
+  return std::u16string(value);
+}
+
+TParsedLine ParseLine(std::string_view bytes, bool first) {
+  if (first && bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
+  const std::u16string text = FromUtf8(bytes);
+  const std::u16string_view trimmed = Trim(text);
+  TParsedLine parsed;
+  if (trimmed.empty() || trimmed.front() == u';' || trimmed.front() == u'#') return parsed;
+  if (trimmed.front() == u'[') {
+    const size_t close = trimmed.find(u']');
+    if (close == std::u16string_view::npos) return parsed;
+    parsed.What = TParsedLine::kSection;
+    parsed.Name = Trim(trimmed.substr(1, close - 1));
+    return parsed;
+  }
+  const size_t equals = trimmed.find(u'=');
+  if (equals == std::u16string_view::npos) return parsed;
+  parsed.What = TParsedLine::kKey;
+  parsed.Name = Trim(trimmed.substr(0, equals));
+  parsed.Value = StripQuotes(Trim(trimmed.substr(equals + 1)));
+  return parsed;
+}
+
+// Where a section and a key stand in the file.
+struct TLocation {
+  std::optional<size_t> Section;   // the section's header line
+  size_t SectionEnd = 0;           // one past its last line
+  std::optional<size_t> Key;       // the key's line
+  std::optional<size_t> LastLine;  // the section's last non-blank line
+};
+
+TLocation Locate(const std::vector<TRawLine>& lines, std::u16string_view section, std::u16string_view key) {
+  TLocation where;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const TParsedLine parsed = ParseLine(lines[i].Text, i == 0);
+    if (parsed.What == TParsedLine::kSection) {
+      if (where.Section) {
+        where.SectionEnd = i;
+        return where;
+      }
+      if (SameTextAscii(parsed.Name, section)) {
+        where.Section = i;
+        where.LastLine = i;
+      }
+      continue;
+    }
+    if (!where.Section) continue;
+    if (!Trim(FromUtf8(lines[i].Text)).empty()) where.LastLine = i;
+    if (parsed.What == TParsedLine::kKey && !where.Key && SameTextAscii(parsed.Name, key)) where.Key = i;
+  }
+  where.SectionEnd = lines.size();
+  return where;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Replaces the file's content: a temporary file beside it is written and flushed to disk, then renamed over
+// the file, so the file is at every moment either the whole old or the whole new content.
+bool ReplaceFile(const std::string& fileName, const std::string& bytes) {
+  std::string target = fileName;
+  if (char* real = ::realpath(fileName.c_str(), nullptr)) {  // a link: replace the file it points to
+    target = real;
+    std::free(real);
+  }
+  const std::string directory = DirectoryOf(target);
+  static std::atomic<unsigned> counter{0};
+  std::string temporary;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temporary = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  struct stat old {};
+  if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  // The rename itself reaches the disk with the directory.
+  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    ::fsync(dirFd);
+    ::close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace
+
+TIniFile::TIniFile(std::string fileName) : m_fileName(std::move(fileName)) {}
+
+std::optional<std::u16string> TIniFile::readValue(const std::u16string& section, const std::u16string& key) const {
+  const std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName));
+  const TLocation where = Locate(lines, section, key);
+  if (!where.Key) return std::nullopt;
+  std::u16string value = ParseLine(lines[*where.Key].Text, *where.Key == 0).Value;
+  if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
+  return value;
+}
+
+std::u16string TIniFile::ReadString(const std::u16string& section, const std::u16string& key,
+                                    const std::u16string& defaultValue) const {
+  std::optional<std::u16string> value = readValue(section, key);
+  return value ? *value : defaultValue;
+}
+
+std::optional<int32_t> TIniFile::StrToInt(std::u16string_view text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == u' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+    negative = text[i] == u'-';
+    ++i;
+  }
+  int64_t magnitude = 0;
+  if (i < text.size() && (text[i] == u'$' || text[i] == u'x' || text[i] == u'X' ||
+                          (text[i] == u'0' && i + 1 < text.size() && (text[i + 1] == u'x' || text[i + 1] == u'X')))) {
+    i += text[i] == u'0' ? 2 : 1;
+    const size_t digits = text.size() - i;
+    if (digits == 0 || digits > 8) return std::nullopt;
+    uint32_t value = 0;
+    for (; i < text.size(); ++i) {
+      const int digit = HexDigitValue(text[i]);
+      if (digit < 0) return std::nullopt;
+      value = value * 16 + static_cast<uint32_t>(digit);
+    }
+    // Eight digits fill all 32 bits: $FFFFFFFF is -1.
+    const auto signedValue = static_cast<int32_t>(value);
+    return negative ? static_cast<int32_t>(0u - value) : signedValue;
+  }
+  if (i == text.size()) return std::nullopt;
+  for (; i < text.size(); ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return std::nullopt;
+    magnitude = magnitude * 10 + (text[i] - u'0');
+    if (magnitude > int64_t{INT32_MAX} + 1) return std::nullopt;
+  }
+  const int64_t value = negative ? -magnitude : magnitude;
+  if (value > INT32_MAX || value < INT32_MIN) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+bool TIniFile::ReadBool(const std::u16string& section, const std::u16string& key, bool defaultValue) const {
+  std::u16string text = ReadString(section, key, u"");
+  if (text.size() > 2 && text[0] == u'0' && (text[1] == u'x' || text[1] == u'X')) text.replace(0, 2, u"$");
+  const std::optional<int32_t> value = StrToInt(text);
+  return value ? *value != 0 : defaultValue;
+}
+
+void TIniFile::WriteBool(const std::u16string& section, const std::u16string& key, bool value) {
+  WriteString(section, key, value ? u"1" : u"0");
+}
+
+void TIniFile::WriteString(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+  std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName));
+  std::string lineEnd = "\n";
+  for (const TRawLine& line : lines) {
+    if (!line.End.empty()) {
+      lineEnd = line.End;
+      break;
+    }
+  }
+  const std::string keyLine = ToUtf8(key) + "=" + ToUtf8(value);
+  const TLocation where = Locate(lines, section, key);
+  if (where.Key) {
+    lines[*where.Key].Text = keyLine;
+  } else if (where.Section) {
+    const size_t after = *where.LastLine;
+    if (lines[after].End.empty()) lines[after].End = lineEnd;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(after + 1), TRawLine{keyLine, lineEnd});
+  } else {
+    if (!lines.empty() && lines.back().End.empty()) lines.back().End = lineEnd;
+    std::string header = "[";  // built step by step: "[" + std::string&& trips g++ 12's -Wrestrict
+    header += ToUtf8(section);
+    header += ']';
+    lines.push_back({std::move(header), lineEnd});
+    lines.push_back({keyLine, lineEnd});
+  }
+  std::string bytes;
+  for (const TRawLine& line : lines) bytes += line.Text + line.End;
+  if (!ReplaceFile(m_fileName, bytes)) throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
+}
+
+}  // namespace tessarine::app

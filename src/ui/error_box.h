@@ -1,0 +1,39 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <utility>
+
+namespace tessarine::ui {
+
+// The application title: the caption of every error box.
+inline constexpr char16_t kApplicationTitle[] = u"Tessarine";
+
+// The message with a full stop appended when its last character comes after "." in code order.
+std::u16string WithFullStop(std::u16string message);
+
+// Shows the message (full stop rule applied) in a box with an error icon and the application title. The
+// platforms without a screen (offscreen, minimal) print it to stderr instead of waiting for a click nobody
+// can give.
+void ShowErrorBox(const std::u16string& message);
+
+// Replaces what ShowErrorBox does, for tests; returns the previous handler. The text passed on already
+// carries the full stop.
+using TErrorBoxHandler = std::function<void(const std::u16string& text)>;
+TErrorBoxHandler SetErrorBoxHandler(TErrorBoxHandler handler);
+
+// The one catch site of the main thread: call inside a catch block; shows the caught exception's message.
+void ShowCurrentException();
+
+// Runs a window or menu handler on the main thread; an exception leaving it is shown in the error box and
+// the program goes on. Qt's event loop does not carry exceptions, so every handler is entered through here.
+template <typename Handler>
+void RunHandler(Handler&& handler) {
+  try {
+    std::forward<Handler>(handler)();
+  } catch (...) {
+    ShowCurrentException();
+  }
+}
+
+}  // namespace tessarine::ui

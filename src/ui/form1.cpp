@@ -1,0 +1,358 @@
+#include "ui/form1.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFont>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShowEvent>
+#include <exception>
+
+#include "common/exception.h"
+#include "ui/error_box.h"
+#include "ui/form2.h"
+#include "ui/qt_text.h"
+
+namespace tessarine::ui {
+
+namespace {
+
+const std::u16string kGeneral = u"General";
+const std::u16string kSetting = u"Setting";
+const std::u16string kEngines = u"Engines";
+const std::u16string kLanguage = u"Language";
+const std::u16string kRussian = u"Русский";
+const std::u16string kEnglish = u"English";
+
+// The saved engine flags, in the order of the engine items (SYSTRAN has none).
+constexpr std::array<const char16_t*, 5> kEngineKeys{u"Google", u"Bing", u"Yandex", u"Babylon", u"Promt"};
+constexpr std::array<bool, 5> kEngineDefaults{true, false, false, false, false};
+// The optional host overrides, by engine index.
+constexpr std::array<const char16_t*, translate::kEngineCount> kEngineHostKeys{u"Google",  u"Bing",  u"Yandex",
+                                                                               u"Babylon", u"Promt", u"SYSTRAN"};
+// The tray picture each engine item shows.
+constexpr std::array<int, translate::kEngineCount> kEnginePictures{TImageList::kGoogle, TImageList::kBing,
+                                                                   TImageList::kYandex, TImageList::kBabylon,
+                                                                   TImageList::kPromt,  TImageList::kSystran};
+
+struct TCaptions {
+  const char16_t* Label;
+  const char16_t* ShowLog;
+  const char16_t* ClearLog;
+  const char16_t* About;
+  const char16_t* Exit;
+  const char16_t* On;
+  const char16_t* Off;
+};
+
+constexpr TCaptions kRussianCaptions{
+    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включить", u"Выключить"};
+constexpr TCaptions kEnglishCaptions{u"Log requests and the answers:",
+                                     u"To show the ravine",
+                                     u"To clean the ravine",
+                                     u"On the program",
+                                     u"Exit",
+                                     u"On",
+                                     u"Off"};
+
+}  // namespace
+
+TForm1::TForm1(TForm1Options options)
+    : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                           Qt::WindowStaysOnTopHint),
+      m_options(std::move(options)),
+      m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
+                                              : static_cast<translate::IUpstreamClient&>(IdHTTP1),
+                 [this] {
+                   if (m_options.AbortUpstreamForTesting) {
+                     m_options.AbortUpstreamForTesting();
+                   } else {
+                     IdHTTP1.Abort();
+                   }
+                 },
+                 [this] {
+                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
+                 }) {
+  if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
+  // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
+  if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
+
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Tessarine Proxy"));
+  setFixedSize(kClientWidth, kClientHeight);
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  setAutoFillBackground(true);
+  setBackgroundRole(QPalette::Button);
+
+  sLabel1 = new QLabel(ToQString(kRussianCaptions.Label), this);
+  sLabel1->setGeometry(0, 0, kClientWidth, 13);
+  QPalette labelPalette = sLabel1->palette();
+  labelPalette.setColor(QPalette::WindowText, QColor(0xE8, 0xE8, 0xE8));
+  sLabel1->setPalette(labelPalette);
+
+  sMemo1 = new TLogMemo(this);
+  sMemo1->setGeometry(0, 13, kClientWidth, kClientHeight - 13);
+  sMemo1->setFocus();
+
+  PopupMenu1 = new QMenu(this);
+  N6 = addItem(ToQString(kRussianCaptions.On), TImageList::kOffline, &TForm1::N6Click);
+  N1 = addItem(ToQString(kRussianCaptions.ShowLog), TImageList::kShowLog, &TForm1::N1Click);
+  N2 = addItem(ToQString(kRussianCaptions.ClearLog), TImageList::kClearLog, &TForm1::N2Click);
+  N3 = PopupMenu1->addSeparator();
+  G1 = addItem(QStringLiteral("Google"), TImageList::kGoogle, &TForm1::G1Click);
+  B1 = addItem(QStringLiteral("Bing"), TImageList::kBing, &TForm1::B1Click);
+  Y1 = addItem(QStringLiteral("Yandex"), TImageList::kYandex, &TForm1::Y1Click);
+  babylon1 = addItem(QStringLiteral("Babylon"), TImageList::kBabylon, &TForm1::babylon1Click);
+  P1 = addItem(QStringLiteral("Promt"), TImageList::kPromt, &TForm1::P1Click);
+  S1 = addItem(QStringLiteral("SYSTRAN"), TImageList::kSystran, &TForm1::S1Click);
+  S1->setVisible(false);
+  N4 = PopupMenu1->addSeparator();
+  N8 = addItem(ToQString(kRussian), -1, &TForm1::N8Click);
+  E1 = addItem(ToQString(kEnglish), -1, &TForm1::E1Click);
+  N9 = PopupMenu1->addSeparator();
+  N7 = addItem(ToQString(kRussianCaptions.About), -1, &TForm1::N7Click);
+  N5 = addItem(ToQString(kRussianCaptions.Exit), -1, &TForm1::N5Click);
+  m_engineItems = {G1, B1, Y1, babylon1, P1, S1};
+  for (QAction* item : m_engineItems) item->setCheckable(true);
+  N8->setCheckable(true);
+  E1->setCheckable(true);
+  N8->setChecked(true);
+  // The default item, drawn bold; a double click on the tray icon performs it.
+  PopupMenu1->setDefaultAction(N8);
+  QFont bold = N8->font();
+  bold.setBold(true);
+  N8->setFont(bold);
+  showEngineChoice();
+
+  TrayIcon = new TTrayIcon(sAlphaImageList1, *PopupMenu1, *this, this);
+
+  server::ConfigureIdHTTPServer1(IdHTTPServer1);
+  if (m_options.ListenForTesting) {
+    net::TIdSocketHandle& binding = IdHTTPServer1.Bindings().Add();
+    binding.SetIP(m_options.ListenForTesting->first);
+    binding.SetPort(m_options.ListenForTesting->second);
+  }
+  IdHTTPServer1.OnCommandGet = [this](server::TIdContext& context, server::TIdHTTPRequestInfo& request,
+                                      server::TIdHTTPResponseInfo& response) {
+    IdHTTPServer1CommandGet(context, request, response);
+  };
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(1000);
+  connect(Timer1, &QTimer::timeout, this, [this] { RunHandler([this] { Timer1Timer(); }); });
+  Timer1->start();
+
+  RunHandler([this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  RunHandler([this] { FormDestroy(); });
+  // The request threads may still be writing the log and reading the Babylon table: both go only after the
+  // server has stopped and joined them.
+  RunHandler([this] { stopServer(); });
+  m_service.reset();
+  m_babylon.reset();
+  TrayIcon->SetIconVisible(false);
+}
+
+QAction* TForm1::addItem(const QString& caption, int imageIndex, void (TForm1::*handler)()) {
+  QAction* item = PopupMenu1->addAction(caption);
+  if (imageIndex >= 0) item->setIcon(sAlphaImageList1.Icon(imageIndex));
+  connect(item, &QAction::triggered, this, [this, handler] { RunHandler([this, handler] { (this->*handler)(); }); });
+  return item;
+}
+
+void TForm1::FormCreate() {
+  SettingsFile = m_options.OpenSettings();
+  TCustomIniFile& settings = *SettingsFile;
+  const bool proxyActive = settings.ReadBool(kGeneral, u"ProxyActive", false);
+  std::array<bool, translate::kEngineCount> engineFlags{};
+  for (size_t i = 0; i < kEngineKeys.size(); ++i)
+    engineFlags[i] = settings.ReadBool(kGeneral, kEngineKeys[i], kEngineDefaults[i]);
+  const std::u16string language = settings.ReadString(kSetting, kLanguage, kRussian);
+
+  // A step that fails is reported after the others have run: a taken port must not cost the user the saved
+  // engine and language (Exit would write the designed ones over them).
+  std::exception_ptr firstError;
+  auto step = [&firstError](const std::function<void()>& action) {
+    try {
+      action();
+    } catch (...) {
+      if (!firstError) firstError = std::current_exception();
+    }
+  };
+
+  translate::TEngineHosts hosts;
+  for (int i = 0; i < translate::kEngineCount; ++i) {
+    const std::u16string entry = settings.ReadString(kEngines, kEngineHostKeys[static_cast<size_t>(i)], u"");
+    if (!entry.empty()) step([&] { hosts.SetHost(i, entry); });
+  }
+
+  // The engine choice and the Babylon table are complete before the server can take its first request.
+  m_engineChoice.SetCheckedFlags(engineFlags);
+  showEngineChoice();
+  createService(std::move(hosts));
+  step([&] { IdHTTPServer1.SetActive(proxyActive); });
+  step([&] { ApplyLanguage(language); });
+  if (firstError) std::rethrow_exception(firstError);
+}
+
+void TForm1::createService(translate::TEngineHosts hosts) {
+  m_babylon = std::make_unique<translate::TBabylonTable>();
+  m_service =
+      std::make_unique<translate::TTranslationService>(m_upstream, *this, m_engineChoice, *m_babylon, std::move(hosts));
+}
+
+void TForm1::FormDestroy() { SettingsFile.reset(); }
+
+QPoint TForm1::FormShowPosition(const QRect& primaryScreen, const QRect& primaryWorkArea, const QSize& outerSize) {
+  const int left = primaryScreen.x() + primaryScreen.width() - outerSize.width();
+  const bool bottomPanel = primaryWorkArea.bottom() < primaryScreen.bottom();
+  const int taskbarTop = bottomPanel ? primaryWorkArea.bottom() + 1 : 0;
+  const int top = taskbarTop != 0 ? taskbarTop - outerSize.height() : taskbarTop + outerSize.height() - 5;
+  return {left, top};
+}
+
+void TForm1::FormShow() {
+  const QScreen* primary = QGuiApplication::primaryScreen();
+  if (!primary) return;
+  move(FormShowPosition(primary->geometry(), primary->availableGeometry(), frameGeometry().size()));
+}
+
+void TForm1::FormCloseQuery(bool& CanClose) {
+  CanClose = false;
+  TrayIcon->MinimizeToTray();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (!event->spontaneous()) RunHandler([this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  bool canClose = true;
+  RunHandler([&] { FormCloseQuery(canClose); });
+  if (canClose) {
+    event->accept();
+  } else {
+    event->ignore();
+  }
+}
+
+void TForm1::ApplyLanguage(const std::u16string& language) {
+  const TCaptions* captions = nullptr;
+  if (language == kRussian) {
+    captions = &kRussianCaptions;
+  } else if (language == kEnglish) {
+    captions = &kEnglishCaptions;
+  } else {
+    return;
+  }
+  OffCaption = captions->Off;
+  OnCaption = captions->On;
+  sLabel1->setText(ToQString(captions->Label));
+  N1->setText(ToQString(captions->ShowLog));
+  N2->setText(ToQString(captions->ClearLog));
+  N7->setText(ToQString(captions->About));
+  N5->setText(ToQString(captions->Exit));
+  N8->setChecked(captions == &kRussianCaptions);
+  E1->setChecked(captions == &kEnglishCaptions);
+}
+
+void TForm1::showEngineChoice() {
+  const translate::TEngineItems items = m_engineChoice.Snapshot();
+  for (size_t i = 0; i < m_engineItems.size(); ++i) m_engineItems[i]->setChecked(items[i].Checked);
+}
+
+void TForm1::engineClick(int index) {
+  m_engineChoice.SetChecked(index);
+  showEngineChoice();
+  TrayIcon->SetIconIndex(kEnginePictures[static_cast<size_t>(index)]);
+}
+
+void TForm1::G1Click() { engineClick(translate::kGoogle); }
+void TForm1::B1Click() { engineClick(translate::kBing); }
+void TForm1::Y1Click() { engineClick(translate::kYandex); }
+void TForm1::babylon1Click() { engineClick(translate::kBabylon); }
+void TForm1::P1Click() { engineClick(translate::kPromt); }
+void TForm1::S1Click() { engineClick(translate::kSystran); }
+
+void TForm1::setN6Picture(int imageIndex) {
+  m_n6ImageIndex = imageIndex;
+  N6->setIcon(sAlphaImageList1.Icon(imageIndex));
+}
+
+void TForm1::stopServer() {
+  if (!IdHTTPServer1.Active()) return;
+  m_upstream.RunClosed([this] { IdHTTPServer1.SetActive(false); });
+}
+
+// The caption set here is the one the timer shows for the previous state; the next tick corrects it.
+void TForm1::N6Click() {
+  if (IdHTTPServer1.Active()) {
+    stopServer();
+    N6->setText(ToQString(OnCaption));
+    setN6Picture(TImageList::kOffline);
+  } else {
+    // Only when FormCreate failed before it could build them.
+    if (!m_service) createService(translate::TEngineHosts());
+    IdHTTPServer1.SetActive(true);
+    N6->setText(ToQString(OffCaption));
+    setN6Picture(TImageList::kOnline);
+  }
+}
+
+void TForm1::Timer1Timer() {
+  if (IdHTTPServer1.Active()) {
+    N6->setText(ToQString(OnCaption));
+    setN6Picture(TImageList::kOnline);
+    ProxyActiveFlag = true;
+  } else {
+    N6->setText(ToQString(OffCaption));
+    setN6Picture(TImageList::kOffline);
+    ProxyActiveFlag = false;
+  }
+}
+
+void TForm1::N1Click() { TrayIcon->ShowMainForm(); }
+
+void TForm1::N2Click() { sMemo1->ClearLog(); }
+
+void TForm1::N8Click() { ApplyLanguage(kRussian); }
+
+void TForm1::E1Click() { ApplyLanguage(kEnglish); }
+
+void TForm1::N7Click() {
+  if (Form2) Form2->ShowAbout();
+}
+
+void TForm1::N5Click() {
+  TCustomIniFile& settings = *SettingsFile;
+  settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
+  const translate::TEngineItems items = m_engineChoice.Snapshot();
+  for (size_t i = 0; i < kEngineKeys.size(); ++i) settings.WriteBool(kGeneral, kEngineKeys[i], items[i].Checked);
+  if (N8->isChecked()) {
+    settings.WriteString(kSetting, kLanguage, kRussian);
+  } else if (E1->isChecked()) {
+    settings.WriteString(kSetting, kLanguage, kEnglish);
+  }
+  m_options.Terminate();
+}
+
+void TForm1::AddLogLine(const std::u16string& line) { sMemo1->AddLogLine(line); }
+
+void TForm1::IdHTTPServer1CommandGet(server::TIdContext&, server::TIdHTTPRequestInfo& ARequestInfo,
+                                     server::TIdHTTPResponseInfo& AResponseInfo) {
+  m_service->IdHTTPServer1CommandGet(ARequestInfo, AResponseInfo);
+}
+
+std::u16string TForm1::translateget(const std::u16string& text, const std::u16string& langs_out,
+                                    const std::u16string& langs_in, int servises, const std::u16string& Coder) {
+  return m_service->translateget(text, langs_out, langs_in, servises, Coder);
+}
+
+uint16_t TForm1::ListeningPort() {
+  return IdHTTPServer1.Bindings().Count() > 0 ? IdHTTPServer1.Bindings()[0].Port() : 0;
+}
+
+}  // namespace tessarine::ui

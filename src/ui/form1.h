@@ -1,0 +1,172 @@
+#pragma once
+
+#include <QAction>
+#include <QLabel>
+#include <QMenu>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QTimer>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "net/client/http_client.h"
+#include "net/server/http_server.h"
+#include "translate/babylon_table.h"
+#include "translate/engine_choice.h"
+#include "translate/translation_service.h"
+#include "ui/custom_ini_file.h"
+#include "ui/image_list.h"
+#include "ui/log_memo.h"
+#include "ui/tray_icon.h"
+#include "ui/upstream_gate.h"
+
+namespace tessarine::ui {
+
+class TForm2;
+
+struct TForm1Options {
+  // Opens the settings file; FormCreate calls it once and FormDestroy releases what it gave.
+  std::function<std::unique_ptr<TCustomIniFile>()> OpenSettings;
+  // Asks the application to end once the current message is handled (the last step of Exit).
+  std::function<void()> Terminate;
+
+  // Test hooks, not settings: IdHTTPServer1 listens on this one address and port (0: any free one) instead
+  // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1.
+  std::optional<std::pair<std::u16string, uint16_t>> ListenForTesting;
+  translate::IUpstreamClient* UpstreamForTesting = nullptr;
+  std::function<void()> AbortUpstreamForTesting;
+};
+
+// The main window Form1: the always-on-top log window, and the owner of the local server, the upstream
+// client, the tray icon, the popup menu, the image list and Timer1. Everything here runs on the UI thread
+// except AddLogLine, IdHTTPServer1CommandGet and translateget, which the server's worker threads call.
+class TForm1 : public QWidget, public translate::ILogSink {
+  Q_OBJECT
+
+ public:
+  static constexpr int kClientWidth = 302;
+  static constexpr int kClientHeight = 181;
+
+  // Creates the components in their designed state, then runs FormCreate; a failure in FormCreate is
+  // shown in the error box and the window is created all the same.
+  explicit TForm1(TForm1Options options);
+  // FormDestroy, then the server stopped with every thread joined, the client released and the tray icon
+  // removed.
+  ~TForm1() override;
+
+  // The creation and destruction handlers.
+  void FormCreate();
+  void FormDestroy();
+  // Places the window at the right edge of the primary screen, above a bottom panel.
+  void FormShow();
+  // A close request only sends the application to the tray.
+  void FormCloseQuery(bool& CanClose);
+
+  // "Русский" or "English" (exact, case-sensitive); any other value changes nothing.
+  void ApplyLanguage(const std::u16string& language);
+
+  // Menu handlers.
+  void N6Click();  // server on/off
+  void N1Click();  // show the log
+  void N2Click();  // clear the log
+  void G1Click();
+  void B1Click();
+  void Y1Click();
+  void babylon1Click();
+  void P1Click();
+  void S1Click();
+  void N8Click();  // Russian
+  void E1Click();  // English
+  void N7Click();  // About
+  void N5Click();  // Exit: writes the settings, then ends the application
+  void Timer1Timer();
+
+  // The log panel's append; any thread, never waits for the UI thread.
+  void AddLogLine(const std::u16string& line) override;
+
+  // The local server's request handler and the engine call, forwarded to the translation service.
+  void IdHTTPServer1CommandGet(server::TIdContext& AContext, server::TIdHTTPRequestInfo& ARequestInfo,
+                               server::TIdHTTPResponseInfo& AResponseInfo);
+  std::u16string translateget(const std::u16string& text, const std::u16string& langs_out,
+                              const std::u16string& langs_in, int servises, const std::u16string& Coder);
+
+  // The About window, created by start-up after this window (not owned).
+  void SetForm2(TForm2* form2) { Form2 = form2; }
+
+  // The engine choice the request handlers read.
+  const translate::TEngineChoice& EngineChoice() const { return m_engineChoice; }
+  // The picture now shown by the on/off item.
+  int N6ImageIndex() const { return m_n6ImageIndex; }
+  // The port the first binding listens on (after the server was switched on).
+  uint16_t ListeningPort();
+
+  // FormShow's arithmetic: the left edge touches the primary screen's right edge; a panel along the bottom
+  // (the part of the primary screen below its work area) gives T, its top edge, and the window sits on it;
+  // with no bottom panel T = 0 and the top is outer height - 5.
+  static QPoint FormShowPosition(const QRect& primaryScreen, const QRect& primaryWorkArea, const QSize& outerSize);
+
+  // Components.
+  QLabel* sLabel1;
+  TLogMemo* sMemo1;
+  TImageList sAlphaImageList1;
+  QMenu* PopupMenu1;
+  QAction* N6;
+  QAction* N1;
+  QAction* N2;
+  QAction* N3;
+  QAction* G1;
+  QAction* B1;
+  QAction* Y1;
+  QAction* babylon1;
+  QAction* P1;
+  QAction* S1;
+  QAction* N4;
+  QAction* N8;
+  QAction* E1;
+  QAction* N9;
+  QAction* N7;
+  QAction* N5;
+  TTrayIcon* TrayIcon;
+  QTimer* Timer1;
+  client::TIdHTTP IdHTTP1;
+  server::TIdHTTPServer IdHTTPServer1;
+
+  // The on/off item's two texts for the current language; empty until a language is applied.
+  std::u16string OnCaption;
+  std::u16string OffCaption;
+  // The server state as Timer1 last saw it; saved at Exit.
+  bool ProxyActiveFlag = false;
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
+  void createService(translate::TEngineHosts hosts);
+  void engineClick(int index);
+  // Copies the engine choice onto the six items' check marks.
+  void showEngineChoice();
+  void setN6Picture(int imageIndex);
+  // Switches the server off without being held up by an engine call.
+  void stopServer();
+
+  TForm1Options m_options;
+  translate::TEngineChoice m_engineChoice;
+  TUpstreamGate m_upstream;
+  std::unique_ptr<TCustomIniFile> SettingsFile;
+  std::unique_ptr<translate::TBabylonTable> m_babylon;
+  std::unique_ptr<translate::TTranslationService> m_service;
+  std::array<QAction*, translate::kEngineCount> m_engineItems{};
+  int m_n6ImageIndex = TImageList::kOffline;
+  TForm2* Form2 = nullptr;
+};
+
+}  // namespace tessarine::ui

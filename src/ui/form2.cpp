@@ -1,0 +1,82 @@
+#include "ui/form2.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <algorithm>
+
+#include "ui/image_list.h"
+#include "ui/qt_text.h"
+
+namespace tessarine::ui {
+
+namespace {
+
+// Texts drawn in a fixed light grey whatever the theme.
+QLabel* MakeLabel(QWidget* parent, const QString& text, int left, int top) {
+  auto* label = new QLabel(text, parent);
+  label->setWordWrap(false);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, QColor(0xE8, 0xE8, 0xE8));
+  label->setPalette(palette);
+  label->move(left, top);
+  label->adjustSize();
+  return label;
+}
+
+}  // namespace
+
+TForm2::TForm2(QWidget* parent)
+    : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                          Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
+  setObjectName(QStringLiteral("Form2"));
+  setWindowTitle(QStringLiteral("О программе"));
+  setFixedSize(360, 195);
+  setFont(QFont(QStringLiteral("Tahoma"), 8));
+  setAutoFillBackground(true);
+  setBackgroundRole(QPalette::Button);
+
+  Image1 = new QLabel(this);
+  Image1->setGeometry(8, 8, 89, 73);
+  Image1->setScaledContents(true);  // the 64 x 64 emblem fills the box; its aspect ratio is not kept
+  Image1->setAttribute(Qt::WA_TranslucentBackground);
+  Image1->setPixmap(TImageList::AboutEmblem());
+
+  sLabel1 = MakeLabel(this, QStringLiteral("Tessarine Proxy by Quillfen"), 112, 16);
+  sLabel2 = MakeLabel(this, QStringLiteral("Версия: 0.6"), 112, 35);
+  sLabel4 = MakeLabel(this, QStringLiteral("Этот билд был создан: 16.07.2017"), 112, 54);
+  // Seven lines; Qt's labels break lines at "\n" (a carriage return would be drawn as a character).
+  const QString note =
+      QStringList{
+          QStringLiteral("Прокси для машинного перевода в программе Tessarine 3."),
+          QStringLiteral("Если есть проблемы с прокси пишите мне на почту."),
+          QString(),
+          QStringLiteral("Mail: ") + ToQString(kContactMail) + QStringLiteral(" (с пометкой прокси Tessarine)"),
+          QString(),
+          QStringLiteral("И как только будит готово вы первый человек"),
+          QStringLiteral("которому придёт обновлённая версия."),
+      }
+          .join(QLatin1Char('\n'));
+  sLabel3 = MakeLabel(this, note, 40, 87);
+}
+
+QPoint TForm2::CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize) {
+  const int left = workArea.left() + (workArea.width() - outerSize.width()) / 2;
+  const int top = workArea.top() + (workArea.height() - outerSize.height()) / 2;
+  return {std::max(left, desktop.left()), std::max(top, desktop.top())};
+}
+
+void TForm2::ShowAbout() {
+  if (!m_placed) {
+    m_placed = true;
+    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (screen) {
+      const QSize outer = frameGeometry().size();
+      move(CentredPosition(screen->availableGeometry(), screen->virtualGeometry(), outer));
+    }
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+}  // namespace tessarine::ui

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QLabel>
+#include <QPoint>
+#include <QRect>
+#include <QSize>
+#include <QWidget>
+
+namespace tessarine::ui {
+
+// The About window Form2: the proxy's name, author, version, build date and a note, always in Russian.
+// Created hidden; closing it only hides it.
+class TForm2 : public QWidget {
+  Q_OBJECT
+
+ public:
+  static constexpr char16_t kContactMail[] = u"quillfen@example.org";
+
+  explicit TForm2(QWidget* parent = nullptr);
+
+  // Shows the window in front without waiting for it; the first time centred in its screen's work area.
+  void ShowAbout();
+
+  // Where the first showing places a window of this outer size: centred in the work area, halves rounded
+  // toward zero, never left of or above the desktop's top-left corner.
+  static QPoint CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize);
+
+  QLabel* Image1;
+  QLabel* sLabel1;
+  QLabel* sLabel2;
+  QLabel* sLabel4;
+  QLabel* sLabel3;
+
+ private:
+  bool m_placed = false;
+};
+
+}  // namespace tessarine::ui

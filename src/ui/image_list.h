@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <array>
+
+namespace tessarine::ui {
+
+// The image list sAlphaImageList1 shared by the tray icon and the popup menu: ten drawn pictures compiled
+// into the program, presented in 16 x 16 cells.
+class TImageList {
+ public:
+  static constexpr int kCount = 10;
+  static constexpr int kCellSize = 16;
+
+  // Picture indexes.
+  enum : int {
+    kGoogle = 0,
+    kBing = 1,
+    kYandex = 2,
+    kOnline = 3,
+    kOffline = 4,
+    kShowLog = 5,
+    kClearLog = 6,
+    kPromt = 7,
+    kBabylon = 8,
+    kSystran = 9,
+  };
+
+  TImageList();
+
+  int Count() const { return kCount; }
+  // The picture as an icon: the 16 x 16 cell, plus sharper renderings for larger tray slots and dense screens.
+  const QIcon& Icon(int index) const;
+  // The picture drawn at size x size pixels.
+  QPixmap Pixmap(int index, int size = kCellSize) const;
+
+  // The About window's emblem: a 64 x 64 picture with alpha channel.
+  static QPixmap AboutEmblem();
+
+ private:
+  std::array<QIcon, kCount> m_icons;
+};
+
+}  // namespace tessarine::ui

@@ -1,0 +1,77 @@
+#include "ui/tray_icon.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QMenu>
+#include <QWidget>
+
+#include "ui/error_box.h"
+#include "ui/image_list.h"
+
+namespace tessarine::ui {
+
+namespace {
+
+// The platforms that draw into memory have no notification area and never get one.
+bool TrayPossible() {
+  const QString platform = QGuiApplication::platformName();
+  return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+}  // namespace
+
+TTrayIcon::TTrayIcon(const TImageList& iconList, QMenu& popupMenu, QWidget& mainForm, QObject* parent)
+    : QObject(parent), m_iconList(iconList), m_popupMenu(popupMenu), m_mainForm(mainForm) {
+  // No tooltip: the tip text stays empty.
+  m_icon.setToolTip(QString());
+  SetIconIndex(0);
+  connect(&m_icon, &QSystemTrayIcon::activated, this,
+          [this](QSystemTrayIcon::ActivationReason reason) { RunHandler([&] { HandleIconMessage(reason); }); });
+}
+
+TTrayIcon::~TTrayIcon() { SetIconVisible(false); }
+
+void TTrayIcon::SetIconIndex(int index) {
+  if (index >= m_iconList.Count()) index = m_iconList.Count() - 1;
+  m_iconIndex = index;
+  m_icon.setIcon(m_iconList.Icon(index));
+}
+
+void TTrayIcon::SetIconVisible(bool visible) {
+  m_iconVisible = visible;
+  if (!TrayPossible()) return;
+  // With no tray host at the moment Qt keeps the icon pending and docks it when a host announces itself
+  // (the X11 tray manager selection), which is the taskbar-restart rule.
+  m_icon.setVisible(visible);
+}
+
+void TTrayIcon::ShowMainForm() {
+  if (m_mainForm.isMinimized()) m_mainForm.setWindowState(m_mainForm.windowState() & ~Qt::WindowMinimized);
+  m_mainForm.show();
+  m_mainForm.raise();
+  m_mainForm.activateWindow();
+}
+
+void TTrayIcon::HideMainForm() { m_mainForm.hide(); }
+
+void TTrayIcon::PopupAtCursor() { m_popupMenu.popup(QCursor::pos()); }
+
+void TTrayIcon::MinimizeToTray() {
+  HideMainForm();
+  SetIconVisible(true);
+}
+
+void TTrayIcon::HandleIconMessage(QSystemTrayIcon::ActivationReason reason) {
+  switch (reason) {
+    case QSystemTrayIcon::Context:
+      PopupAtCursor();
+      break;
+    case QSystemTrayIcon::DoubleClick:
+      if (QAction* item = m_popupMenu.defaultAction()) item->trigger();
+      break;
+    default:
+      break;  // a single click or the middle button does nothing
+  }
+}
+
+}  // namespace tessarine::ui

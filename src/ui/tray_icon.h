@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QSystemTrayIcon>
+
+class QMenu;
+class QWidget;
+
+namespace tessarine::ui {
+
+class TImageList;
+
+// The notification-area icon TrayIcon. Its picture always comes from the image list; a right-button press
+// opens the popup menu at the pointer, a left double click performs the menu's default item, and minimizing
+// the application hides the main window and puts the icon in the tray.
+//
+// Without a notification area (offscreen, or a desktop with no tray host yet) the icon still counts as
+// visible; it appears as soon as a tray host announces itself.
+class TTrayIcon : public QObject {
+  Q_OBJECT
+
+ public:
+  TTrayIcon(const TImageList& iconList, QMenu& popupMenu, QWidget& mainForm, QObject* parent = nullptr);
+  ~TTrayIcon() override;
+
+  int IconIndex() const { return m_iconIndex; }
+  // A value at or beyond the list's count shows the last picture.
+  void SetIconIndex(int index);
+
+  bool IconVisible() const { return m_iconVisible; }
+  void SetIconVisible(bool visible);
+
+  // The main window back on screen, in front.
+  void ShowMainForm();
+  // The main window off screen; the application keeps running in the tray.
+  void HideMainForm();
+  // Opens the popup menu at the pointer; the chosen item's handler runs once the menu has closed.
+  void PopupAtCursor();
+  // What minimizing the application does: the main window hidden, the icon in the tray.
+  void MinimizeToTray();
+
+  // The tray's mouse actions, as the notification area reports them.
+  void HandleIconMessage(QSystemTrayIcon::ActivationReason reason);
+
+  QSystemTrayIcon& Icon() { return m_icon; }
+
+ private:
+  const TImageList& m_iconList;
+  QMenu& m_popupMenu;
+  QWidget& m_mainForm;
+  QSystemTrayIcon m_icon;
+  int m_iconIndex = 0;
+  bool m_iconVisible = false;
+};
+
+}  // namespace tessarine::ui

@@ -1,0 +1,100 @@
+#include "ui/upstream_gate.h"
+
+#include <chrono>
+#include <thread>
+
+#include "net/exceptions.h"
+
+namespace tessarine::ui {
+
+namespace {
+
+// How often a running call is aborted again while the gate is closed: an abort that lands just before the
+// call opens its connection finds nothing to close, so it is repeated until the call has returned.
+constexpr auto kAbortInterval = std::chrono::milliseconds(20);
+
+}  // namespace
+
+TUpstreamGate::TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort,
+                             std::function<void()> resume)
+    : m_client(client), m_abort(std::move(abort)), m_resume(std::move(resume)) {}
+
+void TUpstreamGate::CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) {
+  m_client.CustomHeadersAddValue(name, value);
+}
+
+void TUpstreamGate::CustomHeadersClear() { m_client.CustomHeadersClear(); }
+
+std::u16string TUpstreamGate::Get(const std::u16string& url) {
+  enter();
+  struct Leave {
+    TUpstreamGate& gate;
+    ~Leave() { gate.leave(); }
+  } leave{*this};
+  return m_client.Get(url);
+}
+
+std::u16string TUpstreamGate::Post(const std::u16string& url, TStream& source) {
+  enter();
+  struct Leave {
+    TUpstreamGate& gate;
+    ~Leave() { gate.leave(); }
+  } leave{*this};
+  return m_client.Post(url, source);
+}
+
+void TUpstreamGate::enter() {
+  std::lock_guard lock(m_mutex);
+  if (m_closed) throw net::EIdClosedSocket();
+  ++m_running;
+}
+
+void TUpstreamGate::leave() {
+  std::lock_guard lock(m_mutex);
+  --m_running;
+  m_changed.notify_all();
+}
+
+bool TUpstreamGate::Closed() const {
+  std::lock_guard lock(m_mutex);
+  return m_closed;
+}
+
+void TUpstreamGate::RunClosed(const std::function<void()>& stop) {
+  {
+    std::lock_guard lock(m_mutex);
+    m_closed = true;
+  }
+  bool stopping = true;
+  std::thread aborter([this, &stopping] {
+    std::unique_lock lock(m_mutex);
+    while (stopping) {
+      if (m_running > 0) {
+        lock.unlock();
+        m_abort();
+        lock.lock();
+      }
+      m_changed.wait_for(lock, kAbortInterval, [&] { return !stopping; });
+    }
+  });
+  struct Reopen {
+    TUpstreamGate& gate;
+    bool& stopping;
+    std::thread& aborter;
+    ~Reopen() {
+      {
+        std::lock_guard lock(gate.m_mutex);
+        stopping = false;
+      }
+      gate.m_changed.notify_all();
+      aborter.join();
+      // The client is resumed before callers are let in again, so the first call after reopening works.
+      if (gate.m_resume) gate.m_resume();
+      std::lock_guard lock(gate.m_mutex);
+      gate.m_closed = false;
+    }
+  } reopen{*this, stopping, aborter};
+  stop();
+}
+
+}  // namespace tessarine::ui

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+
+#include "translate/service_interfaces.h"
+
+namespace tessarine::ui {
+
+// Stands between the translation service and the upstream client so that switching the server off is
+// never held up by an engine: while the gate is closed no engine call starts, and the calls already running
+// are aborted until they have all returned.
+class TUpstreamGate final : public translate::IUpstreamClient {
+ public:
+  // abort ends the client's current call from another thread; it must be harmless when no call runs.
+  // resume, when given, runs once the gate reopens, for a client whose abort keeps failing calls until told.
+  TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort,
+                std::function<void()> resume = {});
+
+  void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override;
+  void CustomHeadersClear() override;
+  // Raise "Disconnected." while the gate is closed.
+  std::u16string Get(const std::u16string& url) override;
+  std::u16string Post(const std::u16string& url, TStream& source) override;
+
+  // Runs stop (which waits for every caller to finish) with the gate closed, aborting the client's calls
+  // from a helper thread every few milliseconds meanwhile; reopens the gate afterwards.
+  void RunClosed(const std::function<void()>& stop);
+
+  bool Closed() const;
+
+ private:
+  // Counts a call in; raises when the gate is closed.
+  void enter();
+  void leave();
+
+  translate::IUpstreamClient& m_client;
+  std::function<void()> m_abort;
+  std::function<void()> m_resume;
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  bool m_closed = false;  // guarded by m_mutex
+  int m_running = 0;      // calls inside the client, guarded by m_mutex
+};
+
+}  // namespace tessarine::ui

@@ -1,0 +1,162 @@
+// The main window's placement and close behaviour, the About window, the theme and the error box.
+
+#include <QApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QStyle>
+
+#include "common/exception.h"
+#include "form_fixture.h"
+#include "ui/form2.h"
+#include "ui/theme.h"
+
+namespace tessarine::ui::testing {
+namespace {
+
+TEST(FormShowPlacement, SitsOnABottomPanelAtTheRightEdge) {
+  const QSize outer(308, 207);
+  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1040), outer), QPoint(1612, 833));
+  // A panel along the top, left or right edge (or none) gives T = 0: the top is outer height - 5.
+  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 40, 1920, 1040), outer), QPoint(1612, 202));
+  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(48, 0, 1872, 1080), outer), QPoint(1612, 202));
+  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1872, 1080), outer), QPoint(1612, 202));
+  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), outer), QPoint(1612, 202));
+}
+
+TEST(AboutPlacement, CentredInTheWorkAreaNeverOffTheDesktop) {
+  EXPECT_EQ(TForm2::CentredPosition(QRect(0, 0, 1920, 1040), QRect(0, 0, 1920, 1080), QSize(367, 221)),
+            QPoint(776, 409));  // halves rounded toward zero
+  EXPECT_EQ(TForm2::CentredPosition(QRect(0, 30, 300, 150), QRect(0, 0, 300, 180), QSize(367, 221)), QPoint(0, 0));
+}
+
+TEST_F(FormTest, MainWindowIsASmallAlwaysOnTopToolWindow) {
+  TForm1& f = create();
+  EXPECT_EQ(FromQString(f.windowTitle()), u"Tessarine Proxy");
+  EXPECT_EQ(f.size(), QSize(302, 181));
+  EXPECT_EQ(f.minimumSize(), f.maximumSize());
+  EXPECT_TRUE(f.windowFlags().testFlag(Qt::Tool));
+  EXPECT_TRUE(f.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMinimizeButtonHint));
+  EXPECT_FALSE(f.windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+  EXPECT_EQ(f.sLabel1->geometry(), QRect(0, 0, 302, 13));
+  EXPECT_EQ(f.sMemo1->geometry(), QRect(0, 13, 302, 168));
+  EXPECT_EQ(f.sLabel1->palette().color(QPalette::WindowText), QColor(0xE8, 0xE8, 0xE8));
+  EXPECT_FALSE(f.sMemo1->isReadOnly());
+  EXPECT_FALSE(f.isVisible()) << "never shown at start-up";
+}
+
+TEST_F(FormTest, CloseRequestsHideTheWindowAndKeepTheLog) {
+  TForm1& f = create();
+  f.N1->trigger();
+  ASSERT_TRUE(f.isVisible());
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  EXPECT_EQ(f.frameGeometry().topLeft(),
+            TForm1::FormShowPosition(screen->geometry(), screen->availableGeometry(), f.frameGeometry().size()));
+  f.AddLogLine(u"kept");
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !f.sMemo1->toPlainText().isEmpty(); }));
+
+  EXPECT_FALSE(f.close());
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+  EXPECT_FALSE(f.close()) << "a second close finds the icon in place";
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+
+  f.N1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_EQ(f.sMemo1->toPlainText(), QStringLiteral("kept\n"));
+  // Showing it again while visible leaves it where the user put it.
+  f.move(10, 20);
+  f.N1->trigger();
+  EXPECT_EQ(f.pos(), QPoint(10, 20));
+}
+
+TEST_F(FormTest, AboutWindowTextsStayRussian) {
+  TForm1& f = create();
+  TForm2 about;
+  f.SetForm2(&about);
+  f.E1->trigger();
+  EXPECT_FALSE(about.isVisible()) << "created hidden";
+  f.N7->trigger();
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_EQ(FromQString(about.windowTitle()), u"О программе");
+  EXPECT_EQ(about.size(), QSize(360, 195));
+  EXPECT_TRUE(about.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+  EXPECT_EQ(FromQString(about.sLabel1->text()), u"Tessarine Proxy by Quillfen");
+  EXPECT_EQ(FromQString(about.sLabel2->text()), u"Версия: 0.6");
+  EXPECT_EQ(FromQString(about.sLabel4->text()), u"Этот билд был создан: 16.07.2017");
+  EXPECT_EQ(FromQString(about.sLabel3->text()),
+            u"Прокси для машинного перевода в программе Tessarine 3.\n"
+            u"Если есть проблемы с прокси пишите мне на почту.\n"
+            u"\n"
+            u"Mail: quillfen@example.org (с пометкой прокси Tessarine)\n"
+            u"\n"
+            u"И как только будит готово вы первый человек\n"
+            u"которому придёт обновлённая версия.");
+  EXPECT_EQ(about.Image1->geometry(), QRect(8, 8, 89, 73));
+  EXPECT_EQ(about.sLabel1->pos(), QPoint(112, 16));
+  EXPECT_EQ(about.sLabel2->pos(), QPoint(112, 35));
+  EXPECT_EQ(about.sLabel4->pos(), QPoint(112, 54));
+  EXPECT_EQ(about.sLabel3->pos(), QPoint(40, 87));
+  ASSERT_FALSE(about.Image1->pixmap().isNull());
+  EXPECT_EQ(about.Image1->pixmap().size(), QSize(64, 64));
+  EXPECT_TRUE(about.Image1->pixmap().hasAlphaChannel());
+
+  // One window however often it is asked for; a moved window reopens where it was left.
+  about.move(40, 50);
+  f.N7->trigger();
+  EXPECT_EQ(about.pos(), QPoint(40, 50));
+  about.close();
+  EXPECT_FALSE(about.isVisible());
+  f.N7->trigger();
+  EXPECT_TRUE(about.isVisible());
+  EXPECT_EQ(about.pos(), QPoint(40, 50));
+  f.SetForm2(nullptr);
+}
+
+TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
+  TForm1& f = create();
+  EXPECT_EQ(f.sAlphaImageList1.Count(), 10);
+  std::vector<QImage> images;
+  for (int i = 0; i < f.sAlphaImageList1.Count(); ++i) {
+    const QImage image = f.sAlphaImageList1.Pixmap(i).toImage();
+    ASSERT_EQ(image.size(), QSize(16, 16)) << i;
+    EXPECT_TRUE(image.hasAlphaChannel()) << i;
+    for (const QImage& other : images) EXPECT_NE(image, other) << i;
+    images.push_back(image);
+  }
+}
+
+TEST(Theme, BuiltInThemeIsFoundWhateverTheCaseUnknownOneIsReported) {
+  ApplyTheme(*qApp, u"windows10 SLATEGRAY");
+  EXPECT_EQ(QApplication::palette().color(QPalette::Window), QColor(0x4b, 0x58, 0x66));
+  EXPECT_TRUE(qApp->styleSheet().contains(QStringLiteral("QMenu")));
+  try {
+    ApplyTheme(*qApp, u"Windows10 Dark");
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"Style 'Windows10 Dark' not found");
+  }
+}
+
+TEST(ErrorBox, FullStopOnlyAfterCharactersAboveTheFullStop) {
+  EXPECT_EQ(WithFullStop(u"Unable to write to /x/setting.ini"), u"Unable to write to /x/setting.ini.");
+  EXPECT_EQ(WithFullStop(u"Already in use."), u"Already in use.");
+  EXPECT_EQ(WithFullStop(u"Done!"), u"Done!");  // '!' comes before '.'
+  EXPECT_EQ(WithFullStop(u"(1)"), u"(1)");
+  EXPECT_EQ(WithFullStop(u"a/"), u"a/.");
+  EXPECT_EQ(WithFullStop(u"Ошибка"), u"Ошибка.");
+  EXPECT_EQ(WithFullStop(u""), u"");
+}
+
+TEST(ErrorBox, HandlerExceptionsAreShownOnce) {
+  std::vector<std::u16string> shown;
+  const TErrorBoxHandler previous = SetErrorBoxHandler([&](const std::u16string& text) { shown.push_back(text); });
+  RunHandler([] { throw Exception(u"Broken"); });
+  RunHandler([] { throw std::runtime_error("plain"); });
+  RunHandler([] {});
+  SetErrorBoxHandler(previous);
+  EXPECT_EQ(shown, (std::vector<std::u16string>{u"Broken.", u"plain."}));
+}
+
+}  // namespace
+}  // namespace tessarine::ui::testing
