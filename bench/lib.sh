@@ -11,11 +11,13 @@ need() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$2" >/dev/null
 }
 
-# build_demo BUILD_DIR ROOT: a Release build of bench/server_demo.cpp.
+# build_demo BUILD_DIR ROOT [TARGET...]: a Release build of bench/server_demo.cpp and the other bench targets named.
 build_demo() {
-  cmake -S "$2" -B "$1" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARINE_UI=OFF -DTESSARINE_TESTS=OFF \
+  local build=$1 root=$2
+  shift 2
+  cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTESSARINE_UI=OFF -DTESSARINE_TESTS=OFF \
     -DTESSARINE_BENCH=ON >/dev/null
-  cmake --build "$1" --target server_demo -j2 >/dev/null
+  cmake --build "$build" --target server_demo "$@" -j2 >/dev/null
 }
 
 # wait_port PORT...: until each loopback port accepts connections (at most 5 s each).

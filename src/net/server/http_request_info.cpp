@@ -10,9 +10,9 @@ namespace tessarine::server {
 
 namespace {
 
-// The classic StrToIntDef on trimmed text: an optional sign and decimal digits that fit an int.
+// An optional sign and decimal digits that fit an int. Nothing is trimmed: a version word with a stray CR, tab
+// or NUL after its digits is not a number, so no rule of a known version applies to it.
 int toIntDef(std::u16string_view text, int fallback) {
-  text = Trim(text);
   bool negative = false;
   if (!text.empty() && (text[0] == u'+' || text[0] == u'-')) {
     negative = text[0] == u'-';

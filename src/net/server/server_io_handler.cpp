@@ -13,6 +13,8 @@ std::unique_ptr<net::TIdIOHandler> TIdServerIOHandlerStack::Accept(net::TIdSocke
   auto handler = std::make_unique<net::TIdIOHandlerStack>();
   handler->Open();
   while (!thread.Stopped()) {
+    // Returns at once while connections are queued, so the listener takes every queued one before it waits;
+    // between two accepts it only hands the last one over (it never creates a thread).
     if (!listening.Readable(kAcceptWaitMs)) continue;
     if (handler->Binding()->Accept(listening)) {
       handler->AfterAccept();

@@ -1,6 +1,7 @@
 #include "net/server/thread_name.h"
 
 #include <pthread.h>
+#include <sched.h>
 
 #include <string>
 
@@ -17,6 +18,12 @@ void SetCurrentThreadName(std::u16string_view name) noexcept {
   } catch (...) {
     // A name is only a diagnostic aid.
   }
+}
+
+void SetCurrentThreadBatch() noexcept {
+  sched_param parameters{};
+  parameters.sched_priority = 0;
+  pthread_setschedparam(pthread_self(), SCHED_BATCH, &parameters);
 }
 
 }  // namespace tessarine::server

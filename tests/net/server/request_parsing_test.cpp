@@ -255,6 +255,25 @@ TEST_F(RequestParsing, ExpectContinueGetsTheInterimLine) {
   EXPECT_TRUE(handlerCalled());
 }
 
+TEST_F(RequestParsing, AVersionWithAControlCharacterIsNoKnownVersion) {
+  // A stray CR before CR LF, a tab or a NUL after the digits: the minor number is no number, so neither the
+  // Host check nor Expect applies, and no interim line can carry the character into a status line.
+  for (const std::string& tail : {std::string("\r"), std::string("\t"), std::string(1, '\0')}) {
+    const std::string version = "HTTP/1.1" + tail;
+    const auto seen = handled("GET / " + version + "\r\n\r\n");
+    ASSERT_TRUE(seen) << "tail " << static_cast<int>(tail[0]);
+    EXPECT_EQ(ToUtf8(seen->Version), version);
+    EXPECT_EQ(seen->VersionMajor, 1);
+    EXPECT_EQ(seen->VersionMinor, -1);
+    EXPECT_TRUE(handled("GET / " + version + "\r\nHost: h\r\nExpect: something\r\n\r\n").has_value());
+  }
+  // Digits alone are still read as numbers.
+  const auto leadingZero = handled("GET / HTTP/01.01\r\nHost: h\r\n\r\n");
+  ASSERT_TRUE(leadingZero);
+  EXPECT_EQ(leadingZero->VersionMajor, 1);
+  EXPECT_EQ(leadingZero->VersionMinor, 1);
+}
+
 TEST_F(RequestParsing, AnnouncedSizesAreNotAllocatedUpFront) {
   // Far more than the machine has: reading must grow with the bytes that arrive, then fail quietly.
   EXPECT_TRUE(closedWithoutAnswer("POST / HTTP/1.0\r\nContent-Length: 9000000000000000000\r\n\r\nabc"));
