@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <iostream>
 #include <memory>
 #include <string>
 
+#include "app/check_engines.h"
 #include "app/ini_file.h"
 #include "app/stop_signals.h"
 #include "ui/application.h"
@@ -16,6 +18,7 @@
 namespace tessarine::app {
 
 int RunTessarineProxy(int argc, char** argv) {
+  if (const std::optional<int> code = RunCheckEnginesIfAsked(argc, argv, std::cout, std::cerr)) return *code;
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
@@ -26,6 +29,7 @@ int RunTessarineProxy(int argc, char** argv) {
       (QCoreApplication::applicationDirPath() + QStringLiteral("/setting.ini")).toStdString();
   ui::TForm1Options options;
   options.OpenSettings = [settingsPath] { return std::make_unique<TIniFile>(settingsPath); };
+  options.CacheDatabase = settingsPath.substr(0, settingsPath.rfind('/') + 1) + "translations.sqlite";
   {
     ui::TForm1 Form1(std::move(options));
     ui::TForm2 Form2;
