@@ -4,13 +4,17 @@
 //
 //   server_demo [port [engine=host:port]]   engine: google, bing, yandex, babylon, promt, systran
 //                                            (default port 8888; stops on SIGINT or SIGTERM)
+//   server_demo port cache                  the translation cache in front of an engine that takes 50 ms
+//                                            (cache_load.sh: after the first request every answer is a hit)
 
 #include <pthread.h>
 #include <signal.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "common/exception.h"
 #include "common/text.h"
@@ -30,7 +34,11 @@ class InstantUpstream : public translate::IUpstreamClient {
  public:
   void CustomHeadersAddValue(const std::u16string&, const std::u16string&) override {}
   void CustomHeadersClear() override {}
-  std::u16string Get(const std::u16string&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
+  std::u16string Get(const std::u16string&) override {
+    if (Slow) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return u"[{\"trans\":\"Hallo, Welt\"}]";
+  }
+  bool Slow = false;
   std::u16string Post(const std::u16string&, TStream&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
 };
 
@@ -43,7 +51,8 @@ class NullLog : public translate::ILogSink {
 
 int main(int argc, char** argv) {
   const int port = argc > 1 ? std::atoi(argv[1]) : 8888;
-  const std::string engineArg = argc > 2 ? argv[2] : "";
+  const bool cache = argc > 2 && std::string(argv[2]) == "cache";
+  const std::string engineArg = argc > 2 && !cache ? argv[2] : "";
   const size_t eq = engineArg.find('=');
   static const char* const kEngines[] = {"google", "bing", "yandex", "babylon", "promt", "systran"};
   int engine = -1;
@@ -73,7 +82,12 @@ int main(int argc, char** argv) {
     choice.SetChecked(engine);
   }
   translate::IUpstreamClient& upstream = engine >= 0 ? static_cast<translate::IUpstreamClient&>(IdHTTP1) : instant;
-  translate::TTranslationService service(upstream, log, choice, babylon, hosts);
+  translate::TServiceExtras extras;
+  if (cache) {
+    instant.Slow = true;
+    extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);
+  }
+  translate::TTranslationService service(upstream, log, choice, babylon, hosts, std::move(extras));
 
   server::TIdHTTPServer server;
   server::ConfigureIdHTTPServer1(server);

@@ -33,9 +33,12 @@ with the text taken from where each engine's request carries it:
            <html><body><span class="token" value="1010/noun:common" id="token_1">IN_OUT</span> <span
            class="token" value="1010/noun:common" id="token_1">TRANS</span></body></html>
            (one line; the first token holds the pair, never empty, so the translation is the second token)
+  LibreTranslate  POST /translate                                                        application/json
+           body a JSON object with the strings q, source, target (format and api_key are taken but not checked)
+           {"translatedText":TRANS}; a body that is not such an object answers 400 {"error": reason}
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
-percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason; the wrong method
+percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
 405; an unknown path 404.
 
 Control, on the http port only, never recorded, answers JSON:
@@ -43,7 +46,7 @@ Control, on the http port only, never recorded, answers JSON:
                         "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
-  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|all (default all), "mode": ...,
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|all (default all), "mode": ...,
                         "times": n (default until reset), "headers": [extra raw reply header lines], params}
 An engine request takes the mode set for its engine, else the one set for "all", else "normal"; setting a mode
 replaces the earlier one of the same engine key. Modes and their parameters:
@@ -111,6 +114,7 @@ ENGINES = {
     "/translate/babylon.php": ("babylon", "GET"),
     "/services/TranslationService.asmx/GetTranslateNew": ("promt", "POST"),
     "/sai": ("systran", "POST"),
+    "/translate": ("libretranslate", "POST"),
 }
 ENGINE_NAMES = {name for name, _ in ENGINES.values()}
 
@@ -275,6 +279,23 @@ def answer_systran(req, query):
     return Reply(200, "text/html", body)
 
 
+def answer_libretranslate(req, query):
+    def refuse(reason):
+        return Reply(400, "application/json", json.dumps({"error": reason}))
+
+    try:
+        request = json.loads(req.body.decode("utf-8"))
+    except (ValueError, UnicodeDecodeError):
+        return refuse("the body is not JSON")
+    if not isinstance(request, dict):
+        return refuse("the body is not a JSON object")
+    for name in ("q", "source", "target"):
+        if not isinstance(request.get(name), str):
+            return refuse("missing " + name)
+    trans = request["target"] + ": " + shout(request["q"])
+    return Reply(200, "application/json", '{"translatedText":%s}' % jstr(trans))
+
+
 ANSWERS = {
     "google": answer_google,
     "bing": answer_bing,
@@ -282,6 +303,7 @@ ANSWERS = {
     "babylon": answer_babylon,
     "promt": answer_promt,
     "systran": answer_systran,
+    "libretranslate": answer_libretranslate,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).

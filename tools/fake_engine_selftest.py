@@ -548,6 +548,28 @@ class FakeEngineTest(unittest.TestCase):
                 self.assertIn("error", answer)
         self.assertEqual(200, self.ask("google").status)
 
+    def test_libretranslate_answers_json_and_refuses_what_is_not(self):
+        def post(body):
+            client = Client(self.http)
+            try:
+                return client.exchange(compose("POST", "/translate", self.host, ["Content-Type: application/json"],
+                                               body))
+            finally:
+                client.close()
+
+        good = json.dumps({"q": "Hello Ж", "source": "en", "target": "de", "format": "text"}).encode()
+        reply = post(good)
+        self.assertEqual((200, {"translatedText": "de: HELLO Ж"}), (reply.status, json.loads(reply.body)))
+        self.assertEqual(good, base64.b64decode(self.records()[0]["body_b64"]))
+        for bad in (b"q=Hello", b"[1]", json.dumps({"q": "a", "source": "en"}).encode()):
+            with self.subTest(body=bad):
+                reply = post(bad)
+                self.assertEqual(400, reply.status)
+                self.assertIn("error", json.loads(reply.body))
+        self.mode(engine="libretranslate", mode="status", code=429, times=1, headers=["Retry-After: 120"])
+        reply = post(good)
+        self.assertEqual((429, "120"), (reply.status, reply.header("Retry-After")))
+
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))
         client = Client(self.https, context, "localhost")

@@ -25,6 +25,11 @@ const std::vector<TOptionSpec>& Options() {
        QStringLiteral("FILE"),
        "Read and write the settings in FILE instead of the usual setting.ini."},
       {{QStringLiteral("log")}, {}, "Also write every log line to standard error."},
+      {{QStringLiteral("check-engines")},
+       {},
+       "Ask each engine of the menu once, print a table of the answers and exit (0 when one answered)."},
+      {{QStringLiteral("text")}, QStringLiteral("TEXT"), "With --check-engines: the text to translate."},
+      {{QStringLiteral("langpair")}, QStringLiteral("IN|OUT"), "With --check-engines: the languages, as en|de."},
   };
   return options;
 }
@@ -68,6 +73,17 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   result.Help = parser.isSet(QStringLiteral("help"));
   result.Version = parser.isSet(QStringLiteral("version"));
   result.Log = parser.isSet(QStringLiteral("log"));
+  result.CheckEngines = parser.isSet(QStringLiteral("check-engines"));
+  for (const char* name : {"text", "langpair"}) {
+    if (parser.isSet(QString::fromLatin1(name)) && !result.CheckEngines) {
+      result = TCommandLine();
+      result.Error = std::string("'--") + name + "' needs '--check-engines'.";
+      return result;
+    }
+  }
+  // Text and languages are UTF-8 on the command line, unlike file names.
+  result.CheckText = parser.value(QStringLiteral("text")).toLatin1().toStdString();
+  result.CheckLangpair = parser.value(QStringLiteral("langpair")).toLatin1().toStdString();
   if (parser.isSet(QStringLiteral("settings"))) {
     const QString file = parser.value(QStringLiteral("settings"));
     if (file.isEmpty()) {

@@ -18,6 +18,11 @@ struct TCommandLine {
   bool Log = false;
   // The settings file to use instead of the one found by FindSettingsFile, as given.
   std::optional<std::string> SettingsFile;
+  // --check-engines: ask each engine once, print a table and end (no tray, no server); the text and langpair
+  // to ask with, as given (empty: the check's own defaults).
+  bool CheckEngines = false;
+  std::string CheckText;
+  std::string CheckLangpair;
   // Not empty when the command line is wrong; then nothing else is set and nothing may start.
   std::string Error;
 };

@@ -1,12 +1,12 @@
 #include "app/program.h"
 
 #include <QCoreApplication>
-#include <QFile>
-#include <QString>
 #include <cstdio>
+#include <iostream>
 #include <memory>
 #include <string>
 
+#include "app/check_engines.h"
 #include "app/command_line.h"
 #include "app/ini_file.h"
 #include "app/settings_location.h"
@@ -28,11 +28,20 @@ void WriteLogLineToStderr(const std::u16string& line) {
   std::fwrite(bytes.data(), 1, bytes.size(), stderr);
 }
 
+TSettingsPlace SettingsFor(const TCommandLine& commandLine) {
+  return commandLine.SettingsFile ? GivenSettingsFile(*commandLine.SettingsFile)
+                                  : ChooseSettingsFile(ReadSettingsEnvironment(ExecutableFolder()));
+}
+
 }  // namespace
 
 int RunTessarineProxy(int argc, char** argv) {
   const TCommandLine commandLine = ParseCommandLine(argc, argv);
   if (const std::optional<int> exitCode = AnswerWithoutStarting(commandLine)) return *exitCode;
+  if (commandLine.CheckEngines) {
+    return CheckEngines(SettingsFor(commandLine).FileName, FromUtf8(commandLine.CheckText),
+                        FromUtf8(commandLine.CheckLangpair), std::cout);
+  }
 
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
@@ -40,15 +49,13 @@ int RunTessarineProxy(int argc, char** argv) {
   TStopSignals stopSignals;
   ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
-  const TSettingsPlace settings = commandLine.SettingsFile
-                                      ? GivenSettingsFile(*commandLine.SettingsFile)
-                                      : ChooseSettingsFile(ReadSettingsEnvironment(
-                                            QFile::encodeName(QCoreApplication::applicationDirPath()).toStdString()));
+  const TSettingsPlace settings = SettingsFor(commandLine);
   std::printf("Settings file: %s\n", settings.FileName.c_str());
   std::fflush(stdout);
   ui::TForm1Options options;
   options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
   if (commandLine.Log) options.EchoLogLine = WriteLogLineToStderr;
+  options.CacheDatabase = settings.FileName.substr(0, settings.FileName.rfind('/') + 1) + "translations.sqlite";
   {
     ui::TForm1 Form1(std::move(options));
     ui::TForm2 Form2;

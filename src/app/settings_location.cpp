@@ -20,6 +20,12 @@ std::string Environment(const char* name) {
 
 }  // namespace
 
+std::string ExecutableFolder() {
+  std::error_code error;
+  const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? std::string(".") : self.parent_path().string();
+}
+
 TSettingsPlace ChooseSettingsFile(const TSettingsEnvironment& environment) {
   TSettingsPlace beside{environment.ExecutableFolder + "/" + kFileName, false};
   if (environment.BesideExists || environment.FolderWritable) return beside;

@@ -26,6 +26,9 @@ struct TSettingsEnvironment {
 // home either, it stays beside the executable (and a write reports that it cannot write there).
 TSettingsPlace ChooseSettingsFile(const TSettingsEnvironment& environment);
 
+// The folder of the running executable (its real path).
+std::string ExecutableFolder();
+
 // The environment as this process sees it.
 TSettingsEnvironment ReadSettingsEnvironment(const std::string& executableFolder);
 

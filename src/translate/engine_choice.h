@@ -2,10 +2,19 @@
 
 #include <functional>
 #include <mutex>
+#include <optional>
+#include <string_view>
+#include <vector>
 
 #include "translate/service_interfaces.h"
 
 namespace tessarine::translate {
+
+// The engine's caption, which is also its name in the settings: "Google" to "SYSTRAN", then
+// "LibreTranslate"; empty for any other index.
+std::u16string_view EngineName(int index);
+// The index of the engine of that name (ASCII letters in any case), or nothing.
+std::optional<int> EngineIndexByName(std::u16string_view name);
 
 // The six engine items shared by the menu (main thread) and the request handlers (worker threads).
 // Every change is made under one lock, so a reader sees either the whole old choice or the whole new
@@ -17,10 +26,15 @@ class TEngineChoice final : public IEngineChoice {
   explicit TEngineChoice(const TEngineItems& items);
 
   TEngineItems Snapshot() const override;
+  std::vector<TEngineItem> AllItems() const override;
+
+  // Adds the seventh item, "LibreTranslate", with that check mark; once, before the server starts.
+  void AddLibreTranslate(bool checked);
+  bool HasLibreTranslate() const;
 
   // Applies several changes as one step. change runs under the lock and must not call back into the choice.
   void Update(const std::function<void(TEngineItems&)>& change);
-  // Checks the item at index and unchecks the others, as one step.
+  // Checks the item at index and unchecks the others, as one step. The seventh item counts once added.
   void SetChecked(int index);
   // Copies all six checked flags at once (the saved settings).
   void SetCheckedFlags(const std::array<bool, kEngineCount>& flags);
@@ -30,6 +44,7 @@ class TEngineChoice final : public IEngineChoice {
  private:
   mutable std::mutex m_mutex;
   TEngineItems m_items;
+  std::optional<TEngineItem> m_libreTranslate;
 };
 
 }  // namespace tessarine::translate

@@ -2,7 +2,9 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "common/stream.h"
 #include "common/string_list.h"
@@ -55,11 +57,21 @@ struct TEngineItem {
 // The six engine items G1, B1, Y1, babylon1, P1, S1, in this order (the position is the engine index).
 using TEngineItems = std::array<TEngineItem, kEngineCount>;
 
+// The self-hosted engine: an item after the six, present only when the settings name its host.
+inline constexpr int kLibreTranslate = 6;
+inline constexpr int kAllEngineCount = 7;
+
 // The engine choice as a worker thread sees it: always one whole choice, never a half-made one.
 class IEngineChoice {
  public:
   virtual ~IEngineChoice() = default;
   virtual TEngineItems Snapshot() const = 0;
+  // Every item in menu order, the position being the engine index: the six, then the self-hosted engine
+  // when it is configured. One whole choice, like Snapshot.
+  virtual std::vector<TEngineItem> AllItems() const {
+    const TEngineItems items = Snapshot();
+    return {items.begin(), items.end()};
+  }
 };
 
 // The one upstream client, as the engine calls use it. It serves one call at a time; callers
@@ -74,6 +86,9 @@ class IUpstreamClient {
   // The URL goes on the request line unchanged. Both return the reply body as text.
   virtual std::u16string Get(const std::u16string& url) = 0;
   virtual std::u16string Post(const std::u16string& url, TStream& source) = 0;
+  // The delay in seconds that the reply of the last call asked for in Retry-After, when that call failed on a
+  // reply carrying one. Read by the caller of that call before the client serves another.
+  virtual std::optional<int64_t> RetryAfterSeconds() const { return std::nullopt; }
 };
 
 }  // namespace tessarine::translate

@@ -1,10 +1,14 @@
 #include "translate/translation_service.h"
 
+#include <algorithm>
 #include <array>
+#include <exception>
 #include <utility>
 
+#include "common/exception.h"
 #include "common/stream.h"
 #include "common/text.h"
+#include "translate/engine_choice.h"
 #include "translate/engine_request.h"
 #include "translate/reply_extraction.h"
 #include "translate/text_codecs.h"
@@ -25,11 +29,33 @@ std::u16string FromPosition(const std::u16string& s, size_t zeroBased) {
   return s.size() > zeroBased ? s.substr(zeroBased) : std::u16string();
 }
 
+std::u16string FailureText(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const Exception& e) {
+    return e.Message();
+  } catch (const std::exception& e) {
+    return FromUtf8(e.what());
+  } catch (...) {
+    return u"unknown error";
+  }
+}
+
 }  // namespace
 
 TTranslationService::TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice,
                                          const TBabylonTable& babylon, TEngineHosts hosts)
-    : m_client(client), m_log(log), m_choice(choice), m_babylon(babylon), m_hosts(std::move(hosts)) {}
+    : TTranslationService(client, log, choice, babylon, std::move(hosts), TServiceExtras{}) {}
+
+TTranslationService::TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice,
+                                         const TBabylonTable& babylon, TEngineHosts hosts, TServiceExtras extras)
+    : m_client(client),
+      m_log(log),
+      m_choice(choice),
+      m_babylon(babylon),
+      m_hosts(std::move(hosts)),
+      m_extras(std::move(extras)),
+      m_rest(m_extras.RestClock) {}
 
 void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestInfo, IResponseInfo& AResponseInfo) {
   if (ARequestInfo.CommandType() != THTTPCommandType::hcGET || ARequestInfo.Document() != kDocument) return;
@@ -59,12 +85,22 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
   }
 
   // One snapshot: a menu change made meanwhile is seen whole or not at all.
-  const TEngineItems items = m_choice.Snapshot();
+  const std::vector<TEngineItem> items = m_choice.AllItems();
   for (size_t i = 0; i < items.size(); ++i) {
     if (!items[i].Checked) continue;
-    result = translateget(text, langs_out, langs_in, static_cast<int>(i), u"UTF-8");
+    if (!m_extras.Cache && !m_extras.Failover) {
+      result = translateget(text, langs_out, langs_in, static_cast<int>(i), u"UTF-8");
+      m_log.AddLogLine(u"Сервис");
+      m_log.AddLogLine(items[i].Caption);
+      break;
+    }
+    TAnswer given = answer(text, langs_out, langs_in, static_cast<int>(i));
+    result = std::move(given.Result);
+    const auto engine = static_cast<size_t>(given.Engine);
+    std::u16string caption = engine < items.size() ? items[engine].Caption : std::u16string(EngineName(given.Engine));
+    if (given.FromCache) caption += u" (cache)";
     m_log.AddLogLine(u"Сервис");
-    m_log.AddLogLine(items[i].Caption);
+    m_log.AddLogLine(caption);
     break;
   }
 
@@ -76,13 +112,103 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
   m_log.AddLogLine(kSeparator);
 }
 
+bool TTranslationService::available(int engine) const {
+  return (engine >= 0 && engine < kEngineCount) || (engine == kLibreTranslate && m_extras.LibreTranslate);
+}
+
+std::optional<std::u16string> TTranslationService::cached(int engine, const std::u16string& text,
+                                                          const std::u16string& langs_out,
+                                                          const std::u16string& langs_in) const {
+  if (!m_extras.Cache) return std::nullopt;
+  return m_extras.Cache->Find(TCacheKey{engine, langs_in, langs_out, text});
+}
+
+TTranslationService::TAnswer TTranslationService::callEngine(const std::u16string& text,
+                                                             const std::u16string& langs_out,
+                                                             const std::u16string& langs_in, int engine,
+                                                             std::optional<int64_t>* retryAfter) {
+  std::lock_guard lock(m_clientMutex);
+  // The same request may have been answered while this one waited for the client.
+  if (auto hit = cached(engine, text, langs_out, langs_in)) return {std::move(*hit), engine, true};
+  std::u16string result;
+  try {
+    result = requestLocked(text, langs_out, langs_in, engine);
+  } catch (...) {
+    if (retryAfter) *retryAfter = m_client.RetryAfterSeconds();
+    throw;
+  }
+  if (m_extras.Cache) m_extras.Cache->Store(TCacheKey{engine, langs_in, langs_out, text}, result);
+  return {std::move(result), engine, false};
+}
+
+TTranslationService::TAnswer TTranslationService::answer(const std::u16string& text, const std::u16string& langs_out,
+                                                         const std::u16string& langs_in, int chosen) {
+  if (auto hit = cached(chosen, text, langs_out, langs_in)) return {std::move(*hit), chosen, true};
+  if (!m_extras.Failover) return callEngine(text, langs_out, langs_in, chosen, nullptr);
+
+  std::vector<int> candidates{chosen};
+  for (int engine : m_extras.Failover->Order) {
+    if (available(engine) && std::find(candidates.begin(), candidates.end(), engine) == candidates.end())
+      candidates.push_back(engine);
+  }
+  // The first failure decides the answer when every try fails: its error, or the empty result of a reply
+  // with nothing to extract, as without failover.
+  std::exception_ptr firstError;
+  bool failed = false;
+  auto attempt = [&](int engine) -> std::optional<TAnswer> {
+    std::optional<int64_t> retryAfter;
+    const std::u16string name(EngineName(engine));
+    try {
+      TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
+      if (!given.Result.empty()) {
+        if (!given.FromCache) m_rest.Succeeded(engine);
+        return given;
+      }
+      m_log.AddLogLine(name + u": no translation in the reply");
+    } catch (...) {
+      if (!failed) firstError = std::current_exception();
+      m_log.AddLogLine(name + u": " + FailureText(std::current_exception()));
+    }
+    failed = true;
+    m_rest.Failed(engine, retryAfter);
+    return std::nullopt;
+  };
+
+  int tries = 0;
+  for (size_t i = 0; i < candidates.size() && tries < m_extras.Failover->MaxTries; ++i) {
+    const int engine = candidates[i];
+    if (i > 0) {
+      if (auto hit = cached(engine, text, langs_out, langs_in)) return {std::move(*hit), engine, true};
+    }
+    if (m_rest.Resting(engine)) continue;
+    ++tries;
+    if (auto given = attempt(engine)) return std::move(*given);
+  }
+  // Every engine rests: the chosen one is asked all the same rather than answering without a try.
+  if (tries == 0) {
+    if (auto given = attempt(chosen)) return std::move(*given);
+  }
+  if (firstError) std::rethrow_exception(firstError);
+  return {u"", chosen, false};
+}
+
 std::u16string TTranslationService::translateget(const std::u16string& text, const std::u16string& langs_out,
                                                  const std::u16string& langs_in, int servises,
                                                  [[maybe_unused]] const std::u16string& Coder) {
   std::lock_guard lock(m_clientMutex);
+  return requestLocked(text, langs_out, langs_in, servises);
+}
+
+std::u16string TTranslationService::requestLocked(const std::u16string& text, const std::u16string& langs_out,
+                                                  const std::u16string& langs_in, int servises) {
   // Emptied for every call, so one engine's headers never reach a later request.
   m_client.CustomHeadersClear();
-  const auto request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
+  std::optional<TEngineRequest> request;
+  if (servises == kLibreTranslate && m_extras.LibreTranslate) {
+    request = BuildLibreTranslateRequest(*m_extras.LibreTranslate, text, langs_out, langs_in);
+  } else {
+    request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
+  }
   if (!request) return {};
   for (const auto& [name, value] : request->CustomHeaders) m_client.CustomHeadersAddValue(name, value);
 
@@ -93,6 +219,7 @@ std::u16string TTranslationService::translateget(const std::u16string& text, con
   } else {
     reply = m_client.Get(request->Url);
   }
+  if (servises == kLibreTranslate) return ExtractLibreTranslation(reply);
   return ExtractTranslation(servises, reply);
 }
 

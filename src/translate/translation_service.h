@@ -1,13 +1,29 @@
 #pragma once
 
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "translate/babylon_table.h"
+#include "translate/engine_failover.h"
 #include "translate/engine_hosts.h"
+#include "translate/libre_translate.h"
 #include "translate/service_interfaces.h"
+#include "translate/translation_cache.h"
 
 namespace tessarine::translate {
+
+// What the settings may add to the service; none of it is there by default.
+struct TServiceExtras {
+  // Answers already given, asked before any engine is called.
+  std::unique_ptr<TTranslationCache> Cache;
+  // Other engines asked when the chosen one fails, and rests for those that failed.
+  std::optional<TFailoverSettings> Failover;
+  TEngineRest::TClock RestClock = TEngineRest::SteadyMilliseconds;
+  // The self-hosted engine, engine index kLibreTranslate.
+  std::optional<TLibreTranslateConfig> LibreTranslate;
+};
 
 // The translation endpoint and the engine call behind it. The handler runs on many worker threads at
 // once; the engine calls are serialized because they share the one upstream client.
@@ -16,6 +32,8 @@ class TTranslationService {
   // The references must outlive the service.
   TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice, const TBabylonTable& babylon,
                       TEngineHosts hosts);
+  TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice, const TBabylonTable& babylon,
+                      TEngineHosts hosts, TServiceExtras extras);
 
   TTranslationService(const TTranslationService&) = delete;
   TTranslationService& operator=(const TTranslationService&) = delete;
@@ -25,18 +43,44 @@ class TTranslationService {
   // pass through.
   void IdHTTPServer1CommandGet(const IRequestInfo& ARequestInfo, IResponseInfo& AResponseInfo);
 
-  // Translates text from langs_in to langs_out through engine servises (0 to 5). Coder is not read.
+  // Translates text from langs_in to langs_out through engine servises (0 to 5, or kLibreTranslate when
+  // configured), always asking the engine. Coder is not read.
   std::u16string translateget(const std::u16string& text, const std::u16string& langs_out,
                               const std::u16string& langs_in, int servises, const std::u16string& Coder);
 
   const TEngineHosts& Hosts() const { return m_hosts; }
+  const std::optional<TLibreTranslateConfig>& LibreTranslate() const { return m_extras.LibreTranslate; }
+  TTranslationCache* Cache() const { return m_extras.Cache.get(); }
+  const TEngineRest& Rest() const { return m_rest; }
 
  private:
+  struct TAnswer {
+    std::u16string Result;
+    int Engine = 0;
+    bool FromCache = false;
+  };
+
+  // The chosen engine's answer, through the cache and the failover as far as they are switched on.
+  TAnswer answer(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
+                 int chosen);
+  std::optional<std::u16string> cached(int engine, const std::u16string& text, const std::u16string& langs_out,
+                                       const std::u16string& langs_in) const;
+  // One engine call that stores its result in the cache; a call waiting for the client takes the answer of
+  // the same request made meanwhile. On failure *retryAfter gets what the reply asked for.
+  TAnswer callEngine(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
+                     int engine, std::optional<int64_t>* retryAfter);
+  // The request and its extraction; m_clientMutex held.
+  std::u16string requestLocked(const std::u16string& text, const std::u16string& langs_out,
+                               const std::u16string& langs_in, int servises);
+  bool available(int engine) const;
+
   IUpstreamClient& m_client;
   ILogSink& m_log;
   const IEngineChoice& m_choice;
   const TBabylonTable& m_babylon;
   const TEngineHosts m_hosts;
+  const TServiceExtras m_extras;
+  TEngineRest m_rest;
   // Held for a whole engine call: the client's header list, request and cookie store serve one call
   // at a time.
   std::mutex m_clientMutex;

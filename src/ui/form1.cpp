@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "common/exception.h"
+#include "translate/service_settings.h"
 #include "ui/error_box.h"
 #include "ui/form2.h"
 #include "ui/qt_text.h"
@@ -188,19 +189,45 @@ void TForm1::FormCreate() {
     if (!entry.empty()) step([&] { hosts.SetHost(i, entry); });
   }
 
+  // The optional parts of the service, each off while its settings are missing.
+  const translate::TSettingsAccess access{
+      [&settings](const std::u16string& section, const std::u16string& key, bool defaultValue) {
+        return settings.ReadBool(section, key, defaultValue);
+      },
+      [&settings](const std::u16string& section, const std::u16string& key, const std::u16string& defaultValue) {
+        return settings.ReadString(section, key, defaultValue);
+      }};
+  translate::TServiceExtras extras;
+  step([&] { extras.LibreTranslate = translate::ReadLibreTranslateSettings(access); });
+  if (extras.LibreTranslate) addLibreTranslateItem(settings.ReadBool(kGeneral, u"LibreTranslate", false));
+  if (const auto cache = translate::ReadCacheSettings(access, m_options.CacheDatabase, *this)) {
+    extras.Cache = std::make_unique<translate::TTranslationCache>(*cache, *this);
+  }
+  extras.Failover = translate::ReadFailoverSettings(access, extras.LibreTranslate.has_value(), *this);
+
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
-  createService(std::move(hosts));
+  createService(std::move(hosts), std::move(extras));
   step([&] { IdHTTPServer1.SetActive(proxyActive); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
 }
 
-void TForm1::createService(translate::TEngineHosts hosts) {
+void TForm1::createService(translate::TEngineHosts hosts, translate::TServiceExtras extras) {
   m_babylon = std::make_unique<translate::TBabylonTable>();
-  m_service =
-      std::make_unique<translate::TTranslationService>(m_upstream, *this, m_engineChoice, *m_babylon, std::move(hosts));
+  m_service = std::make_unique<translate::TTranslationService>(m_upstream, *this, m_engineChoice, *m_babylon,
+                                                               std::move(hosts), std::move(extras));
+}
+
+void TForm1::addLibreTranslateItem(bool checked) {
+  m_engineChoice.AddLibreTranslate(checked);
+  LibreTranslate1 = new QAction(QStringLiteral("LibreTranslate"), PopupMenu1);
+  LibreTranslate1->setIcon(sAlphaImageList1.Icon(TImageList::kOnline));
+  LibreTranslate1->setCheckable(true);
+  connect(LibreTranslate1, &QAction::triggered, this, [this] { RunHandler([this] { LibreTranslate1Click(); }); });
+  // After P1; the hidden S1 between them takes no room.
+  PopupMenu1->insertAction(N4, LibreTranslate1);
 }
 
 void TForm1::FormDestroy() { SettingsFile.reset(); }
@@ -260,14 +287,18 @@ void TForm1::ApplyLanguage(const std::u16string& language) {
 }
 
 void TForm1::showEngineChoice() {
-  const translate::TEngineItems items = m_engineChoice.Snapshot();
+  const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
   for (size_t i = 0; i < m_engineItems.size(); ++i) m_engineItems[i]->setChecked(items[i].Checked);
+  if (LibreTranslate1 && items.size() > translate::kLibreTranslate)
+    LibreTranslate1->setChecked(items[translate::kLibreTranslate].Checked);
 }
 
 void TForm1::engineClick(int index) {
   m_engineChoice.SetChecked(index);
   showEngineChoice();
-  TrayIcon->SetIconIndex(kEnginePictures[static_cast<size_t>(index)]);
+  // The self-hosted engine has no picture of its own; it shows the server's.
+  TrayIcon->SetIconIndex(index == translate::kLibreTranslate ? TImageList::kOnline
+                                                             : kEnginePictures[static_cast<size_t>(index)]);
 }
 
 void TForm1::G1Click() { engineClick(translate::kGoogle); }
@@ -276,6 +307,7 @@ void TForm1::Y1Click() { engineClick(translate::kYandex); }
 void TForm1::babylon1Click() { engineClick(translate::kBabylon); }
 void TForm1::P1Click() { engineClick(translate::kPromt); }
 void TForm1::S1Click() { engineClick(translate::kSystran); }
+void TForm1::LibreTranslate1Click() { engineClick(translate::kLibreTranslate); }
 
 void TForm1::setN6Picture(int imageIndex) {
   m_n6ImageIndex = imageIndex;
@@ -329,8 +361,11 @@ void TForm1::N7Click() {
 void TForm1::N5Click() {
   TCustomIniFile& settings = *SettingsFile;
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
-  const translate::TEngineItems items = m_engineChoice.Snapshot();
+  const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
   for (size_t i = 0; i < kEngineKeys.size(); ++i) settings.WriteBool(kGeneral, kEngineKeys[i], items[i].Checked);
+  // Only a configured self-hosted engine has a saved check mark.
+  if (items.size() > translate::kLibreTranslate)
+    settings.WriteBool(kGeneral, u"LibreTranslate", items[translate::kLibreTranslate].Checked);
   if (N8->isChecked()) {
     settings.WriteString(kSetting, kLanguage, kRussian);
   } else if (E1->isChecked()) {

@@ -38,6 +38,8 @@ struct TForm1Options {
   std::function<void()> Terminate;
   // Also receives every log line, on the thread that logs it (the --log option); must not wait for the UI.
   std::function<void(const std::u16string& line)> EchoLogLine;
+  // The translation cache's database, used with [Cache] Persist=1; empty keeps the cache in memory only.
+  std::string CacheDatabase;
 
   // Test hooks, not settings: IdHTTPServer1 listens on this one address and port (0: any free one) instead
   // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1.
@@ -84,6 +86,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
   void babylon1Click();
   void P1Click();
   void S1Click();
+  void LibreTranslate1Click();
   void N8Click();  // Russian
   void E1Click();  // English
   void N7Click();  // About
@@ -129,6 +132,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   QAction* babylon1;
   QAction* P1;
   QAction* S1;
+  // The self-hosted engine's item after P1, only when [Engines] names its host.
+  QAction* LibreTranslate1 = nullptr;
   QAction* N4;
   QAction* N8;
   QAction* E1;
@@ -152,9 +157,10 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
  private:
   QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
-  void createService(translate::TEngineHosts hosts);
+  void createService(translate::TEngineHosts hosts, translate::TServiceExtras extras = {});
+  void addLibreTranslateItem(bool checked);
   void engineClick(int index);
-  // Copies the engine choice onto the six items' check marks.
+  // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();
   void setN6Picture(int imageIndex);
   // Switches the server off without being held up by an engine call.

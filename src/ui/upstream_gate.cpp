@@ -43,8 +43,17 @@ std::u16string TUpstreamGate::Post(const std::u16string& url, TStream& source) {
   return m_client.Post(url, source);
 }
 
+std::optional<int64_t> TUpstreamGate::RetryAfterSeconds() const {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_lastRefused) return std::nullopt;
+  }
+  return m_client.RetryAfterSeconds();
+}
+
 void TUpstreamGate::enter() {
   std::lock_guard lock(m_mutex);
+  m_lastRefused = m_closed;
   if (m_closed) throw net::EIdClosedSocket();
   ++m_running;
 }

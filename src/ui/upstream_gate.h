@@ -24,6 +24,8 @@ class TUpstreamGate final : public translate::IUpstreamClient {
   // Raise "Disconnected." while the gate is closed.
   std::u16string Get(const std::u16string& url) override;
   std::u16string Post(const std::u16string& url, TStream& source) override;
+  // Nothing when the gate refused the last call: the client's value belongs to an earlier one.
+  std::optional<int64_t> RetryAfterSeconds() const override;
 
   // Runs stop (which waits for every caller to finish) with the gate closed, aborting the client's calls
   // from a helper thread every few milliseconds meanwhile; reopens the gate afterwards.
@@ -41,8 +43,9 @@ class TUpstreamGate final : public translate::IUpstreamClient {
   std::function<void()> m_resume;
   mutable std::mutex m_mutex;
   std::condition_variable m_changed;
-  bool m_closed = false;  // guarded by m_mutex
-  int m_running = 0;      // calls inside the client, guarded by m_mutex
+  bool m_closed = false;       // guarded by m_mutex
+  int m_running = 0;           // calls inside the client, guarded by m_mutex
+  bool m_lastRefused = false;  // guarded by m_mutex
 };
 
 }  // namespace tessarine::ui

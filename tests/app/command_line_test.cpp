@@ -37,6 +37,12 @@ TEST(CommandLineTest, OptionsAndValues) {
   EXPECT_EQ(Parse({"--settings=/tmp/a.ini"}).SettingsFile, "/tmp/a.ini");
   // Bytes that are not UTF-8 in a file name come back as they were.
   EXPECT_EQ(Parse({"--settings", "/tmp/\xE9t\xE9.ini"}).SettingsFile, "/tmp/\xE9t\xE9.ini");
+  line = Parse({"--check-engines", "--langpair", "en|ru", "--text=Привет"});
+  EXPECT_TRUE(line.Error.empty()) << line.Error;
+  EXPECT_TRUE(line.CheckEngines);
+  EXPECT_EQ(line.CheckLangpair, "en|ru");
+  EXPECT_EQ(line.CheckText, "Привет");
+  EXPECT_FALSE(Parse({}).CheckEngines);
   // The last of two wins, as usual.
   EXPECT_EQ(Parse({"--settings", "a.ini", "--settings", "b.ini"}).SettingsFile, "b.ini");
 }
@@ -53,6 +59,8 @@ TEST(CommandLineTest, WrongCommandLinesSetOnlyTheErrorAndExitWithTwo) {
       {{"--log=1"}, "Unexpected value after '--log'."},
       {{"--log", "setting.ini"}, "Unexpected argument 'setting.ini'."},
       {{"--help", "--bogus"}, "Unknown option 'bogus'."},
+      {{"--text", "Hello"}, "'--text' needs '--check-engines'."},
+      {{"--check-engines", "--langpair"}, "Missing value after '--langpair'."},
   };
   for (const Case& c : cases) {
     const TCommandLine line = Parse(c.Arguments);

@@ -26,6 +26,8 @@ struct RecordedRequest {
 class FakeUpstreamClient : public IUpstreamClient {
  public:
   std::function<std::u16string(const RecordedRequest&)> Reply = [](const RecordedRequest&) { return u""; };
+  // What RetryAfterSeconds reports after every call.
+  std::optional<int64_t> RetryAfter;
 
   void CustomHeadersClear() override {
     std::lock_guard lock(m_mutex);
@@ -44,6 +46,8 @@ class FakeUpstreamClient : public IUpstreamClient {
     body.resize(source.Read(body.data(), body.size()));
     return send(u"POST", url, std::move(body));
   }
+
+  std::optional<int64_t> RetryAfterSeconds() const override { return RetryAfter; }
 
   std::vector<RecordedRequest> Requests() const {
     std::lock_guard lock(m_mutex);
@@ -70,11 +74,15 @@ class FakeUpstreamClient : public IUpstreamClient {
     }
     // Leave room for another thread to barge in while this call is open.
     for (int i = 0; i < 50; ++i) std::this_thread::yield();
-    std::u16string reply = Reply(request);
-    std::lock_guard lock(m_mutex);
-    claim(false);
-    m_owner.reset();
-    return reply;
+    struct CallEnd {
+      FakeUpstreamClient& client;
+      ~CallEnd() {
+        std::lock_guard lock(client.m_mutex);
+        client.claim(false);
+        client.m_owner.reset();
+      }
+    } end{*this};
+    return Reply(request);
   }
 
   mutable std::mutex m_mutex;

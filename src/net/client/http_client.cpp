@@ -11,6 +11,7 @@
 #include "net/client/uri_resolve.h"
 #include "net/content_type.h"
 #include "net/exceptions.h"
+#include "net/http_date.h"
 #include "net/socket_stack.h"
 
 namespace tessarine::client {
@@ -142,6 +143,7 @@ std::u16string TIdHTTP::decodeText(TStream& stream) const {
 void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url, TStream* source,
                         TStream* responseStream) {
   m_redirectCount = 0;
+  m_retryAfter.reset();
   m_authRetries = 0;
   m_authProxyRetries = 0;
   const int64_t answerStart = responseStream->Position();
@@ -411,6 +413,17 @@ void TIdHTTP::raiseProtocolError(int code) {
     Disconnect();
   }
   m_replyComplete = true;
+  const std::u16string retryAfter(Trim(m_response.RawHeaders.Values(u"Retry-After")));
+  if (!retryAfter.empty()) {
+    if (std::all_of(retryAfter.begin(), retryAfter.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; })) {
+      int64_t seconds = 0;
+      for (char16_t c : retryAfter) seconds = std::min<int64_t>(seconds * 10 + (c - u'0'), INT32_MAX);
+      m_retryAfter = seconds;
+    } else if (const net::TDateTime when = net::HttpStrToDateTime(retryAfter); net::DateIsSet(when)) {
+      m_retryAfter = std::max<int64_t>(
+          0, std::chrono::duration_cast<std::chrono::seconds>(when - std::chrono::system_clock::now()).count());
+    }
+  }
   throw EIdHTTPProtocolException(code, m_response.ResponseText(), decodeText(body));
 }
 

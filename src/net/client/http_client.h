@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/stream.h"
@@ -96,6 +97,8 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   void CustomHeadersClear() override;
   std::u16string Get(const std::u16string& url) override;
   std::u16string Post(const std::u16string& url, TStream& source) override;
+  // Retry-After of a refused last call, as delay seconds or an HTTP date.
+  std::optional<int64_t> RetryAfterSeconds() const override { return m_retryAfter; }
 
   TIdHTTPRequest& Request() { return m_request; }
   const TIdHTTPResponse& Response() const { return m_response; }
@@ -163,6 +166,7 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   // Set once the last reply was read to its end: only then may a failed call leave its connection open.
   bool m_replyComplete = false;
   std::atomic<bool> m_aborted{false};
+  std::optional<int64_t> m_retryAfter;
   std::unique_ptr<TIdCookieManager> m_cookieManager;
   std::unique_ptr<TIdCompressorZLib> m_compressor;
 };

@@ -1,0 +1,189 @@
+#include "app/check_engines.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <exception>
+#include <string_view>
+#include <vector>
+
+#include "app/ini_file.h"
+#include "common/exception.h"
+#include "common/text.h"
+#include "net/client/http_client.h"
+#include "translate/babylon_table.h"
+#include "translate/engine_choice.h"
+#include "translate/service_settings.h"
+#include "translate/translation_service.h"
+
+namespace tessarine::app {
+
+namespace {
+
+constexpr char16_t kDefaultText[] = u"Hello world";
+constexpr char16_t kDefaultLangpair[] = u"en|de";
+
+class TNoLog : public translate::ILogSink {
+ public:
+  void AddLogLine(const std::u16string&) override {}
+};
+
+struct TRow {
+  std::string Engine;
+  std::string Host;
+  std::string Result;
+  std::string Time;
+};
+
+// As the local client would receive it: characters up to U+00FF as single bytes (an engine's raw UTF-8 reply
+// is held that way), others as "?"; line breaks and other controls as spaces, to keep the table whole.
+std::string AnswerBytes(std::u16string_view text) {
+  const std::u16string wellFormed = FromUtf8(ToUtf8(text));
+  std::string out;
+  for (char16_t c : wellFormed) {
+    if (c < 0x20) {
+      out += ' ';
+    } else {
+      out += c <= 0xFF ? static_cast<char>(c) : '?';
+    }
+  }
+  return out;
+}
+
+std::string Message(const std::exception_ptr& failure) {
+  std::string text;
+  try {
+    std::rethrow_exception(failure);
+  } catch (const std::exception& e) {
+    text = e.what();
+  } catch (...) {
+    text = "unknown error";
+  }
+  // A multi-line message (a socket error's "# code" and text) goes on one line.
+  std::string line;
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x20) {
+      line += c;
+    } else if (!line.empty() && line.back() != ' ') {
+      line += ' ';
+    }
+  }
+  return line;
+}
+
+// Width on a terminal, counting UTF-8 lead bytes.
+size_t Width(const std::string& text) {
+  return static_cast<size_t>(
+      std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
+}
+
+void WriteTable(const std::vector<TRow>& rows, std::ostream& out) {
+  const TRow head{"Engine", "Host", "Result", "Time"};
+  size_t engine = Width(head.Engine), host = Width(head.Host), result = Width(head.Result);
+  for (const TRow& row : rows) {
+    engine = std::max(engine, Width(row.Engine));
+    host = std::max(host, Width(row.Host));
+    result = std::max(result, Width(row.Result));
+  }
+  auto line = [&](const TRow& row) {
+    out << row.Engine << std::string(engine - Width(row.Engine) + 2, ' ') << row.Host
+        << std::string(host - Width(row.Host) + 2, ' ') << row.Result
+        << std::string(result - Width(row.Result) + 2, ' ') << row.Time << '\n';
+  };
+  line(head);
+  for (const TRow& row : rows) line(row);
+}
+
+}  // namespace
+
+int CheckEngines(const std::string& settingsPath, const std::u16string& givenText,
+                 const std::u16string& givenLangpair, std::ostream& out) {
+  const std::u16string text = givenText.empty() ? kDefaultText : givenText;
+  const std::u16string langpair = givenLangpair.empty() ? kDefaultLangpair : givenLangpair;
+  const size_t bar = langpair.find(u'|');
+  if (bar == std::u16string::npos) {
+    out << "--langpair needs two language codes joined by |, as en|de\n";
+    return 2;
+  }
+  const std::u16string langs_in = langpair.substr(0, bar);
+  const std::u16string langs_out = langpair.substr(bar + 1);
+
+  const TIniFile settings(settingsPath);
+  const translate::TSettingsAccess access{
+      [&settings](const std::u16string& section, const std::u16string& key, bool defaultValue) {
+        return settings.ReadBool(section, key, defaultValue);
+      },
+      [&settings](const std::u16string& section, const std::u16string& key, const std::u16string& defaultValue) {
+        return settings.ReadString(section, key, defaultValue);
+      }};
+
+  std::vector<TRow> rows;
+  translate::TEngineHosts hosts;
+  std::vector<std::string> hostErrors(translate::kAllEngineCount);
+  for (int i = 0; i < translate::kEngineCount; ++i) {
+    const std::u16string entry = settings.ReadString(u"Engines", std::u16string(translate::EngineName(i)), u"");
+    if (entry.empty()) continue;
+    try {
+      hosts.SetHost(i, entry);
+    } catch (...) {
+      hostErrors[static_cast<size_t>(i)] = Message(std::current_exception());
+    }
+  }
+  translate::TServiceExtras extras;
+  bool libreTranslate = false;
+  try {
+    extras.LibreTranslate = translate::ReadLibreTranslateSettings(access);
+    libreTranslate = extras.LibreTranslate.has_value();
+  } catch (...) {
+    // Named but unusable: it is listed with the error.
+    libreTranslate = true;
+    hostErrors[translate::kLibreTranslate] = Message(std::current_exception());
+  }
+
+  client::TIdHTTP client;
+  TNoLog log;
+  translate::TEngineChoice choice;
+  translate::TBabylonTable babylon;
+  translate::TTranslationService service(client, log, choice, babylon, hosts, std::move(extras));
+
+  int answered = 0;
+  for (int engine : translate::VisibleEngines(libreTranslate)) {
+    TRow row;
+    row.Engine = ToUtf8(translate::EngineName(engine));
+    if (engine == translate::kLibreTranslate) {
+      const auto& config = service.LibreTranslate();
+      row.Host = config ? ToUtf8((config->Https ? u"https://" : u"") + config->Host)
+                        : AnswerBytes(settings.ReadString(u"Engines", u"LibreTranslate", u""));
+    } else {
+      row.Host = ToUtf8(hosts.Host(engine));
+    }
+    if (!hostErrors[static_cast<size_t>(engine)].empty()) {
+      row.Result = "error: " + hostErrors[static_cast<size_t>(engine)];
+      row.Time = "-";
+      rows.push_back(std::move(row));
+      continue;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    try {
+      const std::u16string result = service.translateget(text, langs_out, langs_in, engine, u"UTF-8");
+      if (result.empty()) {
+        row.Result = "error: no translation in the reply";
+      } else {
+        row.Result = AnswerBytes(result);
+        ++answered;
+      }
+    } catch (...) {
+      row.Result = "error: " + Message(std::current_exception());
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    row.Time = std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) + " ms";
+    rows.push_back(std::move(row));
+  }
+  WriteTable(rows, out);
+  out.flush();
+  return answered > 0 ? 0 : 1;
+}
+
+}  // namespace tessarine::app

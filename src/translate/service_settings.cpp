@@ -1,0 +1,90 @@
+#include "translate/service_settings.h"
+
+#include <climits>
+
+#include "common/text.h"
+#include "translate/engine_choice.h"
+
+namespace tessarine::translate {
+
+namespace {
+
+const std::u16string kEngines = u"Engines";
+const std::u16string kCache = u"Cache";
+const std::u16string kFailover = u"Failover";
+
+int ReadPositive(const TSettingsAccess& settings, const std::u16string& section, const std::u16string& key,
+                 int defaultValue, ILogSink& log) {
+  const std::u16string text = settings.ReadString(section, key, u"");
+  if (Trim(text).empty()) return defaultValue;
+  if (const auto value = ParsePositive(text)) return *value;
+  log.AddLogLine(section + u": " + key + u"=" + text + u" is not a positive number; " + IntToStr(defaultValue) +
+                 u" is used");
+  return defaultValue;
+}
+
+}  // namespace
+
+std::optional<int> ParsePositive(std::u16string_view text) {
+  text = Trim(text);
+  if (text.empty()) return std::nullopt;
+  long long value = 0;
+  for (char16_t c : text) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c - u'0');
+    if (value > INT_MAX) return std::nullopt;
+  }
+  if (value < 1) return std::nullopt;
+  return static_cast<int>(value);
+}
+
+std::optional<TLibreTranslateConfig> ReadLibreTranslateSettings(const TSettingsAccess& settings) {
+  const std::u16string host = settings.ReadString(kEngines, u"LibreTranslate", u"");
+  if (Trim(host).empty()) return std::nullopt;
+  return TLibreTranslateConfig::Parse(Trim(host), settings.ReadString(kEngines, u"LibreTranslateKey", u""));
+}
+
+std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings, const std::string& databasePath,
+                                                ILogSink& log) {
+  if (!settings.ReadBool(kCache, u"Enabled", false)) return std::nullopt;
+  TCacheSettings cache;
+  cache.MaxEntries = ReadPositive(settings, kCache, u"MaxEntries", TCacheSettings::kDefaultMaxEntries, log);
+  cache.MaxAgeDays = ReadPositive(settings, kCache, u"MaxAgeDays", TCacheSettings::kDefaultMaxAgeDays, log);
+  if (settings.ReadBool(kCache, u"Persist", false)) cache.DatabasePath = databasePath;
+  return cache;
+}
+
+std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings, bool libreTranslate,
+                                                      ILogSink& log) {
+  if (!settings.ReadBool(kFailover, u"Enabled", false)) return std::nullopt;
+  TFailoverSettings failover;
+  failover.MaxTries = ReadPositive(settings, kFailover, u"MaxTries", TFailoverSettings::kDefaultMaxTries, log);
+  const std::u16string order = settings.ReadString(kFailover, u"Order", u"");
+  if (Trim(order).empty()) {
+    failover.Order = VisibleEngines(libreTranslate);
+    return failover;
+  }
+  size_t from = 0;
+  while (from < order.size()) {
+    size_t end = from;
+    while (end < order.size() && order[end] != u',' && order[end] > u' ') ++end;
+    const std::u16string_view name = std::u16string_view(order).substr(from, end - from);
+    from = end + 1;
+    if (name.empty()) continue;
+    const std::optional<int> engine = EngineIndexByName(name);
+    if (!engine || (*engine == kLibreTranslate && !libreTranslate)) {
+      log.AddLogLine(u"Failover: unknown engine \"" + std::u16string(name) + u"\" in Order is skipped");
+      continue;
+    }
+    failover.Order.push_back(*engine);
+  }
+  return failover;
+}
+
+std::vector<int> VisibleEngines(bool libreTranslate) {
+  std::vector<int> engines{kGoogle, kBing, kYandex, kBabylon, kPromt};
+  if (libreTranslate) engines.push_back(kLibreTranslate);
+  return engines;
+}
+
+}  // namespace tessarine::translate

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "translate/engine_failover.h"
+#include "translate/libre_translate.h"
+#include "translate/service_interfaces.h"
+#include "translate/translation_cache.h"
+
+// The optional settings of the translation service: [Cache], [Failover] and the self-hosted engine in
+// [Engines]. Each is off while its keys are missing.
+namespace tessarine::translate {
+
+// Reads of the settings file, with its own rules for booleans.
+struct TSettingsAccess {
+  std::function<bool(const std::u16string& section, const std::u16string& key, bool defaultValue)> ReadBool;
+  std::function<std::u16string(const std::u16string& section, const std::u16string& key,
+                               const std::u16string& defaultValue)>
+      ReadString;
+};
+
+// [Engines] LibreTranslate= and LibreTranslateKey=; nothing without a host. Raises "Invalid engine host: ..."
+// for a host that cannot be used.
+std::optional<TLibreTranslateConfig> ReadLibreTranslateSettings(const TSettingsAccess& settings);
+
+// [Cache] Enabled=1, MaxEntries, MaxAgeDays, Persist=1 (the database at databasePath). A number that is not
+// positive gives the default and one log line.
+std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings, const std::string& databasePath,
+                                                ILogSink& log);
+
+// [Failover] Enabled=1, Order (engine names separated by commas or blanks; unknown ones are logged and
+// skipped), MaxTries.
+std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings, bool libreTranslate,
+                                                      ILogSink& log);
+
+// The engines the menu shows, in menu order: all but SYSTRAN, and the self-hosted one when configured.
+std::vector<int> VisibleEngines(bool libreTranslate);
+
+// A decimal number from 1 to 2147483647, blanks around it allowed.
+std::optional<int> ParsePositive(std::u16string_view text);
+
+}  // namespace tessarine::translate

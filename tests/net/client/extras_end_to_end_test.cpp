@@ -1,0 +1,145 @@
+// The optional parts over the whole road: the self-hosted engine, failover on a throttling engine that asks for
+// a pause, and the cache, with the real client and the fake engines on loopback.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "common/text.h"
+#include "net/client/http_client.h"
+#include "net/server/http_server.h"
+#include "support/fake_engine.h"
+#include "translate/babylon_table.h"
+#include "translate/engine_choice.h"
+#include "translate/engine_hosts.h"
+#include "translate/translation_service.h"
+
+namespace tessarine {
+namespace {
+
+using test_support::FakeEngine;
+using test_support::Json;
+
+constexpr char kWrapperHead[] = "<div><div><div><span id=result_box class=short_text><span class=hps>";
+constexpr char kWrapperTail[] = "</span></span></div></div><div>";
+
+class NullLog : public translate::ILogSink {
+ public:
+  void AddLogLine(const std::u16string&) override {}
+};
+
+class ExtrasEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { s_fake = new FakeEngine(); }
+  static void TearDownTestSuite() { delete s_fake; }
+
+  ExtrasEndToEnd() {
+    choice.AddLibreTranslate(false);
+    s_fake->Reset();
+  }
+  ~ExtrasEndToEnd() override {
+    if (server.Active()) server.SetActive(false);
+  }
+
+  void start(bool cache, bool failover) {
+    translate::TEngineHosts hosts;
+    for (int engine = 0; engine < translate::kEngineCount; ++engine) hosts.SetHost(engine, Widen(s_fake->HttpHost()));
+    translate::TServiceExtras extras;
+    extras.LibreTranslate = translate::TLibreTranslateConfig::Parse(Widen(s_fake->HttpHost()), u"k");
+    if (cache) extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);
+    if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
+    extras.RestClock = [this] { return steady.load(); };
+    service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
+    server::ConfigureIdHTTPServer1(server);
+    server.Bindings().Add().SetIP(u"127.0.0.1");
+    server.Bindings()[0].SetPort(0);
+    server.OnCommandGet = [this](server::TIdContext&, server::TIdHTTPRequestInfo& request,
+                                 server::TIdHTTPResponseInfo& response) {
+      service->IdHTTPServer1CommandGet(request, response);
+    };
+    server.SetActive(true);
+  }
+
+  std::string Ask(std::string_view query) {
+    test_support::RawSocket socket = test_support::RawConnectTo(AF_INET, server.Bindings()[0].Port());
+    socket.Send("GET /linxp_translate_t?" + std::string(query) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+    const std::string answer = socket.Receive(SIZE_MAX);
+    const size_t end = answer.find("\r\n\r\n");
+    return end == std::string::npos ? answer : answer.substr(0, answer.find("\r\n")) + "|" + answer.substr(end + 4);
+  }
+  static std::string Wrapped(std::string_view translation) {
+    return "HTTP/1.1 200 OK|" + std::string(kWrapperHead) + std::string(translation) + kWrapperTail;
+  }
+  static std::vector<std::string> RequestLines() {
+    std::vector<std::string> lines;
+    const Json requests = s_fake->Requests();
+    for (size_t i = 0; i < requests.size(); ++i) lines.push_back(requests[i]["request_line"].text);
+    return lines;
+  }
+
+  static inline FakeEngine* s_fake = nullptr;
+  std::atomic<int64_t> steady{0};
+  client::TIdHTTP client;
+  NullLog log;
+  translate::TEngineChoice choice;
+  translate::TBabylonTable babylon;
+  std::unique_ptr<translate::TTranslationService> service;
+  server::TIdHTTPServer server;
+};
+
+TEST_F(ExtrasEndToEnd, TheSelfHostedEngineGetsJsonAndItsTranslationReachesTheClientAsUtf8) {
+  start(false, false);
+  choice.SetChecked(translate::kLibreTranslate);
+  EXPECT_EQ(Ask("text=%D0%9F%D1%80%D0%B8%D0%B2%D0%B5%D1%82%20%22x%22&langpair=ru|en"),
+            Wrapped("en: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \"X\""));
+  const Json requests = s_fake->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["request_line"].text, "POST /translate HTTP/1.0");
+  std::vector<std::string> headers;
+  for (const Json& line : requests[0]["headers"].items) headers.push_back(line.text);
+  EXPECT_NE(std::find(headers.begin(), headers.end(), "Content-Type: application/json"), headers.end());
+  EXPECT_EQ(test_support::Base64Decode(requests[0]["body_b64"].text),
+            "{\"q\":\"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \\\"x\\\"\",\"source\":\"ru\",\"target\":\"en\","
+            "\"format\":\"text\",\"api_key\":\"k\"}");
+  // An answer that is not its JSON is an engine failure, the error answer without failover.
+  s_fake->SetMode(R"({"engine": "libretranslate", "mode": "status", "code": 200, "body": "<html>busy</html>"})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|LibreTranslate: the reply is not JSON");
+}
+
+TEST_F(ExtrasEndToEnd, AThrottlingEngineHandsOverAndRestsAsLongAsItAsked) {
+  start(false, true);
+  choice.SetChecked(translate::kGoogle);
+  s_fake->SetMode(
+      R"({"engine": "google", "mode": "status", "code": 429, "reason": "Too Many Requests", "headers": ["Retry-After: 600"]})");
+  s_fake->SetMode(R"({"engine": "bing", "mode": "garbage", "bytes": "nonsense"})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
+  EXPECT_EQ(RequestLines().size(), 3u);  // Google, Bing, LibreTranslate
+  EXPECT_EQ(RequestLines()[2], "POST /translate HTTP/1.0");
+  s_fake->Reset();
+  steady += 2 * 60'000;  // Bing has rested its 60 s; Google asked for 600
+  EXPECT_EQ(Ask("text=b&langpair=en|de"), Wrapped("de: B"));
+  ASSERT_EQ(RequestLines().size(), 1u);
+  EXPECT_EQ(RequestLines()[0].rfind("GET /v2/ajax.svc/Translate?", 0), 0u);
+  steady += 9 * 60'000;
+  EXPECT_EQ(Ask("text=c&langpair=en|de"), Wrapped("de: C"));
+  EXPECT_EQ(RequestLines().back().rfind("GET /translate_a/t?", 0), 0u);
+}
+
+TEST_F(ExtrasEndToEnd, EveryEngineFailingGivesTheFirstError) {
+  start(false, true);
+  choice.SetChecked(translate::kGoogle);
+  s_fake->SetMode(R"({"mode": "status", "code": 503, "reason": "Busy"})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|HTTP/1.1 503 Busy");
+  EXPECT_EQ(RequestLines().size(), 3u);
+}
+
+TEST_F(ExtrasEndToEnd, ARepeatComesFromTheCache) {
+  start(true, false);
+  choice.SetChecked(translate::kGoogle);
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
+  EXPECT_EQ(RequestLines().size(), 1u);
+}
+
+}  // namespace
+}  // namespace tessarine

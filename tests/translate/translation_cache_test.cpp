@@ -1,0 +1,166 @@
+// The translation cache: memory order and bounds, ages on an injected clock, the database across restarts,
+// and a database that cannot serve.
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "service_fakes.h"
+#include "support/test_certificates.h"
+#include "translate/translation_cache.h"
+
+namespace tessarine::translate {
+namespace {
+
+constexpr int64_t kDay = 24LL * 60 * 60 * 1000;
+
+TCacheKey Key(std::u16string text, int engine = kGoogle) { return {engine, u"en", u"de", std::move(text)}; }
+
+class TranslationCache : public ::testing::Test {
+ protected:
+  std::unique_ptr<TTranslationCache> open(int maxEntries = 100, bool persist = true) {
+    TCacheSettings settings;
+    settings.MaxEntries = maxEntries;
+    settings.MaxAgeDays = 30;
+    if (persist) settings.DatabasePath = database();
+    return std::make_unique<TTranslationCache>(settings, log, [this] { return now.load(); });
+  }
+  std::string database() const { return (folder.Path() / "translations.sqlite").string(); }
+  std::vector<std::string> folderEntries() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
+      names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  test_support::TempDir folder;
+  fakes::FakeLogSink log;
+  std::atomic<int64_t> now{1'700'000'000'000};
+};
+
+TEST_F(TranslationCache, HitsMissesAndTheLeastRecentlyUsedGoesFirst) {
+  auto cache = open(2, false);
+  EXPECT_EQ(cache->Find(Key(u"a")), std::nullopt);
+  cache->Store(Key(u"a"), u"A");
+  cache->Store(Key(u"b"), u"B");
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");  // a is now the more recent
+  cache->Store(Key(u"c"), u"C");            // so b goes
+  EXPECT_EQ(cache->Find(Key(u"b")), std::nullopt);
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");
+  EXPECT_EQ(cache->Find(Key(u"c")), u"C");
+  EXPECT_EQ(cache->MemoryCount(), 2u);
+  // Every part of the key counts, and parts never run together.
+  EXPECT_EQ(cache->Find(Key(u"a", kBing)), std::nullopt);
+  EXPECT_EQ(cache->Find(TCacheKey{kGoogle, u"en", u"ru", u"a"}), std::nullopt);
+  cache->Store(TCacheKey{kGoogle, u"a", u"bc", u"x"}, u"1");
+  EXPECT_EQ(cache->Find(TCacheKey{kGoogle, u"ab", u"c", u"x"}), std::nullopt);
+  // Empty results are never kept; a new result replaces the old one.
+  cache->Store(Key(u"e"), u"");
+  EXPECT_EQ(cache->Find(Key(u"e")), std::nullopt);
+  cache->Store(Key(u"a"), u"A2");
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A2");
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(TranslationCache, EntriesOlderThanMaxAgeAreNotUsed) {
+  auto cache = open(100, false);
+  cache->Store(Key(u"a"), u"A");
+  now += 30 * kDay;
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");
+  now += 1;
+  EXPECT_EQ(cache->Find(Key(u"a")), std::nullopt);
+  EXPECT_EQ(cache->MemoryCount(), 0u);
+}
+
+TEST_F(TranslationCache, TheDatabaseKeepsEntriesAcrossARestartAndDropsOldOnes) {
+  const std::u16string awkward = u"\u0416 \U0001F600 \xD800 end";  // an unpaired surrogate survives too
+  {
+    auto cache = open();
+    EXPECT_TRUE(cache->Persistent());
+    cache->Store(Key(u"old"), u"OLD");
+    now += 20 * kDay;
+    cache->Store(Key(u"a"), awkward);
+    cache->Store(Key(u"b", kLibreTranslate), u"B");
+  }
+  now += 15 * kDay;  // "old" is 35 days old now, "a" 15
+  auto cache = open(1);
+  EXPECT_EQ(cache->MemoryCount(), 0u);  // nothing is loaded at start
+  EXPECT_EQ(cache->Find(Key(u"a")), awkward);
+  EXPECT_EQ(cache->Find(Key(u"b", kLibreTranslate)), u"B");
+  EXPECT_EQ(cache->Find(Key(u"old")), std::nullopt);
+  // Memory holds one entry, the database all of them.
+  EXPECT_EQ(cache->MemoryCount(), 1u);
+  EXPECT_EQ(cache->Find(Key(u"a")), awkward);
+  cache.reset();
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* count = nullptr;
+  sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM translations", -1, &count, nullptr);
+  ASSERT_EQ(sqlite3_step(count), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(count, 0), 2);  // the old entry was removed at start
+  sqlite3_finalize(count);
+  sqlite3_close(db);
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+TEST_F(TranslationCache, ADamagedDatabaseIsMovedAsideAndTheCacheGoesOnInMemory) {
+  std::ofstream(database(), std::ios::binary) << std::string(4096, 'x');
+  auto cache = open();
+  EXPECT_FALSE(cache->Persistent());
+  const auto lines = log.Lines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_NE(lines[0].find(u"is damaged"), std::u16string::npos);
+  EXPECT_NE(lines[0].find(u"memory only"), std::u16string::npos);
+  const auto names = folderEntries();
+  ASSERT_EQ(names.size(), 1u);
+  EXPECT_EQ(names[0].rfind("translations.sqlite.damaged-", 0), 0u);
+  std::ifstream aside(folder.Path() / names[0], std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(aside), {}), std::string(4096, 'x'));
+  cache->Store(Key(u"a"), u"A");
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");
+  // The next start makes a new database.
+  cache = open();
+  EXPECT_TRUE(cache->Persistent());
+}
+
+TEST_F(TranslationCache, ADatabaseThatCannotBeOpenedLeavesTheFileAlone) {
+  std::filesystem::create_directory(database());
+  auto cache = open();
+  EXPECT_FALSE(cache->Persistent());
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_NE(log.Lines()[0].find(u"cannot open"), std::u16string::npos);
+  EXPECT_TRUE(std::filesystem::is_directory(database()));
+  cache->Store(Key(u"a"), u"A");
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");
+}
+
+TEST_F(TranslationCache, ConcurrentReadersAndWritersShareIt) {
+  auto cache = open(64);
+  std::vector<std::thread> threads;
+  std::atomic<int> wrong{0};
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < 300; ++i) {
+        const std::u16string text = u"t" + std::u16string(1, static_cast<char16_t>(u'a' + (i + t) % 100));
+        if (const auto hit = cache->Find(Key(text)); hit && *hit != text + u"!") ++wrong;
+        cache->Store(Key(text), text + u"!");
+        if (i % 50 == 0) now += 1000;
+      }
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_LE(cache->MemoryCount(), 64u);
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+}  // namespace
+}  // namespace tessarine::translate

@@ -1,0 +1,99 @@
+// The optional parts as the main window sets them up: the self-hosted engine's menu item and check mark, and
+// the cache and failover switched on from the settings.
+
+#include "form_fixture.h"
+#include "support/raw_socket.h"
+#include "support/test_certificates.h"
+
+namespace tessarine::ui::testing {
+namespace {
+
+std::string Ask(uint16_t port, const std::string& text) {
+  test_support::RawSocket socket = test_support::RawConnectTo(AF_INET, port);
+  socket.Send("GET /linxp_translate_t?text=" + text + "&langpair=en|de HTTP/1.0\r\n\r\n");
+  const std::string answer = socket.Receive(SIZE_MAX, test_support::kWaitLimit);
+  return answer.substr(0, answer.find("\r\n"));
+}
+
+TEST_F(FormTest, WithoutItsHostTheSelfHostedEngineIsNowhere) {
+  TForm1& f = create();
+  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(f.PopupMenu1->actions().size(), 16);
+  EXPECT_EQ(f.EngineChoice().AllItems().size(), 6u);
+  f.N5->trigger();
+  EXPECT_EQ(settings->Writes, (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=1",
+                                                           u"General/Bing=0", u"General/Yandex=0", u"General/Babylon=0",
+                                                           u"General/Promt=0", u"Setting/Language=Русский"}));
+}
+
+TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
+  set(u"Engines", u"LibreTranslate", u"127.0.0.1:5000");
+  set(u"General", u"Google", u"0");
+  set(u"General", u"LibreTranslate", u"1");
+  TForm1& f = create();
+  ASSERT_NE(f.LibreTranslate1, nullptr);
+  const QList<QAction*> items = f.PopupMenu1->actions();
+  ASSERT_EQ(items.size(), 17);
+  EXPECT_EQ(items.indexOf(f.LibreTranslate1), items.indexOf(f.P1) + 2);  // the hidden S1 between them
+  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(f.LibreTranslate1) + 1);
+  EXPECT_EQ(text(f.LibreTranslate1), u"LibreTranslate");
+  EXPECT_TRUE(f.LibreTranslate1->isVisible());
+  EXPECT_TRUE(f.LibreTranslate1->isChecked());
+  EXPECT_FALSE(f.G1->isChecked());
+
+  f.B1->trigger();
+  EXPECT_FALSE(f.LibreTranslate1->isChecked());
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    f.LibreTranslate1->trigger();
+    EXPECT_TRUE(f.LibreTranslate1->isChecked());
+    EXPECT_FALSE(f.B1->isChecked());
+    EXPECT_TRUE(f.EngineChoice().AllItems()[translate::kLibreTranslate].Checked);
+    EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kOnline);
+  }
+  f.N5->trigger();
+  EXPECT_EQ(settings->Writes,
+            (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=0", u"General/Bing=0",
+                                         u"General/Yandex=0", u"General/Babylon=0", u"General/Promt=0",
+                                         u"General/LibreTranslate=1", u"Setting/Language=Русский"}));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
+  set(u"Engines", u"LibreTranslate", u"http://lt.local/path");
+  TForm1& f = create();
+  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(errors, std::vector<std::u16string>{u"Invalid engine host: http://lt.local/path."});
+  EXPECT_EQ(f.OnCaption, u"Включить");  // the rest of start-up ran
+}
+
+TEST_F(FormTest, TheCacheFromTheSettingsAnswersARepeatWithoutTheEngine) {
+  test_support::TempDir folder;
+  set(u"Cache", u"Enabled", u"1");
+  set(u"Cache", u"Persist", u"1");
+  set(u"Cache", u"MaxEntries", u"none");
+  set(u"Failover", u"Enabled", u"1");
+  set(u"Failover", u"Order", u"Bing, Nowhere");
+  TForm1Options options;
+  options.OpenSettings = [this] { return std::make_unique<FakeIniFile>(settings); };
+  options.Terminate = [] {};
+  options.ListenForTesting = std::make_pair(std::u16string(u"127.0.0.1"), uint16_t{0});
+  options.UpstreamForTesting = &upstream;
+  options.AbortUpstreamForTesting = [this] { upstream.Abort(); };
+  options.CacheDatabase = (folder.Path() / "translations.sqlite").string();
+  form = std::make_unique<TForm1>(std::move(options));
+  TForm1& f = *form;
+  f.N6->trigger();
+  ASSERT_TRUE(f.IdHTTPServer1.Active());
+  EXPECT_EQ(Ask(f.ListeningPort(), "Hello"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(Ask(f.ListeningPort(), "Hello"), "HTTP/1.1 200 OK");
+  EXPECT_EQ(upstream.Calls(), 1);
+  EXPECT_TRUE(std::filesystem::exists(folder.Path() / "translations.sqlite"));
+  ASSERT_TRUE(ProcessEventsUntil([&] { return f.sMemo1->toPlainText().contains(QStringLiteral("Google (cache)")); }));
+  const QString log = f.sMemo1->toPlainText();
+  EXPECT_TRUE(log.contains(QStringLiteral("Cache: MaxEntries=none is not a positive number; 10000 is used")));
+  EXPECT_TRUE(log.contains(QStringLiteral("Failover: unknown engine \"Nowhere\" in Order is skipped")));
+  EXPECT_TRUE(errors.empty());
+}
+
+}  // namespace
+}  // namespace tessarine::ui::testing
