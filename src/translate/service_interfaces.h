@@ -89,6 +89,9 @@ class IUpstreamClient {
   // The delay in seconds that the reply of the last call asked for in Retry-After, when that call failed on a
   // reply carrying one. Read by the caller of that call before the client serves another.
   virtual std::optional<int64_t> RetryAfterSeconds() const { return std::nullopt; }
+  // True while calls are being ended because the server is switching off: a failure then says nothing
+  // about the engine.
+  virtual bool CallsStopped() const { return false; }
 };
 
 }  // namespace tessarine::translate

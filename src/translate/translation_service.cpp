@@ -166,6 +166,8 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
       }
       m_log.AddLogLine(name + u": no translation in the reply");
     } catch (...) {
+      // Ended because the server is switching off: the engine is not to blame, and no other is asked.
+      if (m_client.CallsStopped()) throw;
       if (!failed) firstError = std::current_exception();
       m_log.AddLogLine(name + u": " + FailureText(std::current_exception()));
     }

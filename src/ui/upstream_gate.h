@@ -26,6 +26,7 @@ class TUpstreamGate final : public translate::IUpstreamClient {
   std::u16string Post(const std::u16string& url, TStream& source) override;
   // Nothing when the gate refused the last call: the client's value belongs to an earlier one.
   std::optional<int64_t> RetryAfterSeconds() const override;
+  bool CallsStopped() const override { return Closed(); }
 
   // Runs stop (which waits for every caller to finish) with the gate closed, aborting the client's calls
   // from a helper thread every few milliseconds meanwhile; reopens the gate afterwards.

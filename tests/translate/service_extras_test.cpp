@@ -211,6 +211,17 @@ TEST_F(ServiceExtras, AFailingEngineHandsOverToTheNextOfTheOrderAndRests) {
   EXPECT_EQ(calledSince(), Engines({kGoogle}));
 }
 
+TEST_F(ServiceExtras, ACallEndedBySwitchingOffNeitherRestsTheEngineNorFailsOver) {
+  make(false, Failover({kGoogle, kBing}));
+  behaviour[kGoogle] = Behaviour::Fail;
+  client.Stopped = true;
+  EXPECT_ANY_THROW(ask(u"a"));
+  EXPECT_EQ(called(), Engines({kGoogle}));
+  client.Stopped = false;
+  behaviour[kGoogle] = Behaviour::Answer;
+  EXPECT_EQ(ask(u"b"), u"Google: b") << "not resting";
+}
+
 TEST_F(ServiceExtras, TheRestDoublesWithEachFailureAndASuccessResetsIt) {
   make(false, Failover({kBing}));
   behaviour[kGoogle] = Behaviour::Fail;

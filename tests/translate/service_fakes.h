@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -48,6 +49,9 @@ class FakeUpstreamClient : public IUpstreamClient {
   }
 
   std::optional<int64_t> RetryAfterSeconds() const override { return RetryAfter; }
+  bool CallsStopped() const override { return Stopped; }
+  // What CallsStopped reports.
+  std::atomic<bool> Stopped = false;
 
   std::vector<RecordedRequest> Requests() const {
     std::lock_guard lock(m_mutex);
