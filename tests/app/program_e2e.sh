@@ -16,7 +16,8 @@ set -uo pipefail
 mode=${1:?mode}
 program=$(realpath "${2:?program}")
 SKIP=77
-PORT=8888
+# shellcheck source=/dev/null
+source "$(dirname "$(realpath "$0")")/../../tools/program_harness.sh"
 LIMIT=30  # seconds for any one wait; generous for sanitizer builds
 
 fail() {
@@ -33,23 +34,8 @@ skip() {
 }
 need() { command -v "$1" >/dev/null || skip "$1 is not installed"; }
 
-# wait_until SECONDS COMMAND...: runs the command every 50 ms until it succeeds or the time is up.
-wait_until() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.05
-  done
-}
-
-port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
-
-pids=()
 cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+  harness_stop_all
   [[ -n ${work:-} ]] && rm -rf "$work"
 }
 trap cleanup EXIT
@@ -57,20 +43,15 @@ trap cleanup EXIT
 need curl
 port_taken && skip "port $PORT is in use by another program"
 work=$(mktemp -d)
+# shellcheck disable=SC2034  # read by the harness
+harness_work=$work
 cp "$program" "$work/tessarine-proxy"
 
 # The engines are stood in for by tools/fake_engine.py on loopback; Yandex is called over https, so the
 # program trusts the throw-away CA through SSL_CERT_FILE.
-root=$(realpath "$(dirname "$(realpath "$0")")/../..")
 need python3
 need openssl
-bash "$root/tools/make_test_certs.sh" "$work/certs" >/dev/null || fail "could not make test certificates"
-python3 "$root/tools/fake_engine.py" --port-file "$work/ports.json" --cert "$work/certs/server.pem" \
-  --key "$work/certs/server.key" >"$work/engine.log" 2>&1 &
-pids+=($!)
-wait_until "$LIMIT" test -s "$work/ports.json" || fail "the fake engine did not start"
-read -r http_port https_port < <(python3 -c 'import json,sys; p=json.load(open(sys.argv[1])); print(p["http"], p["https"])' "$work/ports.json")
-engine_host() { if [[ $1 == Yandex ]]; then echo "127.0.0.1:$https_port"; else echo "127.0.0.1:$http_port"; fi; }
+start_fake_engines || fail "the fake engines did not start"
 
 # Asks for a translation; the answer must carry the fake engine's translation in the reply wrapper.
 expect_translation() {
@@ -104,7 +85,7 @@ sanitizer_env=(
 start_program() {
   env "${sanitizer_env[@]}" "$@" "$work/tessarine-proxy" >"$work/stdout.log" 2>"$work/stderr.log" &
   program_pid=$!
-  pids+=("$program_pid")
+  harness_pids+=("$program_pid")
 }
 
 # stop_expected SECONDS: waits for the program to end by itself; fails unless it ends with code 0.
@@ -116,6 +97,7 @@ wait_for_exit() {
   done
   wait "$program_pid"
   code=$?
+  harness_forget "$program_pid"
   [[ $code -eq 0 ]] || fail "exit code $code"
 }
 
@@ -135,18 +117,7 @@ run_signals() {
   done
 }
 
-# The windows of the program that are mapped (the docked icon, the log window, an open menu).
-visible_windows() { xdotool search --onlyvisible --classname tessarine-proxy 2>/dev/null | wc -l; }
-windows_more_than() { [[ $(visible_windows) -gt $1 ]]; }
 windows_exactly() { [[ $(visible_windows) -eq $1 ]]; }
-
-# The icon's window inside trayer's panel.
-icon_window() {
-  local panel
-  panel=$(xdotool search --classname panel 2>/dev/null | head -n 1) || return 1
-  [[ -n $panel ]] || return 1
-  xwininfo -children -tree -id "$panel" 2>/dev/null | awk '/"tessarine-proxy"/ { print $1; exit }' | grep .
-}
 
 # menu_pick KEY...: right-clicks the icon, waits for the menu, presses the keys and Return, and waits for
 # the menu to close.
@@ -173,19 +144,13 @@ run_desktop() {
     for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$(engine_host "$engine")"; done
   } >"$work/setting.ini"
 
-  exec 5>"$work/display"
-  Xvfb -displayfd 5 -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  exec 5>&-
-  wait_until "$LIMIT" test -s "$work/display" || fail "Xvfb did not start"
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  start_xvfb 1280x800 || fail "Xvfb did not start"
 
   # No tray host at first: the program serves all the same, and docks its icon once trayer appears.
   start_program QT_QPA_PLATFORM=xcb
   wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
   expect_translation "without a tray host"
-  trayer --edge bottom --align right --widthtype request --height 24 >"$work/trayer.log" 2>&1 &
-  pids+=($!)
+  start_trayer
   wait_until "$LIMIT" icon_window || fail "the icon was not docked once a tray host appeared"
   echo "ok: icon docked once the tray host appeared"
   kill -s TERM "$program_pid"
