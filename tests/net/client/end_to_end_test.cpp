@@ -9,6 +9,7 @@
 #include "net/client/http_client.h"
 #include "net/server/http_server.h"
 #include "support/fake_engine.h"
+#include "support/translation_endpoint.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_hosts.h"
@@ -21,13 +22,10 @@ using test_support::FakeEngine;
 using test_support::Json;
 using test_support::TestCertificates;
 
-constexpr char kWrapperHead[] = "<div><div><div><span id=result_box class=short_text><span class=hps>";
-constexpr char kWrapperTail[] = "</span></span></div></div><div>";
-
-class NullLog : public translate::ILogSink {
- public:
-  void AddLogLine(const std::u16string&) override {}
-};
+using test_support::kWrapperHead;
+using test_support::kWrapperTail;
+using test_support::NullLog;
+using test_support::Wrapped;
 
 // One fake engine (with its certificate authority) for the whole suite: starting Python costs time.
 class EndToEnd : public ::testing::Test {
@@ -45,15 +43,10 @@ class EndToEnd : public ::testing::Test {
   }
 
   EndToEnd() : service(client, log, choice, babylon, Hosts()) {
-    server::ConfigureIdHTTPServer1(server);
-    server.Bindings().Add().SetIP(u"127.0.0.1");
-    server.Bindings()[0].SetPort(0);
-    server.OnCommandGet = [this](server::TIdContext&, server::TIdHTTPRequestInfo& request,
-                                 server::TIdHTTPResponseInfo& response) {
+    port = test_support::ServeOnLoopback(server, [this](server::TIdHTTPRequestInfo& request,
+                                                        server::TIdHTTPResponseInfo& response) {
       service.IdHTTPServer1CommandGet(request, response);
-    };
-    server.SetActive(true);
-    port = server.Bindings()[0].Port();
+    });
     s_fake->Reset();
   }
   ~EndToEnd() override { server.SetActive(false); }
@@ -68,17 +61,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   // The endpoint's answer body to a translation request.
-  std::string Ask(std::string_view query) const {
-    test_support::RawSocket socket = test_support::RawConnectTo(AF_INET, port);
-    socket.Send("GET /linxp_translate_t?" + std::string(query) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    const std::string answer = socket.Receive(SIZE_MAX);
-    const size_t end = answer.find("\r\n\r\n");
-    return end == std::string::npos ? answer : answer.substr(0, answer.find("\r\n")) + "|" + answer.substr(end + 4);
-  }
-
-  static std::string Wrapped(std::string_view translation) {
-    return "HTTP/1.1 200 OK|" + std::string(kWrapperHead) + std::string(translation) + kWrapperTail;
-  }
+  std::string Ask(std::string_view query) const { return test_support::AskEndpoint(port, query); }
 
   static inline TestCertificates* s_certificates = nullptr;
   static inline FakeEngine* s_fake = nullptr;

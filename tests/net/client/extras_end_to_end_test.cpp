@@ -9,6 +9,7 @@
 #include "net/client/http_client.h"
 #include "net/server/http_server.h"
 #include "support/fake_engine.h"
+#include "support/translation_endpoint.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_hosts.h"
@@ -20,13 +21,10 @@ namespace {
 using test_support::FakeEngine;
 using test_support::Json;
 
-constexpr char kWrapperHead[] = "<div><div><div><span id=result_box class=short_text><span class=hps>";
-constexpr char kWrapperTail[] = "</span></span></div></div><div>";
-
-class NullLog : public translate::ILogSink {
- public:
-  void AddLogLine(const std::u16string&) override {}
-};
+using test_support::kWrapperHead;
+using test_support::kWrapperTail;
+using test_support::NullLog;
+using test_support::Wrapped;
 
 class ExtrasEndToEnd : public ::testing::Test {
  protected:
@@ -50,26 +48,13 @@ class ExtrasEndToEnd : public ::testing::Test {
     if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
     extras.RestClock = [this] { return steady.load(); };
     service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
-    server::ConfigureIdHTTPServer1(server);
-    server.Bindings().Add().SetIP(u"127.0.0.1");
-    server.Bindings()[0].SetPort(0);
-    server.OnCommandGet = [this](server::TIdContext&, server::TIdHTTPRequestInfo& request,
-                                 server::TIdHTTPResponseInfo& response) {
+    test_support::ServeOnLoopback(server, [this](server::TIdHTTPRequestInfo& request,
+                                                 server::TIdHTTPResponseInfo& response) {
       service->IdHTTPServer1CommandGet(request, response);
-    };
-    server.SetActive(true);
+    });
   }
 
-  std::string Ask(std::string_view query) {
-    test_support::RawSocket socket = test_support::RawConnectTo(AF_INET, server.Bindings()[0].Port());
-    socket.Send("GET /linxp_translate_t?" + std::string(query) + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
-    const std::string answer = socket.Receive(SIZE_MAX);
-    const size_t end = answer.find("\r\n\r\n");
-    return end == std::string::npos ? answer : answer.substr(0, answer.find("\r\n")) + "|" + answer.substr(end + 4);
-  }
-  static std::string Wrapped(std::string_view translation) {
-    return "HTTP/1.1 200 OK|" + std::string(kWrapperHead) + std::string(translation) + kWrapperTail;
-  }
+  std::string Ask(std::string_view query) { return test_support::AskEndpoint(server.Bindings()[0].Port(), query); }
   static std::vector<std::string> RequestLines() {
     std::vector<std::string> lines;
     const Json requests = s_fake->Requests();
