@@ -11,14 +11,14 @@ namespace tessarine::app {
 namespace {
 
 // One entry per option: the parser and the usage text are both made from this table.
-struct TOptionSpec {
+struct TOptionEntry {
   QStringList Names;
   QString ValueName;  // empty: the option takes no value
   const char* Description;
 };
 
-const std::vector<TOptionSpec>& Options() {
-  static const std::vector<TOptionSpec> options{
+const std::vector<TOptionEntry>& Options() {
+  static const std::vector<TOptionEntry> options{
       {{QStringLiteral("h"), QStringLiteral("help")}, {}, "Show this help and exit."},
       {{QStringLiteral("v"), QStringLiteral("version")}, {}, "Show the version and exit."},
       {{QStringLiteral("settings")},
@@ -34,12 +34,12 @@ const std::vector<TOptionSpec>& Options() {
   return options;
 }
 
-QString OptionLabel(const TOptionSpec& spec) {
+QString OptionLabel(const TOptionEntry& option) {
   QStringList names;
-  for (const QString& name : spec.Names)
+  for (const QString& name : option.Names)
     names << (name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + name;
   QString label = names.join(QStringLiteral(", "));
-  if (!spec.ValueName.isEmpty()) label += QLatin1Char(' ') + spec.ValueName;
+  if (!option.ValueName.isEmpty()) label += QLatin1Char(' ') + option.ValueName;
   return label;
 }
 
@@ -53,8 +53,8 @@ void Print(std::FILE* stream, const std::string& text) {
 TCommandLine ParseCommandLine(const std::vector<std::string>& arguments) {
   QCommandLineParser parser;
   parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
-  for (const TOptionSpec& spec : Options()) {
-    parser.addOption(QCommandLineOption(spec.Names, QString::fromUtf8(spec.Description), spec.ValueName));
+  for (const TOptionEntry& option : Options()) {
+    parser.addOption(QCommandLineOption(option.Names, QString::fromUtf8(option.Description), option.ValueName));
   }
   // One character per byte, and back: a file name is bytes, which need not be valid in any encoding.
   QStringList list;
@@ -111,12 +111,12 @@ std::string UsageText() {
       "chosen in its menu.\n"
       "\n"
       "Options:\n");
-  for (const TOptionSpec& spec : Options()) {
-    const QString label = OptionLabel(spec);
+  for (const TOptionEntry& option : Options()) {
+    const QString label = OptionLabel(option);
     text +=
         QStringLiteral("  ") + label.leftJustified(kLabelWidth) +
         (label.size() >= kLabelWidth ? QStringLiteral("\n  ") + QString(kLabelWidth, QLatin1Char(' ')) : QString()) +
-        QStringLiteral("  ") + QString::fromUtf8(spec.Description) + QLatin1Char('\n');
+        QStringLiteral("  ") + QString::fromUtf8(option.Description) + QLatin1Char('\n');
   }
   return text.toStdString();
 }
