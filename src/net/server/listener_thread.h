@@ -1,10 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <deque>
 #include <functional>
 #include <string>
+#include <memory>
 #include <thread>
 
+#include "net/io_handler.h"
 #include "net/socket_handle.h"
 
 namespace tessarine::server {
@@ -32,6 +35,10 @@ class TIdListenerThread {
   void Terminate() { m_stopped.store(true); }
   bool Stopped() const { return m_stopped.load(); }
   void WaitFor();
+
+  // Connections accepted ahead, in arrival order, not yet handed to a worker. Only the listener's own thread
+  // touches them; those left when it ends are closed with it.
+  std::deque<std::unique_ptr<net::TIdIOHandler>> AcceptedAhead;
 
  private:
   void execute() noexcept;

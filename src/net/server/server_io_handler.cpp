@@ -10,18 +10,31 @@ namespace tessarine::server {
 
 std::unique_ptr<net::TIdIOHandler> TIdServerIOHandlerStack::Accept(net::TIdSocketHandle& listening,
                                                                    TIdListenerThread& thread, TIdYarn* /*yarn*/) {
-  auto handler = std::make_unique<net::TIdIOHandlerStack>();
-  handler->Open();
+  auto takeAhead = [&thread] {
+    std::unique_ptr<net::TIdIOHandler> handler = std::move(thread.AcceptedAhead.front());
+    thread.AcceptedAhead.pop_front();
+    return handler;
+  };
+  if (!thread.AcceptedAhead.empty()) return takeAhead();
   while (!thread.Stopped()) {
-    // Returns at once while connections are queued, so the listener takes every queued one before it waits;
-    // between two accepts it only hands the last one over (it never creates a thread).
     if (!listening.Readable(kAcceptWaitMs)) continue;
-    if (handler->Binding()->Accept(listening)) {
+    // Every queued connection comes off the listen queue before any is handed over: an accept costs a few
+    // microseconds, the hand-over several times that, and a burst must not overflow a queue of 15.
+    bool failed = false;
+    for (size_t taken = 0; taken < kAcceptAheadMax; ++taken) {
+      auto handler = std::make_unique<net::TIdIOHandlerStack>();
+      handler->Open();
+      if (!handler->Binding()->Accept(listening)) {
+        failed = taken == 0;
+        break;
+      }
       handler->AfterAccept();
-      return handler;
+      thread.AcceptedAhead.push_back(std::move(handler));
+      if (!listening.Readable(0)) break;
     }
+    if (!thread.AcceptedAhead.empty()) return takeAhead();
     // A failed accept (descriptors exhausted, say) leaves the socket readable; pause instead of spinning.
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (failed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return nullptr;
 }

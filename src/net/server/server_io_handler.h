@@ -26,6 +26,8 @@ class TIdServerIOHandlerStack : public TIdServerIOHandler {
  public:
   // How long one wait for the listening socket lasts before the stop flag is looked at again.
   static constexpr int kAcceptWaitMs = 250;
+  // At most this many connections are taken off the listen queue in one go.
+  static constexpr size_t kAcceptAheadMax = 256;
 
   std::unique_ptr<net::TIdIOHandler> Accept(net::TIdSocketHandle& listening, TIdListenerThread& thread,
                                             TIdYarn* yarn) override;

@@ -312,6 +312,27 @@ TEST_F(WorkerPool, ConnectionsArrivingWhileNoWorkerIsParkedWaitForOne) {
   EXPECT_TRUE(WaitFor([&] { return scheduler.ThreadCount() == 0; }));
 }
 
+// Many clients at the same moment, far more than the listen queue holds: the listener takes the queued
+// connections off in one go and hands them over one by one, and every client gets its answer.
+TEST_F(ServerLifecycle, ABurstOfClientsIsServedInFull) {
+  constexpr int kClients = 96;
+  start();
+  std::atomic<int> answered{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> clients;
+  for (int i = 0; i < kClients; ++i) {
+    clients.emplace_back([&] {
+      while (!go) std::this_thread::yield();
+      if (exchange("GET / HTTP/1.0\r\n\r\n").substr(0, 15) == "HTTP/1.1 200 OK") ++answered;
+    });
+  }
+  go = true;
+  for (std::thread& client : clients) client.join();
+  EXPECT_EQ(answered, kClients);
+  server.SetActive(false);
+  EXPECT_EQ(server.Contexts().Count(), 0);
+}
+
 TEST_F(ServerLifecycle, SwitchingOffAndOnUnderLoad) {
   server.OnCommandGet = [](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
     response.SetContentText(u"ok");
