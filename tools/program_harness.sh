@@ -32,6 +32,20 @@ wait_until() {
   done
 }
 
+# wait_for_exit SECONDS: waits for the program started as $program_pid to end by itself; calls the caller's
+# fail unless it ends with code 0 within the time.
+wait_for_exit() {
+  local deadline=$((SECONDS + $1)) code
+  while kill -0 "$program_pid" 2>/dev/null; do
+    ((SECONDS < deadline)) || fail "the program did not end"
+    sleep 0.05
+  done
+  wait "$program_pid"
+  code=$?
+  harness_forget "$program_pid"
+  [[ $code -eq 0 ]] || fail "exit code $code"
+}
+
 # Someone listens on port 8888.
 port_taken() { (exec 3<>"/dev/tcp/127.0.0.1/$PORT") 2>/dev/null; }
 

@@ -88,19 +88,6 @@ start_program() {
   harness_pids+=("$program_pid")
 }
 
-# stop_expected SECONDS: waits for the program to end by itself; fails unless it ends with code 0.
-wait_for_exit() {
-  local deadline=$((SECONDS + $1)) code
-  while kill -0 "$program_pid" 2>/dev/null; do
-    ((SECONDS < deadline)) || fail "the program did not end"
-    sleep 0.05
-  done
-  wait "$program_pid"
-  code=$?
-  harness_forget "$program_pid"
-  [[ $code -eq 0 ]] || fail "exit code $code"
-}
-
 run_signals() {
   local signal
   for signal in TERM INT; do

@@ -137,17 +137,6 @@ start_installed() {
   harness_pids+=("$program_pid")
 }
 
-wait_for_exit() {
-  local deadline=$((SECONDS + LIMIT)) code
-  while kill -0 "$program_pid" 2>/dev/null; do
-    ((SECONDS < deadline)) || fail "the program did not end"
-    sleep 0.05
-  done
-  wait "$program_pid"
-  code=$?
-  [[ $code -eq 0 ]] || fail "exit code $code"
-}
-
 # Every setting.ini in the scratch root, the home, the working folder and the configuration folder.
 settings_files() { find "$scratch" "$harness_work/home" "$harness_work/cwd" "$harness_work/config" -name setting.ini | sort; }
 
@@ -185,7 +174,7 @@ run_deb() {
   [[ ! -e $harness_work/config/tessarine-proxy ]] || fail "the settings folder was made before Exit"
   open_menu || fail "the menu did not open"
   xdotool key Up Return  # Up from the opened menu wraps to the last item, Exit
-  wait_for_exit
+  wait_for_exit "$LIMIT"
   [[ $(settings_files) == "$expected_file" ]] || fail "settings written elsewhere: $(settings_files)"
   [[ $(cat "$expected_file") == $'[General]\nProxyActive=0\nGoogle=1\nBing=0\nYandex=0\nBabylon=0\nPromt=0\n[Setting]\nLanguage=Русский' ]] ||
     fail "setting.ini after Exit:"$'\n'"$(cat "$expected_file")"
@@ -206,7 +195,7 @@ run_deb() {
   wait_until "$LIMIT" grep -qx 'ru: HELLO WORLD' "$harness_work/stderr.log" || fail "--log wrote no result line"
   grep -qx 'Google' "$harness_work/stderr.log" || fail "--log wrote no engine line"
   kill -s TERM "$program_pid"
-  wait_for_exit
+  wait_for_exit "$LIMIT"
   cmp -s "$harness_work/setting.before" "$expected_file" || fail "SIGTERM changed setting.ini"
   [[ $(settings_files) == "$expected_file" ]] || fail "settings written elsewhere: $(settings_files)"
   echo "ok: --log shows the request's lines on stderr; SIGTERM leaves the settings alone"
