@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "common/exception.h"
+#include "net/socket_stack.h"
 #include "translate/service_settings.h"
 #include "ui/error_box.h"
 #include "ui/form2.h"
@@ -21,6 +22,7 @@ namespace {
 const std::u16string kGeneral = u"General";
 const std::u16string kSetting = u"Setting";
 const std::u16string kEngines = u"Engines";
+const std::u16string kServer = u"Server";
 const std::u16string kLanguage = u"Language";
 const std::u16string kRussian = u"Русский";
 const std::u16string kEnglish = u"English";
@@ -62,18 +64,19 @@ TForm1::TForm1(TForm1Options options)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowStaysOnTopHint),
       m_options(std::move(options)),
-      m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
-                                              : static_cast<translate::IUpstreamClient&>(IdHTTP1),
-                 [this] {
-                   if (m_options.AbortUpstreamForTesting) {
-                     m_options.AbortUpstreamForTesting();
-                   } else {
-                     IdHTTP1.Abort();
-                   }
-                 },
-                 [this] {
-                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
-                 }) {
+      m_upstream(
+          m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
+                                       : static_cast<translate::IUpstreamClient&>(IdHTTP1),
+          [this] {
+            if (m_options.AbortUpstreamForTesting) {
+              m_options.AbortUpstreamForTesting();
+            } else {
+              IdHTTP1.Abort();
+            }
+          },
+          [this] {
+            if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
+          }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
@@ -209,6 +212,9 @@ void TForm1::FormCreate() {
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
   createService(std::move(hosts), std::move(extras));
+  // Opt-in: without it the server listens on every address, as a suite in another machine may need.
+  const std::u16string address = settings.ReadString(kServer, u"Address", u"");
+  if (!address.empty() && !m_options.ListenForTesting) step([&] { listenOnlyOn(address); });
   step([&] { IdHTTPServer1.SetActive(proxyActive); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
@@ -228,6 +234,18 @@ void TForm1::addLibreTranslateItem(bool checked) {
   connect(LibreTranslate1, &QAction::triggered, this, [this] { RunHandler([this] { LibreTranslate1Click(); }); });
   // After P1; the hidden S1 between them takes no room.
   PopupMenu1->insertAction(N4, LibreTranslate1);
+}
+
+void TForm1::listenOnlyOn(const std::u16string& address) {
+  net::TIdSocketHandle& binding = IdHTTPServer1.Bindings().Add();
+  binding.SetPort(IdHTTPServer1.DefaultPort());
+  const bool ipv6 = net::TIdStack::IsIPv6Literal(address);
+  if (ipv6) binding.SetIPVersion(net::Id_IPv6);
+  binding.SetIP(address);
+  // The binding stays all the same: a server asked to keep to one address must not fall back to all of them.
+  if (!ipv6 && !net::TIdStack::IsIPv4Literal(address))
+    throw Exception(u"[Server] Address=" + address +
+                    u" is not an IPv4 or IPv6 address; the server cannot be switched on.");
 }
 
 void TForm1::FormDestroy() { SettingsFile.reset(); }

@@ -159,6 +159,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
   void createService(translate::TEngineHosts hosts, translate::TServiceExtras extras = {});
   void addLibreTranslateItem(bool checked);
+  // IdHTTPServer1 listens on this one address only ([Server] Address); raises for a value that is no IP address.
+  void listenOnlyOn(const std::u16string& address);
   void engineClick(int index);
   // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();
