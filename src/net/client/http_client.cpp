@@ -1,5 +1,9 @@
 #include "net/client/http_client.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <limits>
@@ -88,6 +92,14 @@ auto WithBytesFrom(TStream& stream, int64_t start, Use use) {
   return use(bytes.data(), bytes.size());
 }
 
+// Called once a refused reply's buffers are gone: they are free again, but glibc keeps freed heap for later
+// use, and a program that runs for weeks gives the megabytes back to the system after so rare a reply.
+void GiveBackFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
+}
+
 }  // namespace
 
 TIdHTTP::TIdHTTP() : m_compressor(std::make_unique<TIdCompressorZLib>()) {
@@ -114,26 +126,37 @@ void TIdHTTP::CustomHeadersAddValue(const std::u16string& name, const std::u16st
 void TIdHTTP::CustomHeadersClear() { m_request.CustomHeaders.Clear(); }
 
 std::u16string TIdHTTP::Get(const std::u16string& url) {
-  TMemoryStream answer;
-  DoRequest(u"GET", url, nullptr, &answer);
-  return decodeText(answer);
+  auto answer = std::make_unique<TMemoryStream>();
+  try {
+    DoRequest(u"GET", url, nullptr, answer.get());
+  } catch (const EIdHTTPReplyTooLarge&) {
+    answer.reset();
+    GiveBackFreedMemory();
+    throw;
+  }
+  return decodeText(*answer);
 }
 
 std::u16string TIdHTTP::Post(const std::u16string& url, TStream& source) {
-  TMemoryStream answer;
+  auto answer = std::make_unique<TMemoryStream>();
   const TIdHTTPProtocolVersion saved = m_protocolVersion;
   if ((m_options & hoKeepOrigProtocol) == 0) {
     if (Connected()) Disconnect();
     m_protocolVersion = pv1_0;
   }
   try {
-    DoRequest(u"POST", url, &source, &answer);
+    DoRequest(u"POST", url, &source, answer.get());
+  } catch (const EIdHTTPReplyTooLarge&) {
+    m_protocolVersion = saved;
+    answer.reset();
+    GiveBackFreedMemory();
+    throw;
   } catch (...) {
     m_protocolVersion = saved;
     throw;
   }
   m_protocolVersion = saved;
-  return decodeText(answer);
+  return decodeText(*answer);
 }
 
 void TIdHTTP::Abort() {
