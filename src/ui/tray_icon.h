@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <memory>
+
+#include "ui/exported_menu.h"
 
 class QMenu;
 class QWidget;
@@ -16,6 +19,10 @@ class TImageList;
 //
 // Without a notification area (offscreen, or a desktop with no tray host yet) the icon still counts as
 // visible; it appears as soon as a tray host announces itself.
+//
+// Qt shows the icon either in an XEmbed tray (X11 only) or, when a StatusNotifierItem host is registered on
+// the session bus as the program starts, as a StatusNotifierItem over D-Bus. Such a host draws the menu
+// itself from a copy of the popup menu that the icon exports (TExportedMenu); the XEmbed icon exports none.
 class TTrayIcon : public QObject {
   Q_OBJECT
 
@@ -43,11 +50,15 @@ class TTrayIcon : public QObject {
   void HandleIconMessage(QSystemTrayIcon::ActivationReason reason);
 
   QSystemTrayIcon& Icon() { return m_icon; }
+  // The menu as a StatusNotifierItem exports it; null for the XEmbed icon and without a tray.
+  TExportedMenu* ExportedMenu() { return m_exportedMenu.get(); }
 
  private:
   const TImageList& m_iconList;
   QMenu& m_popupMenu;
   QWidget& m_mainForm;
+  // Before the icon, so that the icon goes first and never exports a menu that is gone.
+  std::unique_ptr<TExportedMenu> m_exportedMenu;
   QSystemTrayIcon m_icon;
   int m_iconIndex = 0;
   bool m_iconVisible = false;
