@@ -12,9 +12,11 @@ namespace tessarine::ui {
 
 namespace {
 
-// The platforms that draw into memory have no notification area and never get one.
-bool TrayPossible() {
+// The platforms that draw into memory have no notification area and never get one. Nor does Wayland without
+// a StatusNotifierItem: Qt's other tray, XEmbed, is X11's.
+bool TrayPossible(bool statusNotifierItem) {
   const QString platform = QGuiApplication::platformName();
+  if (platform.startsWith(QLatin1String("wayland"))) return statusNotifierItem;
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
@@ -47,7 +49,7 @@ void TTrayIcon::SetIconIndex(int index) {
 
 void TTrayIcon::SetIconVisible(bool visible) {
   m_iconVisible = visible;
-  if (!TrayPossible()) return;
+  if (!TrayPossible(m_exportedMenu != nullptr)) return;
   // With no tray host at the moment Qt keeps the icon pending and docks it when a host announces itself
   // (the X11 tray manager selection), which is the taskbar-restart rule.
   m_icon.setVisible(visible);
