@@ -7,7 +7,7 @@
 
 namespace tessarine::ui {
 
-TExportedMenu::TExportedMenu(QMenu& source, QObject* parent) : QObject(parent), m_source(&source) {
+TExportedMenu::TExportedMenu(QMenu& source, QObject* parent) : QObject(parent), m_source(&source), m_watched(&source) {
   m_menu.setObjectName(source.objectName());
   rebuild();
   source.installEventFilter(this);
@@ -26,7 +26,7 @@ const TExportedMenu::TItem* TExportedMenu::find(const QAction* copy) const {
 }
 
 bool TExportedMenu::eventFilter(QObject* watched, QEvent* event) {
-  if (watched != m_source.data()) return false;
+  if (watched != m_watched) return false;
   switch (event->type()) {
     case QEvent::ActionAdded:
     case QEvent::ActionRemoved:

@@ -45,6 +45,9 @@ class TExportedMenu : public QObject {
   const TItem* find(const QAction* copy) const;
 
   QPointer<QMenu> m_source;
+  // The same menu, only compared with: its events still arrive while it is being destroyed, when it is no
+  // longer a QMenu.
+  const QObject* m_watched;
   QMenu m_menu;
   std::vector<TItem> m_items;
   bool m_rebuildScheduled = false;
