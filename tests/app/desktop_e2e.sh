@@ -64,7 +64,7 @@ start_fake_engines || fail "the fake engines did not start"
 
 # Sanitizer builds: as in program_e2e.sh.
 sanitizer_env=(
-  "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0"
+  "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0:fast_unwind_on_malloc=0"
   "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$here/lsan_suppressions.txt:print_suppressions=0"
   "SSL_CERT_FILE=$work/certs/ca.pem"
 )
