@@ -95,10 +95,11 @@ void TExportedMenu::choose(QAction* copy) {
   const TItem* item = find(copy);
   if (!item) return;
   const QPointer<QAction> source = item->Source;
+  const QPointer<QAction> alive = copy;
   if (source && source->isVisible() && source->isEnabled()) source->trigger();
-  // The copy toggled its own check mark when it was clicked; the item's handler decides what it shows. The
-  // copy is still alive here: rebuilds wait for the event loop.
-  if (source) copyState(*source, *copy);
+  // The copy toggled its own check mark when it was clicked; the item's handler decides what it shows. A
+  // handler that shows an error box runs an event loop, in which a rebuild may delete the copy.
+  if (source && alive) copyState(*source, *alive);
 }
 
 }  // namespace tessarine::ui

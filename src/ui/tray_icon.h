@@ -17,12 +17,12 @@ class TImageList;
 // opens the popup menu at the pointer, a left double click performs the menu's default item, and minimizing
 // the application hides the main window and puts the icon in the tray.
 //
-// Without a notification area (offscreen, or a desktop with no tray host yet) the icon still counts as
-// visible; it appears as soon as a tray host announces itself.
+// Qt shows the icon as a StatusNotifierItem over D-Bus when a StatusNotifierItem host is registered on the
+// session bus as the program starts, otherwise in an XEmbed tray (X11 only). Such a host draws the menu itself
+// from a copy of the popup menu that the icon exports (TExportedMenu); the XEmbed icon exports none.
 //
-// Qt shows the icon either in an XEmbed tray (X11 only) or, when a StatusNotifierItem host is registered on
-// the session bus as the program starts, as a StatusNotifierItem over D-Bus. Such a host draws the menu
-// itself from a copy of the popup menu that the icon exports (TExportedMenu); the XEmbed icon exports none.
+// Without a notification area (offscreen, or an X11 desktop with no tray yet) the icon still counts as
+// visible; an XEmbed icon appears as soon as a tray announces itself.
 class TTrayIcon : public QObject {
   Q_OBJECT
 
