@@ -258,6 +258,7 @@ run_wayland() {
   wait_until "$LIMIT" item_registered || fail "no StatusNotifierItem was registered"
   wait_for_layout "$(expected_layout ru Google on)" "Wayland"
 
+  probe mapped "$work/stderr.log" 'Tessarine Proxy' && fail "the log window was mapped before it was asked for"
   probe click "${ru[show]}" || fail "clicking the show-log item"
   wait_until "$LIMIT" probe mapped "$work/stderr.log" 'Tessarine Proxy' || fail "the log window was not mapped"
   echo "ok: the log window was mapped"

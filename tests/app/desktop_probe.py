@@ -106,10 +106,10 @@ def mapped(log, title):
     toplevel_surface = {}  # xdg_toplevel -> wl_surface
     titled = set()  # wl_surfaces whose toplevel carries the title
     request = re.compile(r"->\s+(\w+)@(\d+)\.(\w+)\((.*)\)\s*$")
-    event = re.compile(r"\]\s+wl_surface@(\d+)\.enter\(")
+    event = re.compile(r"wl_surface@(\d+)\.enter\(")  # an event: a line without "->"
     with open(log, encoding="utf-8", errors="replace") as lines:
         for line in lines:
-            entered = event.search(line)
+            entered = "->" not in line and event.search(line)
             if entered:
                 if entered.group(1) in titled:
                     return 0
