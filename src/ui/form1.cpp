@@ -46,15 +46,11 @@ struct TCaptions {
   const char16_t* Off;
 };
 
+// The on/off item names the server's state in both languages ("Включено" is "On"), never the action.
 constexpr TCaptions kRussianCaptions{
-    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включить", u"Выключить"};
-constexpr TCaptions kEnglishCaptions{u"Log requests and the answers:",
-                                     u"To show the ravine",
-                                     u"To clean the ravine",
-                                     u"On the program",
-                                     u"Exit",
-                                     u"On",
-                                     u"Off"};
+    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включено", u"Выключено"};
+constexpr TCaptions kEnglishCaptions{
+    u"Log of requests and answers:", u"Show log", u"Clear log", u"About", u"Exit", u"On", u"Off"};
 
 }  // namespace
 
@@ -96,7 +92,8 @@ TForm1::TForm1(TForm1Options options)
   sMemo1->setFocus();
 
   PopupMenu1 = new QMenu(this);
-  N6 = addItem(ToQString(kRussianCaptions.On), TImageList::kOffline, &TForm1::N6Click);
+  // The server is off until FormCreate has run; the first tick shows its real state.
+  N6 = addItem(ToQString(kRussianCaptions.Off), TImageList::kOffline, &TForm1::N6Click);
   N1 = addItem(ToQString(kRussianCaptions.ShowLog), TImageList::kShowLog, &TForm1::N1Click);
   N2 = addItem(ToQString(kRussianCaptions.ClearLog), TImageList::kClearLog, &TForm1::N2Click);
   N3 = PopupMenu1->addSeparator();

@@ -62,7 +62,7 @@ TEST_F(StartupTest, WithoutASettingsFileTheDefaultsHoldAndNothingIsWritten) {
   EXPECT_TRUE(f.G1->isChecked());
   EXPECT_FALSE(f.B1->isChecked() || f.Y1->isChecked() || f.babylon1->isChecked() || f.P1->isChecked());
   EXPECT_TRUE(f.N8->isChecked());
-  EXPECT_EQ(f.OnCaption, u"Включить");
+  EXPECT_EQ(f.OnCaption, u"Включено");
   EXPECT_FALSE(folder.Exists("setting.ini"));
   EXPECT_TRUE(errors.empty());
 
