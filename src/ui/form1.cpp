@@ -9,7 +9,10 @@
 #include <exception>
 
 #include "common/exception.h"
+#include "common/text.h"
+#include "net/exceptions.h"
 #include "translate/service_settings.h"
+#include "ui/application.h"
 #include "ui/error_box.h"
 #include "ui/form2.h"
 #include "ui/qt_text.h"
@@ -206,7 +209,7 @@ void TForm1::FormCreate() {
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
   createService(std::move(hosts), std::move(extras));
-  step([&] { IdHTTPServer1.SetActive(proxyActive); });
+  if (proxyActive) step([&] { startServer(); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
 }
@@ -316,6 +319,21 @@ void TForm1::stopServer() {
   m_upstream.RunClosed([this] { IdHTTPServer1.SetActive(false); });
 }
 
+void TForm1::startServer() {
+  try {
+    IdHTTPServer1.SetActive(true);
+  } catch (const net::EIdCouldNotBindSocket& e) {
+    // The bind error names neither the port nor who holds it.
+    const uint16_t port =
+        IdHTTPServer1.Bindings().Count() > 0 ? IdHTTPServer1.Bindings()[0].Port() : IdHTTPServer1.DefaultPort();
+    throw net::EIdCouldNotBindSocket(e.Message() + u"\n" + PortInUseText(port));
+  }
+}
+
+std::u16string TForm1::PortInUseText(uint16_t port) {
+  return u"Port " + IntToStr(port) + u" is in use by another program.";
+}
+
 // The caption set here is the one the timer shows for the previous state; the next tick corrects it.
 void TForm1::N6Click() {
   if (IdHTTPServer1.Active()) {
@@ -325,7 +343,7 @@ void TForm1::N6Click() {
   } else {
     // Only when FormCreate failed before it could build them.
     if (!m_service) createService(translate::TEngineHosts());
-    IdHTTPServer1.SetActive(true);
+    startServer();
     N6->setText(ToQString(OffCaption));
     setN6Picture(TImageList::kOnline);
   }

@@ -112,6 +112,9 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // The port the first binding listens on (after the server was switched on).
   uint16_t ListeningPort();
 
+  // The line added to the bind error: "Port 8888 is in use by another program."
+  static std::u16string PortInUseText(uint16_t port);
+
   // FormShow's arithmetic: the left edge touches the primary screen's right edge; a panel along the bottom
   // (the part of the primary screen below its work area) gives T, its top edge, and the window sits on it;
   // with no bottom panel T = 0 and the top is outer height - 5.
@@ -163,6 +166,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();
   void setN6Picture(int imageIndex);
+  // Switches the server on; a bind failure names the port.
+  void startServer();
   // Switches the server off without being held up by an engine call.
   void stopServer();
 

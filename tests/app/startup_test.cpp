@@ -94,7 +94,9 @@ TEST_F(StartupTest, TakenPortIsReportedAndTheRestOfStartUpStillRuns) {
   ASSERT_TRUE(taken.Valid());
   folder.Write("setting.ini", "[General]\nProxyActive=1\nGoogle=0\nYandex=1\n[Setting]\nLanguage=English\n");
   TForm1& f = start(test_support::LocalPort(taken));
-  EXPECT_EQ(errors, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use."});
+  EXPECT_EQ(errors,
+            std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
+                                        IntToStr(test_support::LocalPort(taken)) + u" is in use by another program."});
   EXPECT_FALSE(f.IdHTTPServer1.Active());
   // The saved choice and language are not lost to the failure.
   EXPECT_TRUE(f.Y1->isChecked());

@@ -161,7 +161,10 @@ TEST_F(FormTest, FailedSwitchOnReportsTheBindErrorAndLeavesTheItem) {
   TForm1& f = create(test_support::LocalPort(taken));
   f.N6->trigger();
   EXPECT_FALSE(f.IdHTTPServer1.Active());
-  EXPECT_EQ(errors, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use."});
+  // The bind error does not say which port; the line after it does.
+  EXPECT_EQ(errors,
+            std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
+                                        IntToStr(test_support::LocalPort(taken)) + u" is in use by another program."});
   EXPECT_EQ(text(f.N6), u"Выключено");
   EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
 }

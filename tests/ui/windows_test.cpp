@@ -152,6 +152,23 @@ TEST(ErrorBox, FullStopOnlyAfterCharactersAboveTheFullStop) {
   EXPECT_EQ(WithFullStop(u""), u"");
 }
 
+TEST(ErrorBox, EchoGetsTheTextFirstAndTheScreenlessBoxDoesNotRepeatIt) {
+  std::vector<std::u16string> echoed;
+  const TErrorEcho previous = SetErrorEcho([&](const std::u16string& text) { echoed.push_back(text); });
+  ::testing::internal::CaptureStderr();
+  ShowErrorBox(u"Could not bind socket. Address and port are already in use.\nPort 8888 is in use by another program");
+  const std::string printedWithEcho = ::testing::internal::GetCapturedStderr();
+  SetErrorEcho(previous);
+  EXPECT_EQ(echoed, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\n"
+                                                u"Port 8888 is in use by another program."});
+  EXPECT_EQ(printedWithEcho, "") << "offscreen, the echo is the only copy";
+
+  // Without an echo the offscreen box prints the text itself.
+  ::testing::internal::CaptureStderr();
+  ShowErrorBox(u"Broken");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Tessarine: Broken.\n");
+}
+
 TEST(ErrorBox, HandlerExceptionsAreShownOnce) {
   std::vector<std::u16string> shown;
   const TErrorBoxHandler previous = SetErrorBoxHandler([&](const std::u16string& text) { shown.push_back(text); });
