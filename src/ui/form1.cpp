@@ -126,6 +126,11 @@ TForm1::TForm1(TForm1Options options)
   showEngineChoice();
 
   TrayIcon = new TTrayIcon(sAlphaImageList1, *PopupMenu1, *this, this);
+  m_placement = new TFramePlacement(*this, [](const QSize& outerSize) -> std::optional<QPoint> {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return std::nullopt;
+    return FormShowPosition(primary->geometry(), primary->availableGeometry(), outerSize);
+  });
 
   server::ConfigureIdHTTPServer1(IdHTTPServer1);
   if (m_options.ListenForTesting) {
@@ -240,11 +245,7 @@ QPoint TForm1::FormShowPosition(const QRect& primaryScreen, const QRect& primary
   return {left, top};
 }
 
-void TForm1::FormShow() {
-  const QScreen* primary = QGuiApplication::primaryScreen();
-  if (!primary) return;
-  move(FormShowPosition(primary->geometry(), primary->availableGeometry(), frameGeometry().size()));
-}
+void TForm1::FormShow() { m_placement->Place(); }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = false;

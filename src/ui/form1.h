@@ -22,6 +22,7 @@
 #include "translate/engine_choice.h"
 #include "translate/translation_service.h"
 #include "ui/custom_ini_file.h"
+#include "ui/frame_placement.h"
 #include "ui/image_list.h"
 #include "ui/log_memo.h"
 #include "ui/tray_icon.h"
@@ -68,7 +69,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // The creation and destruction handlers.
   void FormCreate();
   void FormDestroy();
-  // Places the window at the right edge of the primary screen, above a bottom panel.
+  // Places the window at the right edge of the primary screen, above a bottom panel; again once the window
+  // manager has framed it, when the frame is not the size first assumed.
   void FormShow();
   // A close request only sends the application to the tray.
   void FormCloseQuery(bool& CanClose);
@@ -180,6 +182,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
   std::array<QAction*, translate::kEngineCount> m_engineItems{};
   int m_n6ImageIndex = TImageList::kOffline;
   TForm2* Form2 = nullptr;
+  TFramePlacement* m_placement;
 };
 
 }  // namespace tessarine::ui

@@ -7,7 +7,9 @@
 
 #include "common/exception.h"
 #include "form_fixture.h"
+#include "ui/application.h"
 #include "ui/form2.h"
+#include "ui/frame_placement.h"
 #include "ui/theme.h"
 
 namespace tessarine::ui::testing {
@@ -27,6 +29,38 @@ TEST(AboutPlacement, CentredInTheWorkAreaNeverOffTheDesktop) {
   EXPECT_EQ(TForm2::CentredPosition(QRect(0, 0, 1920, 1040), QRect(0, 0, 1920, 1080), QSize(367, 221)),
             QPoint(776, 409));  // halves rounded toward zero
   EXPECT_EQ(TForm2::CentredPosition(QRect(0, 30, 300, 150), QRect(0, 0, 300, 180), QSize(367, 221)), QPoint(0, 0));
+}
+
+// A window placed before it has a frame is placed again by its outer size once the frame is known.
+TEST(FramePlacement, PlacesAgainWhenTheFrameTurnsOutOtherThanAssumed) {
+  QWidget window(nullptr, Qt::Tool);
+  window.setFixedSize(302, 181);
+  std::vector<QSize> asked;
+  auto* placement = new TFramePlacement(window, [&](const QSize& outer) -> std::optional<QPoint> {
+    asked.push_back(outer);
+    return QPoint(1000 - outer.width(), 700 - outer.height());
+  });
+  placement->Place();  // before the window exists: no frame yet
+  window.show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window.frameGeometry().size() != window.size(); }))
+      << "the platform gives no frame; nothing to test";
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window.frameGeometry().bottomRight() == QPoint(999, 699); }))
+      << "outer " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " at "
+      << window.frameGeometry().x() << "," << window.frameGeometry().y();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0], QSize(302, 181));
+  EXPECT_EQ(asked[1], window.frameGeometry().size());
+
+  // The user's move is kept; hidden and placed again, the frame is known from the start.
+  window.move(5, 6);
+  ProcessEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(window.pos(), QPoint(5, 6));
+  EXPECT_EQ(asked.size(), 2u);
+  window.hide();
+  placement->Place();
+  window.show();
+  EXPECT_EQ(window.frameGeometry().bottomRight(), QPoint(999, 699));
+  EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(FormTest, MainWindowIsASmallAlwaysOnTopToolWindow) {
@@ -78,6 +112,13 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
   EXPECT_FALSE(about.isVisible()) << "created hidden";
   f.N7->trigger();
   EXPECT_TRUE(about.isVisible());
+  // Centred by its outer size, frame included, even though the frame came only with the first showing.
+  const QScreen* screen = about.screen();
+  EXPECT_TRUE(ProcessEventsUntil([&] {
+    return about.frameGeometry().topLeft() == TForm2::CentredPosition(screen->availableGeometry(),
+                                                                      screen->virtualGeometry(),
+                                                                      about.frameGeometry().size());
+  }));
   EXPECT_EQ(FromQString(about.windowTitle()), u"О программе");
   EXPECT_GE(about.width(), 360);
   EXPECT_GE(about.height(), 195);
