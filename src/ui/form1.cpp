@@ -257,7 +257,28 @@ void TForm1::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) RunHandler([this] { FormShow(); });
 }
 
+void TForm1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A minimize through the window manager goes to the tray, as a close does, so that Show log brings the
+  // window back placed instead of de-iconifying it wherever it was. Queued: the window system is still
+  // delivering the state change.
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (isMinimized() && isVisible()) RunHandler([this] { TrayIcon->MinimizeToTray(); });
+        },
+        Qt::QueuedConnection);
+  }
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+  // When the whole application is asked to end (the session ends, the platform quits it) the window closes
+  // like any other: a tray program must never keep the user from logging off.
+  if (TApplication::Ending()) {
+    event->accept();
+    return;
+  }
   bool canClose = true;
   RunHandler([&] { FormCloseQuery(canClose); });
   if (canClose) {

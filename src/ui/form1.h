@@ -72,7 +72,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // Places the window at the right edge of the primary screen, above a bottom panel; again once the window
   // manager has framed it, when the frame is not the size first assumed.
   void FormShow();
-  // A close request only sends the application to the tray.
+  // A close request only sends the application to the tray (a minimize does the same); when the whole
+  // application is ending, the window just closes.
   void FormCloseQuery(bool& CanClose);
 
   // "Русский" or "English" (exact, case-sensitive); any other value changes nothing.
@@ -158,6 +159,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:

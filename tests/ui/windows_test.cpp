@@ -1,9 +1,10 @@
-// The main window's placement and close behaviour, the About window, the theme and the error box.
+// The main window's placement, minimize and close behaviour, the About window, the theme and the error box.
 
 #include <QApplication>
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 
 #include "common/exception.h"
 #include "form_fixture.h"
@@ -102,6 +103,57 @@ TEST_F(FormTest, CloseRequestsHideTheWindowAndKeepTheLog) {
   f.move(10, 20);
   f.N1->trigger();
   EXPECT_EQ(f.pos(), QPoint(10, 20));
+}
+
+TEST_F(FormTest, MinimizeGoesToTheTrayAndShowLogPlacesTheWindowAgain) {
+  TForm1& f = create();
+  f.N1->trigger();
+  ASSERT_TRUE(f.isVisible());
+  f.move(10, 20);  // where the user left it
+  f.setWindowState(f.windowState() | Qt::WindowMinimized);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); })) << "left iconified instead of hidden";
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+
+  f.N1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.isMinimized());
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  EXPECT_EQ(f.frameGeometry().topLeft(),
+            TForm1::FormShowPosition(screen->geometry(), screen->availableGeometry(), f.frameGeometry().size()));
+  // Restored, it is an ordinary window again: a close still sends it to the tray, a second minimize too.
+  f.setWindowState(f.windowState() | Qt::WindowMinimized);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); }));
+  f.N1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.close());
+  EXPECT_FALSE(f.isVisible());
+}
+
+// The session manager ends the program with a quit of the whole application (so does the platform); the
+// close-to-tray rule must not turn it down, also while the log window is shown.
+TEST_F(FormTest, AnApplicationQuitIsNotRefusedByTheMainWindow) {
+  TForm1& f = create();
+  TForm2 about;
+  f.SetForm2(&about);
+  f.N1->trigger();
+  f.N7->trigger();
+  ASSERT_TRUE(f.isVisible() && about.isVisible());
+  QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  limit.start(5000);
+  EXPECT_EQ(QCoreApplication::exec(), 0) << "the quit was refused";
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_FALSE(f.TrayIcon->IconVisible()) << "not sent to the tray on the way out";
+  EXPECT_FALSE(TApplication::Ending()) << "only while the quit is handled";
+
+  // An ordinary close afterwards goes to the tray again.
+  f.N1->trigger();
+  EXPECT_FALSE(f.close());
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+  f.SetForm2(nullptr);
 }
 
 TEST_F(FormTest, AboutWindowTextsStayRussian) {
