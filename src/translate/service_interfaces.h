@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exception.h"
 #include "common/stream.h"
 #include "common/string_list.h"
 
@@ -72,6 +73,19 @@ class IEngineChoice {
     const TEngineItems items = Snapshot();
     return {items.begin(), items.end()};
   }
+};
+
+// The engine's connection failed (host not found, refused, timed out, reset): a socket error of the upstream
+// client, carried on with its code and message. It is no socket error of the local connection, so the local
+// server answers it with a 500 like any other engine failure instead of closing the connection unanswered.
+class EEngineConnectionError : public EIdException {
+ public:
+  explicit EEngineConnectionError(const EIdSocketError& cause)
+      : EIdException(cause.Message()), m_lastError(cause.LastError()) {}
+  int LastError() const noexcept { return m_lastError; }
+
+ private:
+  int m_lastError;
 };
 
 // The one upstream client, as the engine calls use it. It serves one call at a time; callers

@@ -86,22 +86,28 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
 
   // One snapshot: a menu change made meanwhile is seen whole or not at all.
   const std::vector<TEngineItem> items = m_choice.AllItems();
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i].Checked) continue;
-    if (!m_extras.Cache && !m_extras.Failover) {
-      result = translateget(text, langs_out, langs_in, static_cast<int>(i), u"UTF-8");
-      m_log.AddLogLine(u"Сервис");
-      m_log.AddLogLine(items[i].Caption);
-      break;
+  const auto chosen = std::find_if(items.begin(), items.end(), [](const TEngineItem& item) { return item.Checked; });
+  if (chosen != items.end()) {
+    const int engine = static_cast<int>(chosen - items.begin());
+    TAnswer given;
+    try {
+      if (!m_extras.Cache && !m_extras.Failover) {
+        given = {translateget(text, langs_out, langs_in, engine, u"UTF-8"), engine, false};
+      } else {
+        given = answer(text, langs_out, langs_in, engine);
+      }
+    } catch (...) {
+      // The failover has logged each engine it asked.
+      if (!m_extras.Failover) logFailure(engine, std::current_exception());
+      throw;
     }
-    TAnswer given = answer(text, langs_out, langs_in, static_cast<int>(i));
     result = std::move(given.Result);
-    const auto engine = static_cast<size_t>(given.Engine);
-    std::u16string caption = engine < items.size() ? items[engine].Caption : std::u16string(EngineName(given.Engine));
+    const auto answered = static_cast<size_t>(given.Engine);
+    std::u16string caption =
+        answered < items.size() ? items[answered].Caption : std::u16string(EngineName(given.Engine));
     if (given.FromCache) caption += u" (cache)";
     m_log.AddLogLine(u"Сервис");
     m_log.AddLogLine(caption);
-    break;
   }
 
   AResponseInfo.SetContentText(ThroughUtf8(kWrapperHead + result + kWrapperTail));
@@ -110,6 +116,12 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
   m_log.AddLogLine(u"Результат");
   m_log.AddLogLine(result);
   m_log.AddLogLine(kSeparator);
+}
+
+void TTranslationService::logFailure(int engine, const std::exception_ptr& failure) {
+  // A call ended because the server is switching off says nothing about the engine.
+  if (m_client.CallsStopped()) return;
+  m_log.AddLogLine(std::u16string(EngineName(engine)) + u": " + FailureText(failure));
 }
 
 bool TTranslationService::available(int engine) const {
@@ -157,19 +169,18 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
   bool failed = false;
   auto attempt = [&](int engine) -> std::optional<TAnswer> {
     std::optional<int64_t> retryAfter;
-    const std::u16string name(EngineName(engine));
     try {
       TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
       if (!given.Result.empty()) {
         if (!given.FromCache) m_rest.Succeeded(engine);
         return given;
       }
-      m_log.AddLogLine(name + u": no translation in the reply");
+      m_log.AddLogLine(std::u16string(EngineName(engine)) + u": no translation in the reply");
     } catch (...) {
       // Ended because the server is switching off: the engine is not to blame, and no other is asked.
       if (m_client.CallsStopped()) throw;
       if (!failed) firstError = std::current_exception();
-      m_log.AddLogLine(name + u": " + FailureText(std::current_exception()));
+      logFailure(engine, std::current_exception());
     }
     failed = true;
     m_rest.Failed(engine, retryAfter);
@@ -215,11 +226,16 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
   for (const auto& [name, value] : request->CustomHeaders) m_client.CustomHeadersAddValue(name, value);
 
   std::u16string reply;
-  if (request->Body) {
-    TMemoryStream source(*request->Body);
-    reply = m_client.Post(request->Url, source);
-  } else {
-    reply = m_client.Get(request->Url);
+  try {
+    if (request->Body) {
+      TMemoryStream source(*request->Body);
+      reply = m_client.Post(request->Url, source);
+    } else {
+      reply = m_client.Get(request->Url);
+    }
+  } catch (const EIdSocketError& e) {
+    // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
+    throw EEngineConnectionError(e);
   }
   if (servises == kLibreTranslate) return ExtractLibreTranslation(reply);
   return ExtractTranslation(servises, reply);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -73,6 +74,8 @@ class TTranslationService {
   std::u16string requestLocked(const std::u16string& text, const std::u16string& langs_out,
                                const std::u16string& langs_in, int servises);
   bool available(int engine) const;
+  // One log line "engine: message" for an engine call that failed.
+  void logFailure(int engine, const std::exception_ptr& failure);
 
   IUpstreamClient& m_client;
   ILogSink& m_log;

@@ -11,6 +11,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "net/exceptions.h"
+#include "net/socket_stack.h"
 #include "translate/service_settings.h"
 #include "ui/application.h"
 #include "ui/error_box.h"
@@ -24,6 +25,7 @@ namespace {
 const std::u16string kGeneral = u"General";
 const std::u16string kSetting = u"Setting";
 const std::u16string kEngines = u"Engines";
+const std::u16string kServer = u"Server";
 const std::u16string kLanguage = u"Language";
 const std::u16string kRussian = u"Русский";
 const std::u16string kEnglish = u"English";
@@ -214,6 +216,9 @@ void TForm1::FormCreate() {
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
   createService(std::move(hosts), std::move(extras));
+  // Opt-in: without it the server listens on every address, as a suite in another machine may need.
+  const std::u16string address = settings.ReadString(kServer, u"Address", u"");
+  if (!address.empty() && !m_options.ListenForTesting) step([&] { listenOnlyOn(address); });
   if (proxyActive) step([&] { startServer(); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
@@ -233,6 +238,18 @@ void TForm1::addLibreTranslateItem(bool checked) {
   connect(LibreTranslate1, &QAction::triggered, this, [this] { RunHandler([this] { LibreTranslate1Click(); }); });
   // After P1; the hidden S1 between them takes no room.
   PopupMenu1->insertAction(N4, LibreTranslate1);
+}
+
+void TForm1::listenOnlyOn(const std::u16string& address) {
+  net::TIdSocketHandle& binding = IdHTTPServer1.Bindings().Add();
+  binding.SetPort(IdHTTPServer1.DefaultPort());
+  const bool ipv6 = net::TIdStack::IsIPv6Literal(address);
+  if (ipv6) binding.SetIPVersion(net::Id_IPv6);
+  binding.SetIP(address);
+  // The binding stays all the same: a server asked to keep to one address must not fall back to all of them.
+  if (!ipv6 && !net::TIdStack::IsIPv4Literal(address))
+    throw Exception(u"[Server] Address=" + address +
+                    u" is not an IPv4 or IPv6 address; the server cannot be switched on.");
 }
 
 void TForm1::FormDestroy() { SettingsFile.reset(); }
@@ -345,15 +362,19 @@ void TForm1::startServer() {
   try {
     IdHTTPServer1.SetActive(true);
   } catch (const net::EIdCouldNotBindSocket& e) {
-    // The bind error names neither the port nor who holds it.
-    const uint16_t port =
-        IdHTTPServer1.Bindings().Count() > 0 ? IdHTTPServer1.Bindings()[0].Port() : IdHTTPServer1.DefaultPort();
-    throw net::EIdCouldNotBindSocket(e.Message() + u"\n" + PortInUseText(port));
+    // The bind error names neither the port nor the address.
+    net::TIdSocketHandles& bindings = IdHTTPServer1.Bindings();
+    const uint16_t port = bindings.Count() > 0 ? bindings[0].Port() : IdHTTPServer1.DefaultPort();
+    const std::u16string address = bindings.Count() == 1 ? bindings[0].IP() : std::u16string();
+    throw net::EIdCouldNotBindSocket(e.Message() + u"\n" + PortInUseText(address, port));
   }
 }
 
-std::u16string TForm1::PortInUseText(uint16_t port) {
-  return u"Port " + IntToStr(port) + u" is in use by another program.";
+std::u16string TForm1::PortInUseText(const std::u16string& address, uint16_t port) {
+  if (address.empty()) return u"Port " + IntToStr(port) + u" is in use by another program.";
+  // One address of the user's choosing can also be one this computer does not have.
+  return u"Port " + IntToStr(port) + u" on " + address +
+         u" is in use by another program, or the address is not one of this computer's.";
 }
 
 // The caption set here is the one the timer shows for the previous state; the next tick corrects it.

@@ -115,8 +115,9 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // The port the first binding listens on (after the server was switched on).
   uint16_t ListeningPort();
 
-  // The line added to the bind error: "Port 8888 is in use by another program."
-  static std::u16string PortInUseText(uint16_t port);
+  // The line added to the bind error: "Port 8888 is in use by another program."; with an address (the
+  // server kept to one), that address too.
+  static std::u16string PortInUseText(const std::u16string& address, uint16_t port);
 
   // FormShow's arithmetic: the left edge touches the primary screen's right edge; a panel along the bottom
   // (the part of the primary screen below its work area) gives T, its top edge, and the window sits on it;
@@ -166,6 +167,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
   void createService(translate::TEngineHosts hosts, translate::TServiceExtras extras = {});
   void addLibreTranslateItem(bool checked);
+  // IdHTTPServer1 listens on this one address only ([Server] Address); raises for a value that is no IP address.
+  void listenOnlyOn(const std::u16string& address);
   void engineClick(int index);
   // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();

@@ -96,7 +96,9 @@ TEST_F(StartupTest, TakenPortIsReportedAndTheRestOfStartUpStillRuns) {
   TForm1& f = start(test_support::LocalPort(taken));
   EXPECT_EQ(errors,
             std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
-                                        IntToStr(test_support::LocalPort(taken)) + u" is in use by another program."});
+                                        IntToStr(test_support::LocalPort(taken)) +
+                                        u" on 127.0.0.1 is in use by another program, or the address is not one of "
+                                        u"this computer's."});
   EXPECT_FALSE(f.IdHTTPServer1.Active());
   // The saved choice and language are not lost to the failure.
   EXPECT_TRUE(f.Y1->isChecked());

@@ -102,6 +102,10 @@ class FakeLogSink : public ILogSink {
     std::lock_guard lock(m_mutex);
     m_lines.emplace_back(std::this_thread::get_id(), line);
   }
+  void Clear() {
+    std::lock_guard lock(m_mutex);
+    m_lines.clear();
+  }
   // All lines, or those of one thread.
   std::vector<std::u16string> Lines(std::optional<std::thread::id> thread = std::nullopt) const {
     std::lock_guard lock(m_mutex);

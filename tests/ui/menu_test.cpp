@@ -164,7 +164,9 @@ TEST_F(FormTest, FailedSwitchOnReportsTheBindErrorAndLeavesTheItem) {
   // The bind error does not say which port; the line after it does.
   EXPECT_EQ(errors,
             std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
-                                        IntToStr(test_support::LocalPort(taken)) + u" is in use by another program."});
+                                        IntToStr(test_support::LocalPort(taken)) +
+                                        u" on 127.0.0.1 is in use by another program, or the address is not one of "
+                                        u"this computer's."});
   EXPECT_EQ(text(f.N6), u"Выключено");
   EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
 }
