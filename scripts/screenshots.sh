@@ -103,6 +103,7 @@ take() {
 
   kill "$pid"
   wait "$pid" || true
+  harness_forget "$pid"
 }
 
 take English en

@@ -7,11 +7,12 @@ harness_root=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
 harness_pids=()
 PORT=8888
 
-# harness_stop_all: ends what the starters started, newest first.
+# harness_stop_all: ends what the starters started, newest first. A process that has ended already must not
+# stop the rest from being ended under set -e (the screen and the panel would outlive the caller).
 harness_stop_all() {
   local i
-  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do kill "${harness_pids[i]}" 2>/dev/null; done
-  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do wait "${harness_pids[i]}" 2>/dev/null; done
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do kill "${harness_pids[i]}" 2>/dev/null || true; done
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do wait "${harness_pids[i]}" 2>/dev/null || true; done
   harness_pids=()
 }
 
