@@ -68,7 +68,14 @@ replaces the earlier one of the same engine key. Modes and their parameters:
   close-before-status             close without answering
   garbage        bytes            the bytes (text taken as latin-1) instead of an answer, then close
   charset        value            that Content-Type, the body encoded in its charset when Python knows it
-The extra headers follow the standard ones; close-before-status and garbage send none.
+Hostile answers, each ended by the client closing the connection (or the server stopping):
+  gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
+                                  200 KB); made once per size and kept in memory
+  trickle        interval_ms (1000)  the plain answer, status line and all, one byte every interval_ms
+  endless-continue  interval_ms (10)  "HTTP/1.1 100 Continue" interim replies, one every interval_ms, never a
+                                  final answer
+  endless-chunks chunk (65536), interval_ms (0)  a chunked answer whose chunks of "x" never end
+The extra headers follow the standard ones; close-before-status, garbage and endless-continue send none.
 
 Malformed requests get 400 and the connection closes (431 for a head above 64 KiB, 413 for a body above 16 MiB,
 501 for a Transfer-Encoding, 408 when a body stops arriving); HTTP/1.1 without exactly one Host is malformed.
@@ -324,7 +331,24 @@ MODES = {
     "close-before-status": {},
     "garbage": {"bytes": REQUIRED},
     "charset": {"value": REQUIRED},
+    "gzip-bomb": {"megabytes": 200},
+    "trickle": {"interval_ms": 1000},
+    "endless-continue": {"interval_ms": 10},
+    "endless-chunks": {"chunk": 65536, "interval_ms": 0},
 }
+
+BOMBS = {}  # megabytes -> the gzip member of that many MiB of zeros
+BOMB_LOCK = threading.Lock()
+
+
+def gzip_bomb(megabytes):
+    """Made on first use and kept: packing 200 MiB takes about a second."""
+    with BOMB_LOCK:
+        if megabytes not in BOMBS:
+            packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+            zeros = bytes(1 << 20)
+            BOMBS[megabytes] = b"".join([packer.compress(zeros) for _ in range(megabytes)] + [packer.flush()])
+        return BOMBS[megabytes]
 
 
 def is_int(value):
@@ -403,6 +427,12 @@ class Mode:
                 raise ValueError("bytes must be text of characters up to U+00FF") from None
         if self.name == "charset" and (not isinstance(p["value"], str) or "\r" in p["value"] or "\n" in p["value"]):
             raise ValueError("value must be one line of text")
+        if self.name == "gzip-bomb" and not (is_int(p["megabytes"]) and 1 <= p["megabytes"] <= 4096):
+            raise ValueError("megabytes must be an integer from 1 to 4096")
+        if "interval_ms" in p and not (is_int(p["interval_ms"]) and 0 <= p["interval_ms"] <= 60000):
+            raise ValueError("interval_ms must be an integer from 0 to 60000")
+        if self.name == "endless-chunks" and not (is_int(p["chunk"]) and 1 <= p["chunk"] <= 1 << 20):
+            raise ValueError("chunk must be an integer from 1 to 1048576")
 
 
 class State:
@@ -608,15 +638,23 @@ class Connection:
             return ["Connection: close"]
         return ["Connection: keep-alive"] if req.version == "HTTP/1.0" else []
 
-    def send_reply(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+    def framed(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+        """The whole answer with a Content-Length, as bytes."""
         body = reply.body() if body is None else body
         lines = self.standard(content_type or reply.content_type)
         if encoding:
             lines.append("Content-Encoding: " + encoding)
         lines.append("Content-Length: %d" % len(body))
         lines += self.connection_lines(req, keep) + reply.headers + list(extra)
-        self.send(self.head(reply.status, reply.reason, lines) + body)
+        return self.head(reply.status, reply.reason, lines) + body
+
+    def send_reply(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+        self.send(self.framed(req, keep, reply, extra, body, content_type, encoding))
         return keep
+
+    def pause(self, milliseconds):
+        """Waits between two pieces of a hostile answer; True when the server stops meanwhile."""
+        return self.server.stopping.wait(milliseconds / 1000.0)
 
     def send_json(self, req, status, obj):
         keep = req.keep_alive()
@@ -749,6 +787,30 @@ class Connection:
                     charset = None
             encoded = reply.text.encode(charset, "replace") if charset else body
             return self.send_reply(req, keep, reply, extra, encoded, content_type=p["value"])
+        if name == "gzip-bomb":
+            return self.send_reply(req, keep, reply, extra, gzip_bomb(p["megabytes"]), encoding="gzip")
+        # The three below end only when a send fails because the client has gone, or the server stops.
+        if name == "trickle":
+            data = self.framed(req, keep, reply, extra)
+            for index in range(len(data)):
+                if index and self.pause(p["interval_ms"]):
+                    return False
+                self.send(data[index : index + 1])
+            return keep
+        if name == "endless-continue":
+            while True:
+                self.send(b"HTTP/1.1 100 Continue\r\n\r\n")
+                if self.pause(p["interval_ms"]):
+                    return False
+        if name == "endless-chunks":
+            lines = self.standard(reply.content_type) + ["Transfer-Encoding: chunked"]
+            lines += self.connection_lines(req, keep) + reply.headers + extra
+            self.send(self.head(reply.status, reply.reason, lines))
+            piece = b"%x\r\n" % p["chunk"] + b"x" * p["chunk"] + b"\r\n"
+            while True:
+                self.send(piece)
+                if p["interval_ms"] and self.pause(p["interval_ms"]) or self.server.stopping.is_set():
+                    return False
         raise AssertionError(name)
 
     def control(self, req, path):

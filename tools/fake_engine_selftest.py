@@ -521,6 +521,63 @@ class FakeEngineTest(unittest.TestCase):
         client.close()
         self.assertEqual(200, self.ask("bing").status)
 
+    def test_hostile_answers_go_on_until_the_client_closes(self):
+        target = engine_request("google", "a", "en", "ru", self.host)[1]
+        request = compose("GET", target, self.host)
+
+        self.mode(mode="gzip-bomb", times=2)
+        first = self.ask("google")
+        self.assertEqual(("gzip", 200), (first.header("Content-Encoding"), first.status))
+        self.assertTrue(150000 < len(first.body) < 300000, len(first.body))
+        unpacker = zlib.decompressobj(31)
+        size = 0
+        data = first.body
+        while data:
+            piece = unpacker.decompress(data, 1 << 24)
+            self.assertEqual(piece.count(0), len(piece))
+            size += len(piece)
+            data = unpacker.unconsumed_tail
+        self.assertEqual(200 << 20, size)
+        self.assertTrue(unpacker.eof)
+        # Made once: the second answer is the same member.
+        self.assertEqual(first.body, self.ask("google").body)
+
+        self.mode(mode="trickle", interval_ms=40, times=1)
+        client = Client(self.http)
+        client.send(request)
+        started = time.monotonic()
+        while len(client.buf) < 6:
+            self.assertTrue(client._more())
+        self.assertEqual(b"HTTP/1", client.buf[:6])
+        self.assertGreaterEqual(time.monotonic() - started, 0.2)
+        client.close()
+
+        self.mode(mode="endless-continue", interval_ms=5, times=1)
+        client = Client(self.http)
+        client.send(request)
+        interim = b"HTTP/1.1 100 Continue\r\n\r\n"
+        while len(client.buf) < 3 * len(interim):
+            self.assertTrue(client._more())
+        self.assertEqual(interim * 3, client.buf[: 3 * len(interim)])
+        client.close()
+
+        self.mode(mode="endless-chunks", chunk=1000, times=1)
+        client = Client(self.http)
+        client.send(request)
+        while b"\r\n\r\n" not in client.buf or len(client.buf) < 100000:
+            self.assertTrue(client._more())
+        head, _, body = client.buf.partition(b"\r\n\r\n")
+        self.assertIn(b"\r\nTransfer-Encoding: chunked", head)
+        self.assertTrue(body.startswith(b"3e8\r\n" + b"x" * 1000 + b"\r\n3e8\r\n"))
+        client.close()
+
+        # Every client above left; the server answers as before.
+        self.assertEqual("ru: A", extract("google", self.ask("google", "a").body.decode()))
+        for bad in ({"mode": "gzip-bomb", "megabytes": 0}, {"mode": "trickle", "interval_ms": -1},
+                    {"mode": "endless-chunks", "chunk": 0}, {"mode": "endless-continue", "chunk": 1}):
+            with self.subTest(bad=bad):
+                self.assertEqual(400, self.control("POST", "/_fake/mode", bad)[0])
+
     def test_rejects_malformed_input_and_keeps_serving(self):
         target = engine_request("google", "a", "en", "ru", self.host)[1]
         bad = [
