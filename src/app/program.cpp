@@ -46,6 +46,10 @@ int RunTessarineProxy(int argc, char** argv) {
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
+  // Without a display nobody sees a message box: with --log its text goes to stderr beside the log lines.
+  if (commandLine.Log) {
+    ui::SetErrorEcho([](const std::u16string& text) { WriteLogLineToStderr(ui::kApplicationTitle + (u": " + text)); });
+  }
   TStopSignals stopSignals;
   ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 

@@ -9,8 +9,11 @@
 #include <exception>
 
 #include "common/exception.h"
+#include "common/text.h"
+#include "net/exceptions.h"
 #include "net/socket_stack.h"
 #include "translate/service_settings.h"
+#include "ui/application.h"
 #include "ui/error_box.h"
 #include "ui/form2.h"
 #include "ui/qt_text.h"
@@ -48,15 +51,11 @@ struct TCaptions {
   const char16_t* Off;
 };
 
+// The on/off item names the server's state in both languages ("Включено" is "On"), never the action.
 constexpr TCaptions kRussianCaptions{
-    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включить", u"Выключить"};
-constexpr TCaptions kEnglishCaptions{u"Log requests and the answers:",
-                                     u"To show the ravine",
-                                     u"To clean the ravine",
-                                     u"On the program",
-                                     u"Exit",
-                                     u"On",
-                                     u"Off"};
+    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включено", u"Выключено"};
+constexpr TCaptions kEnglishCaptions{
+    u"Log of requests and answers:", u"Show log", u"Clear log", u"About", u"Exit", u"On", u"Off"};
 
 }  // namespace
 
@@ -64,19 +63,18 @@ TForm1::TForm1(TForm1Options options)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowStaysOnTopHint),
       m_options(std::move(options)),
-      m_upstream(
-          m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
-                                       : static_cast<translate::IUpstreamClient&>(IdHTTP1),
-          [this] {
-            if (m_options.AbortUpstreamForTesting) {
-              m_options.AbortUpstreamForTesting();
-            } else {
-              IdHTTP1.Abort();
-            }
-          },
-          [this] {
-            if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
-          }) {
+      m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
+                                              : static_cast<translate::IUpstreamClient&>(IdHTTP1),
+                 [this] {
+                   if (m_options.AbortUpstreamForTesting) {
+                     m_options.AbortUpstreamForTesting();
+                   } else {
+                     IdHTTP1.Abort();
+                   }
+                 },
+                 [this] {
+                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
+                 }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
@@ -99,7 +97,8 @@ TForm1::TForm1(TForm1Options options)
   sMemo1->setFocus();
 
   PopupMenu1 = new QMenu(this);
-  N6 = addItem(ToQString(kRussianCaptions.On), TImageList::kOffline, &TForm1::N6Click);
+  // The server is off until FormCreate has run; the first tick shows its real state.
+  N6 = addItem(ToQString(kRussianCaptions.Off), TImageList::kOffline, &TForm1::N6Click);
   N1 = addItem(ToQString(kRussianCaptions.ShowLog), TImageList::kShowLog, &TForm1::N1Click);
   N2 = addItem(ToQString(kRussianCaptions.ClearLog), TImageList::kClearLog, &TForm1::N2Click);
   N3 = PopupMenu1->addSeparator();
@@ -129,6 +128,11 @@ TForm1::TForm1(TForm1Options options)
   showEngineChoice();
 
   TrayIcon = new TTrayIcon(sAlphaImageList1, *PopupMenu1, *this, this);
+  m_placement = new TFramePlacement(*this, [](const QSize& outerSize) -> std::optional<QPoint> {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return std::nullopt;
+    return FormShowPosition(primary->geometry(), primary->availableGeometry(), outerSize);
+  });
 
   server::ConfigureIdHTTPServer1(IdHTTPServer1);
   if (m_options.ListenForTesting) {
@@ -215,7 +219,7 @@ void TForm1::FormCreate() {
   // Opt-in: without it the server listens on every address, as a suite in another machine may need.
   const std::u16string address = settings.ReadString(kServer, u"Address", u"");
   if (!address.empty() && !m_options.ListenForTesting) step([&] { listenOnlyOn(address); });
-  step([&] { IdHTTPServer1.SetActive(proxyActive); });
+  if (proxyActive) step([&] { startServer(); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
 }
@@ -258,11 +262,7 @@ QPoint TForm1::FormShowPosition(const QRect& primaryScreen, const QRect& primary
   return {left, top};
 }
 
-void TForm1::FormShow() {
-  const QScreen* primary = QGuiApplication::primaryScreen();
-  if (!primary) return;
-  move(FormShowPosition(primary->geometry(), primary->availableGeometry(), frameGeometry().size()));
-}
+void TForm1::FormShow() { m_placement->Place(); }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = false;
@@ -274,7 +274,28 @@ void TForm1::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) RunHandler([this] { FormShow(); });
 }
 
+void TForm1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A minimize through the window manager goes to the tray, as a close does, so that Show log brings the
+  // window back placed instead of de-iconifying it wherever it was. Queued: the window system is still
+  // delivering the state change.
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (isMinimized() && isVisible()) RunHandler([this] { TrayIcon->MinimizeToTray(); });
+        },
+        Qt::QueuedConnection);
+  }
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+  // When the whole application is asked to end (the session ends, the platform quits it) the window closes
+  // like any other: a tray program must never keep the user from logging off.
+  if (TApplication::Ending()) {
+    event->accept();
+    return;
+  }
   bool canClose = true;
   RunHandler([&] { FormCloseQuery(canClose); });
   if (canClose) {
@@ -337,6 +358,25 @@ void TForm1::stopServer() {
   m_upstream.RunClosed([this] { IdHTTPServer1.SetActive(false); });
 }
 
+void TForm1::startServer() {
+  try {
+    IdHTTPServer1.SetActive(true);
+  } catch (const net::EIdCouldNotBindSocket& e) {
+    // The bind error names neither the port nor the address.
+    net::TIdSocketHandles& bindings = IdHTTPServer1.Bindings();
+    const uint16_t port = bindings.Count() > 0 ? bindings[0].Port() : IdHTTPServer1.DefaultPort();
+    const std::u16string address = bindings.Count() == 1 ? bindings[0].IP() : std::u16string();
+    throw net::EIdCouldNotBindSocket(e.Message() + u"\n" + PortInUseText(address, port));
+  }
+}
+
+std::u16string TForm1::PortInUseText(const std::u16string& address, uint16_t port) {
+  if (address.empty()) return u"Port " + IntToStr(port) + u" is in use by another program.";
+  // One address of the user's choosing can also be one this computer does not have.
+  return u"Port " + IntToStr(port) + u" on " + address +
+         u" is in use by another program, or the address is not one of this computer's.";
+}
+
 // The caption set here is the one the timer shows for the previous state; the next tick corrects it.
 void TForm1::N6Click() {
   if (IdHTTPServer1.Active()) {
@@ -346,7 +386,7 @@ void TForm1::N6Click() {
   } else {
     // Only when FormCreate failed before it could build them.
     if (!m_service) createService(translate::TEngineHosts());
-    IdHTTPServer1.SetActive(true);
+    startServer();
     N6->setText(ToQString(OffCaption));
     setN6Picture(TImageList::kOnline);
   }

@@ -22,6 +22,7 @@
 #include "translate/engine_choice.h"
 #include "translate/translation_service.h"
 #include "ui/custom_ini_file.h"
+#include "ui/frame_placement.h"
 #include "ui/image_list.h"
 #include "ui/log_memo.h"
 #include "ui/tray_icon.h"
@@ -68,9 +69,11 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // The creation and destruction handlers.
   void FormCreate();
   void FormDestroy();
-  // Places the window at the right edge of the primary screen, above a bottom panel.
+  // Places the window at the right edge of the primary screen, above a bottom panel; again once the window
+  // manager has framed it, when the frame is not the size first assumed.
   void FormShow();
-  // A close request only sends the application to the tray.
+  // A close request only sends the application to the tray (a minimize does the same); when the whole
+  // application is ending, the window just closes.
   void FormCloseQuery(bool& CanClose);
 
   // "Русский" or "English" (exact, case-sensitive); any other value changes nothing.
@@ -111,6 +114,10 @@ class TForm1 : public QWidget, public translate::ILogSink {
   int N6ImageIndex() const { return m_n6ImageIndex; }
   // The port the first binding listens on (after the server was switched on).
   uint16_t ListeningPort();
+
+  // The line added to the bind error: "Port 8888 is in use by another program."; with an address (the
+  // server kept to one), that address too.
+  static std::u16string PortInUseText(const std::u16string& address, uint16_t port);
 
   // FormShow's arithmetic: the left edge touches the primary screen's right edge; a panel along the bottom
   // (the part of the primary screen below its work area) gives T, its top edge, and the window sits on it;
@@ -153,6 +160,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
@@ -165,6 +173,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();
   void setN6Picture(int imageIndex);
+  // Switches the server on; a bind failure names the port.
+  void startServer();
   // Switches the server off without being held up by an engine call.
   void stopServer();
 
@@ -177,6 +187,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
   std::array<QAction*, translate::kEngineCount> m_engineItems{};
   int m_n6ImageIndex = TImageList::kOffline;
   TForm2* Form2 = nullptr;
+  TFramePlacement* m_placement;
 };
 
 }  // namespace tessarine::ui

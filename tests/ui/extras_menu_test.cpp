@@ -63,7 +63,7 @@ TEST_F(FormTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
   TForm1& f = create();
   EXPECT_EQ(f.LibreTranslate1, nullptr);
   EXPECT_EQ(errors, std::vector<std::u16string>{u"Invalid engine host: http://lt.local/path."});
-  EXPECT_EQ(f.OnCaption, u"Включить");  // the rest of start-up ran
+  EXPECT_EQ(f.OnCaption, u"Включено");  // the rest of start-up ran
 }
 
 TEST_F(FormTest, TheCacheFromTheSettingsAnswersARepeatWithoutTheEngine) {
