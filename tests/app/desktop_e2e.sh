@@ -27,10 +27,9 @@ LIMIT=30  # seconds for any one wait; generous for sanitizer builds
 PROBE=(/usr/bin/python3 "$here/desktop_probe.py")
 
 # The menu's captions, as the program shows them; the engine and language items are not translated.
-declare -A ru=([on]='Включить' [off]='Выключить' [show]='Показать лог' [clear]='Очистить лог' [about]='О программе'
+declare -A ru=([on]='Включено' [off]='Выключено' [show]='Показать лог' [clear]='Очистить лог' [about]='О программе'
   [exit]='Выход')
-declare -A en=([on]='On' [off]='Off' [show]='To show the ravine' [clear]='To clean the ravine' [about]='On the program'
-  [exit]='Exit')
+declare -A en=([on]='On' [off]='Off' [show]='Show log' [clear]='Clear log' [about]='About' [exit]='Exit')
 
 fail() {
   echo "FAIL: $*" >&2
