@@ -133,9 +133,11 @@ icon_window() {
 }
 
 # open_menu: right-clicks the icon until the menu shows (a press that arrives while a previous menu still
-# holds the pointer grab is lost).
+# holds the pointer grab is lost). Qt re-docks the icon now and then: it leaves the panel for some milliseconds
+# and comes back, so the icon is waited for as well.
 open_menu() {
   local icon before deadline=$((SECONDS + 30))
+  wait_until 30 icon_window || return 1
   icon=$(icon_window) || return 1
   before=$(visible_windows)
   until xdotool mousemove --window "$icon" 8 8 click 3 && wait_until 2 windows_more_than "$before"; do
