@@ -17,7 +17,7 @@ std::string Ask(uint16_t port, const std::string& text) {
 
 TEST_F(FormTest, WithoutItsHostTheSelfHostedEngineIsNowhere) {
   TForm1& f = create();
-  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
   EXPECT_EQ(f.PopupMenu1->actions().size(), 16);
   EXPECT_EQ(f.EngineChoice().AllItems().size(), 6u);
   f.N5->trigger();
@@ -31,21 +31,22 @@ TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
   set(u"General", u"Google", u"0");
   set(u"General", u"LibreTranslate", u"1");
   TForm1& f = create();
-  ASSERT_NE(f.LibreTranslate1, nullptr);
+  ASSERT_NE(f.EngineItem(translate::kLibreTranslate), nullptr);
   const QList<QAction*> items = f.PopupMenu1->actions();
   ASSERT_EQ(items.size(), 17);
-  EXPECT_EQ(items.indexOf(f.LibreTranslate1), items.indexOf(f.P1) + 2);  // the hidden S1 between them
-  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(f.LibreTranslate1) + 1);
-  EXPECT_EQ(text(f.LibreTranslate1), u"LibreTranslate");
-  EXPECT_TRUE(f.LibreTranslate1->isVisible());
-  EXPECT_TRUE(f.LibreTranslate1->isChecked());
+  EXPECT_EQ(items.indexOf(f.EngineItem(translate::kLibreTranslate)),
+            items.indexOf(f.P1) + 2);  // the hidden S1 between them
+  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(f.EngineItem(translate::kLibreTranslate)) + 1);
+  EXPECT_EQ(text(f.EngineItem(translate::kLibreTranslate)), u"LibreTranslate");
+  EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isVisible());
+  EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isChecked());
   EXPECT_FALSE(f.G1->isChecked());
 
   f.B1->trigger();
-  EXPECT_FALSE(f.LibreTranslate1->isChecked());
+  EXPECT_FALSE(f.EngineItem(translate::kLibreTranslate)->isChecked());
   for (int repeat = 0; repeat < 2; ++repeat) {
-    f.LibreTranslate1->trigger();
-    EXPECT_TRUE(f.LibreTranslate1->isChecked());
+    f.EngineItem(translate::kLibreTranslate)->trigger();
+    EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isChecked());
     EXPECT_FALSE(f.B1->isChecked());
     EXPECT_TRUE(f.EngineChoice().AllItems()[translate::kLibreTranslate].Checked);
     EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kOnline);
@@ -61,7 +62,7 @@ TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
 TEST_F(FormTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
   set(u"Engines", u"LibreTranslate", u"http://lt.local/path");
   TForm1& f = create();
-  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
   EXPECT_EQ(errors, std::vector<std::u16string>{u"Invalid engine host: http://lt.local/path."});
   EXPECT_EQ(f.OnCaption, u"Включить");  // the rest of start-up ran
 }
