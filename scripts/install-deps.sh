@@ -11,6 +11,7 @@ packages=(
   xvfb xauth trayer xdotool x11-utils
   desktop-file-utils appstream lintian dpkg-dev
   librsvg2-bin imagemagick openbox x11-xserver-utils
+  apertium-apy apertium-eng-spa
 )
 
 missing=()
