@@ -11,6 +11,7 @@
 #include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
 #include "translate/engine_hosts.h"
+#include "translate/fifo_lock.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
 
@@ -88,8 +89,8 @@ class TTranslationService {
   const TServiceExtras m_extras;
   TEngineRest m_rest;
   // Held for a whole engine call: the client's header list, request and cookie store serve one call
-  // at a time.
-  std::mutex m_clientMutex;
+  // at a time. Taken in arrival order, so that under load no request waits much longer than the others.
+  TFifoLock m_clientMutex;
 };
 
 }  // namespace tessarine::translate
