@@ -1,8 +1,7 @@
 #include "translate/service_settings.h"
 
-#include <climits>
-
 #include <algorithm>
+#include <climits>
 
 #include "common/text.h"
 #include "translate/engine_choice.h"
