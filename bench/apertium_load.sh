@@ -4,13 +4,13 @@
 # endpoint (bench/server_demo) whose engine is that service. wrk asks each side for the same sentence at 1 and 4
 # connections, the two sides taking turns, ROUNDS times. Prints one Markdown table with what the proxy adds.
 #
-#   bench/apertium_load.sh       (DURATION=10s, ROUNDS=2, BUILD=build-bench by default)
+#   bench/apertium_load.sh       (DURATION=10s, ROUNDS=3, BUILD=build-bench by default)
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD=${BUILD:-$ROOT/build-bench}
 DURATION=${DURATION:-10s}
-ROUNDS=${ROUNDS:-2}
+ROUNDS=${ROUNDS:-3}
 PROXY_PORT=${PROXY_PORT:-18888}
 . "$ROOT/bench/lib.sh"
 
