@@ -42,6 +42,16 @@ std::u16string FailureText(const std::exception_ptr& failure) {
   }
 }
 
+bool IsRefusal(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EEngineRefusal&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
 }  // namespace
 
 TTranslationService::TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice,
@@ -175,6 +185,7 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
   bool failed = false;
   auto attempt = [&](int engine) -> std::optional<TAnswer> {
     std::optional<int64_t> retryAfter;
+    bool refused = false;
     try {
       TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
       if (!given.Result.empty()) {
@@ -187,9 +198,12 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
       if (m_client.CallsStopped()) throw;
       if (!failed) firstError = std::current_exception();
       logFailure(engine, std::current_exception());
+      refused = IsRefusal(std::current_exception());
     }
     failed = true;
-    m_rest.Failed(engine, retryAfter);
+    // An engine that answered why it cannot take this request (a language pair it lacks) works: resting it would
+    // turn away the requests it can take.
+    if (!refused) m_rest.Failed(engine, retryAfter);
     return std::nullopt;
   };
 

@@ -272,6 +272,33 @@ TEST_F(ApertiumService, ChosenItAnswersAndItsRefusalIsExplained) {
   EXPECT_EQ(ask(u"en|ru"), u"failed: HTTP/1.1 400 Bad Request");
 }
 
+TEST_F(ApertiumService, WithFailoverARefusedPairGoesToTheNextEngineWithoutRestingApertium) {
+  choice.SetChecked(kApertium);
+  TServiceExtras extras;
+  extras.Endpoints[kApertium] = TEngineEndpoint::Parse(u"127.0.0.1", u"", kApertiumDefaultPort);
+  extras.Failover = TFailoverSettings{{kBing}, 2};
+  TTranslationService failover(client, log, choice, babylon, TEngineHosts(), std::move(extras));
+  client.CharSet = u"UTF-8";
+  client.Reply = [this](const fakes::RecordedRequest& request) -> std::u16string {
+    if (request.Url.find(u"/v2/ajax.svc/") != std::u16string::npos) return u"\"Bing\"";
+    if (request.Url.find(u"%7Cru") == std::u16string::npos) return u"{\"responseData\":{\"translatedText\":\"Hola\"}}";
+    client.RefusedBody = u"{\"explanation\": \"That pair is not installed\"}";
+    throw EIdException(u"HTTP/1.1 400 Bad Request");
+  };
+  auto ask = [&](const std::u16string& langpair) {
+    client.RefusedBody.reset();
+    fakes::FakeRequestInfo request;
+    request.Query = {u"text=Hello", u"langpair=" + langpair};
+    fakes::FakeResponseInfo response;
+    failover.IdHTTPServer1CommandGet(request, response);
+    return response.Content;
+  };
+  EXPECT_NE(ask(u"en|ru").find(u"Bing"), std::u16string::npos);
+  EXPECT_FALSE(failover.Rest().Resting(kApertium));
+  EXPECT_NE(ask(u"en|es").find(u"Hola"), std::u16string::npos);
+  EXPECT_EQ(client.Requests().size(), 3u);  // Apertium, Bing, Apertium
+}
+
 TEST_F(ApertiumService, UnconfiguredItIsNeverAsked) {
   TTranslationService without(client, log, choice, babylon, TEngineHosts());
   EXPECT_EQ(without.translateget(u"Hello", u"es", u"en", kApertium, u"UTF-8"), u"");
