@@ -64,6 +64,7 @@ expect() {
   [[ $code == 200 && $(cat "$work/body") == "$HEAD$3$TAIL" ]] || fail "$1 ($2) answered $code: $(cat "$work/body")"
 }
 # straight TEXT LANGPAIR: the service's own translation, asked without the program.
+# shellcheck disable=SC2154  # apertium_port is set by start_apertium
 straight() {
   curl -s --max-time 20 -G "http://127.0.0.1:$apertium_port/translate" --data-urlencode "q=$1" \
     --data-urlencode "langpair=$2" --data-urlencode "markUnknown=no" |
