@@ -12,6 +12,7 @@ packages=(
   desktop-file-utils appstream lintian dpkg-dev
   librsvg2-bin imagemagick openbox x11-xserver-utils
   dbus haskell-status-notifier-item-utils python3-dbus weston qt6-wayland
+  apertium-apy apertium-eng-spa
 )
 
 missing=()

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A local stand-in for the six online translation engines, for tests and demos.
+"""A local stand-in for the six online translation engines and the configured ones, for tests and demos.
 
 Usage: fake_engine.py --port-file PATH [--bind 127.0.0.1] [--cert server.pem --key server.key]
 
@@ -36,6 +36,14 @@ with the text taken from where each engine's request carries it:
   LibreTranslate  POST /translate                                                        application/json
            body a JSON object with the strings q, source, target (format and api_key are taken but not checked)
            {"translatedText":TRANS}; a body that is not such an object answers 400 {"error": reason}
+  Apertium GET  /translate, or POST /translate with a form body              application/json; charset=UTF-8
+           q, langpair=IN|OUT (the target after "|") from the query or the form body (markUnknown is taken but
+           not checked); JSON strings raw UTF-8 like the real service
+           {"responseData": {"translatedText": TRANS}, "responseDetails": null, "responseStatus": 200};
+           a langpair without "|" answers 400 {"status": "error", "code": 400, "message": "Bad Request",
+           "explanation": "That pair is invalid, use e.g. eng|spa"}
+           GET /listPairs: {"responseData": [{"sourceLanguage": "eng", "targetLanguage": "spa"}], ...}
+  A POST to /translate is LibreTranslate's unless its Content-Type is application/x-www-form-urlencoded.
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
 percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
@@ -46,7 +54,8 @@ Control, on the http port only, never recorded, answers JSON:
                         "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
-  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|all (default all), "mode": ...,
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|all (default all),
+                        "mode": ...,
                         "times": n (default until reset), "headers": [extra raw reply header lines], params}
 An engine request takes the mode set for its engine, else the one set for "all", else "normal"; setting a mode
 replaces the earlier one of the same engine key. Modes and their parameters:
@@ -122,8 +131,10 @@ ENGINES = {
     "/services/TranslationService.asmx/GetTranslateNew": ("promt", "POST"),
     "/sai": ("systran", "POST"),
     "/translate": ("libretranslate", "POST"),
+    "/listPairs": ("apertium", "GET"),
 }
 ENGINE_NAMES = {name for name, _ in ENGINES.values()}
+FORM = "application/x-www-form-urlencoded"
 
 SYSTRAN_TOKEN = '<span class="token" value="1010/noun:common" id="token_1">'
 TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
@@ -303,6 +314,29 @@ def answer_libretranslate(req, query):
     return Reply(200, "application/json", '{"translatedText":%s}' % jstr(trans))
 
 
+def answer_apertium(req, query):
+    def body(obj, status=200):
+        return Reply(status, "application/json; charset=UTF-8", json.dumps(obj, ensure_ascii=False))
+
+    if req.path_and_query()[0] == "/listPairs":
+        pairs = [{"sourceLanguage": "eng", "targetLanguage": "spa"}]
+        return body({"responseData": pairs, "responseDetails": None, "responseStatus": 200})
+    params = query_params(query if req.method == "GET" else req.body.decode("latin-1"))
+    text, pair = need(params, "q", "langpair")
+    if "|" not in pair:
+        explanation = "That pair is invalid, use e.g. eng|spa"
+        return body({"status": "error", "code": 400, "message": "Bad Request", "explanation": explanation}, 400)
+    trans = pair.partition("|")[2] + ": " + shout(text)
+    return body({"responseData": {"translatedText": trans}, "responseDetails": None, "responseStatus": 200})
+
+
+def route(req, path):
+    """The engine that a request is for and the method that engine takes there."""
+    if path == "/translate" and (req.method == "GET" or (req.header("content-type") or "").startswith(FORM)):
+        return "apertium", req.method
+    return ENGINES[path]
+
+
 ANSWERS = {
     "google": answer_google,
     "bing": answer_bing,
@@ -311,6 +345,7 @@ ANSWERS = {
     "promt": answer_promt,
     "systran": answer_systran,
     "libretranslate": answer_libretranslate,
+    "apertium": answer_apertium,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).
@@ -696,7 +731,7 @@ class Connection:
         keep = req.keep_alive()
         if path not in ENGINES:
             return self.send_reply(req, keep, Reply(404, "text/plain", "no engine at this path\n"))
-        engine, method = ENGINES[path]
+        engine, method = route(req, path)
         try:
             if req.method != method:
                 raise BadRequest(405, "use " + method + "\n")

@@ -627,6 +627,31 @@ class FakeEngineTest(unittest.TestCase):
         reply = post(good)
         self.assertEqual((429, "120"), (reply.status, reply.header("Retry-After")))
 
+    def test_apertium_answers_a_get_a_form_post_and_its_pairs(self):
+        def exchange(method, target, headers=(), body=b""):
+            client = Client(self.http)
+            try:
+                return client.exchange(compose(method, target, self.host, ["Connection: close", *headers], body))
+            finally:
+                client.close()
+
+        query = "q=Hello%20%C3%B1&langpair=en%7Ces&markUnknown=no"
+        for reply in (exchange("GET", "/translate?" + query),
+                      exchange("POST", "/translate", ["Content-Type: application/x-www-form-urlencoded"],
+                               query.encode())):
+            self.assertEqual(200, reply.status)
+            self.assertEqual("application/json; charset=UTF-8", reply.header("Content-Type"))
+            # Raw UTF-8, as the real service sends it.
+            self.assertIn("es: HELLO ñ".encode(), reply.body)
+            self.assertEqual("es: HELLO ñ", json.loads(reply.body)["responseData"]["translatedText"])
+        refused = exchange("GET", "/translate?q=a&langpair=en")
+        self.assertEqual((400, "That pair is invalid, use e.g. eng|spa"),
+                         (refused.status, json.loads(refused.body)["explanation"]))
+        pairs = exchange("GET", "/listPairs")
+        self.assertEqual([{"sourceLanguage": "eng", "targetLanguage": "spa"}], json.loads(pairs.body)["responseData"])
+        self.mode(engine="apertium", mode="garbage", bytes="x", times=1)
+        self.assertRaises(EOFError, exchange, "GET", "/translate?" + query)
+
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))
         client = Client(self.https, context, "localhost")

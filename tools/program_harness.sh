@@ -77,6 +77,17 @@ settings_file() {
   for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$(engine_host "$engine")"; done
 }
 
+# start_apertium: Debian's Apertium service (apertium-apy) on loopback only, through tools/apertium_loopback.py,
+# once it answers /listPairs; sets $apertium_port. Its request log goes to $harness_work/apertium.log.
+start_apertium() {
+  python3 "$harness_root/tools/apertium_loopback.py" --port-file "$harness_work/apertium.json" \
+    >"$harness_work/apertium.log" 2>&1 &
+  harness_pids+=($!)
+  wait_until 30 test -s "$harness_work/apertium.json" || return 1
+  apertium_port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["port"])' "$harness_work/apertium.json")
+  wait_until 30 curl -sf --max-time 2 "http://127.0.0.1:$apertium_port/listPairs"
+}
+
 # start_xvfb [WxH]: a virtual screen; sets DISPLAY.
 start_xvfb() {
   exec 5>"$harness_work/display"

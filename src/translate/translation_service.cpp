@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_request.h"
+#include "translate/optional_engines.h"
 #include "translate/reply_extraction.h"
 #include "translate/text_codecs.h"
 
@@ -38,6 +39,16 @@ std::u16string FailureText(const std::exception_ptr& failure) {
     return FromUtf8(e.what());
   } catch (...) {
     return u"unknown error";
+  }
+}
+
+bool IsRefusal(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EEngineRefusal&) {
+    return true;
+  } catch (...) {
+    return false;
   }
 }
 
@@ -125,7 +136,12 @@ void TTranslationService::logFailure(int engine, const std::exception_ptr& failu
 }
 
 bool TTranslationService::available(int engine) const {
-  return (engine >= 0 && engine < kEngineCount) || (engine == kLibreTranslate && m_extras.LibreTranslate);
+  return (engine >= 0 && engine < kEngineCount) || Endpoint(engine) != nullptr;
+}
+
+const TEngineEndpoint* TTranslationService::Endpoint(int engine) const {
+  const auto found = m_extras.Endpoints.find(engine);
+  return found != m_extras.Endpoints.end() && FindOptionalEngine(engine) ? &found->second : nullptr;
 }
 
 std::optional<std::u16string> TTranslationService::cached(int engine, const std::u16string& text,
@@ -169,6 +185,7 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
   bool failed = false;
   auto attempt = [&](int engine) -> std::optional<TAnswer> {
     std::optional<int64_t> retryAfter;
+    bool refused = false;
     try {
       TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
       if (!given.Result.empty()) {
@@ -181,9 +198,12 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
       if (m_client.CallsStopped()) throw;
       if (!failed) firstError = std::current_exception();
       logFailure(engine, std::current_exception());
+      refused = IsRefusal(std::current_exception());
     }
     failed = true;
-    m_rest.Failed(engine, retryAfter);
+    // An engine that answered why it cannot take this request (a language pair it lacks) works: resting it would
+    // turn away the requests it can take.
+    if (!refused) m_rest.Failed(engine, retryAfter);
     return std::nullopt;
   };
 
@@ -216,9 +236,12 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
                                                   const std::u16string& langs_in, int servises) {
   // Emptied for every call, so one engine's headers never reach a later request.
   m_client.CustomHeadersClear();
+  const TOptionalEngine* optional = FindOptionalEngine(servises);
   std::optional<TEngineRequest> request;
-  if (servises == kLibreTranslate && m_extras.LibreTranslate) {
-    request = BuildLibreTranslateRequest(*m_extras.LibreTranslate, text, langs_out, langs_in);
+  if (optional) {
+    // Not configured: it does not exist, and nothing is sent, as for any other unknown index.
+    if (const TEngineEndpoint* endpoint = Endpoint(servises))
+      request = optional->BuildRequest(*endpoint, text, langs_out, langs_in);
   } else {
     request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
   }
@@ -236,8 +259,18 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
   } catch (const EIdSocketError& e) {
     // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
     throw EEngineConnectionError(e);
+  } catch (const Exception&) {
+    // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
+    if (optional && optional->ReadRefusal) {
+      if (const std::optional<std::u16string> body = m_client.RefusedReplyText()) {
+        if (std::optional<std::u16string> explanation =
+                optional->ReadRefusal(*body, ReplyTextOf(m_client.ReplyCharSet())))
+          throw EEngineRefusal(std::move(*explanation));
+      }
+    }
+    throw;
   }
-  if (servises == kLibreTranslate) return ExtractLibreTranslation(reply);
+  if (optional) return optional->ReadReply(reply, ReplyTextOf(m_client.ReplyCharSet()));
   return ExtractTranslation(servises, reply);
 }
 

@@ -205,12 +205,19 @@ void TForm1::FormCreate() {
         return settings.ReadString(section, key, defaultValue);
       }};
   translate::TServiceExtras extras;
-  step([&] { extras.LibreTranslate = translate::ReadLibreTranslateSettings(access); });
-  if (extras.LibreTranslate) addLibreTranslateItem(settings.ReadBool(kGeneral, u"LibreTranslate", false));
+  std::vector<int> configured;
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines()) {
+    std::optional<translate::TEngineEndpoint> endpoint;
+    step([&] { endpoint = translate::ReadEngineEndpoint(access, engine.Index); });
+    if (!endpoint) continue;
+    extras.Endpoints.emplace(engine.Index, std::move(*endpoint));
+    configured.push_back(engine.Index);
+    addOptionalItem(engine, settings.ReadBool(kGeneral, std::u16string(engine.Name), false));
+  }
   if (const auto cache = translate::ReadCacheSettings(access, m_options.CacheDatabase, *this)) {
     extras.Cache = std::make_unique<translate::TTranslationCache>(*cache, *this);
   }
-  extras.Failover = translate::ReadFailoverSettings(access, extras.LibreTranslate.has_value(), *this);
+  extras.Failover = translate::ReadFailoverSettings(access, configured, *this);
 
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);
@@ -230,14 +237,30 @@ void TForm1::createService(translate::TEngineHosts hosts, translate::TServiceExt
                                                                std::move(hosts), std::move(extras));
 }
 
-void TForm1::addLibreTranslateItem(bool checked) {
-  m_engineChoice.AddLibreTranslate(checked);
-  LibreTranslate1 = new QAction(QStringLiteral("LibreTranslate"), PopupMenu1);
-  LibreTranslate1->setIcon(sAlphaImageList1.Icon(TImageList::kOnline));
-  LibreTranslate1->setCheckable(true);
-  connect(LibreTranslate1, &QAction::triggered, this, [this] { RunHandler([this] { LibreTranslate1Click(); }); });
-  // After P1; the hidden S1 between them takes no room.
-  PopupMenu1->insertAction(N4, LibreTranslate1);
+void TForm1::addOptionalItem(const translate::TOptionalEngine& engine, bool checked) {
+  m_engineChoice.AddOptionalEngine(engine.Index, checked);
+  QAction* item = new QAction(ToQString(std::u16string(engine.Name)), PopupMenu1);
+  item->setIcon(sAlphaImageList1.Icon(TImageList::IndexOf(engine.Picture)));
+  item->setCheckable(true);
+  const int index = engine.Index;
+  connect(item, &QAction::triggered, this, [this, index] { RunHandler([this, index] { engineClick(index); }); });
+  // After P1 (the hidden S1 between them takes no room) and the optional items added before, in table order.
+  PopupMenu1->insertAction(N4, item);
+  m_optionalItems[static_cast<size_t>(index - translate::kEngineCount)] = item;
+}
+
+QAction* TForm1::EngineItem(int index) const {
+  if (index >= 0 && index < translate::kEngineCount) return m_engineItems[static_cast<size_t>(index)];
+  if (index >= translate::kEngineCount && index < translate::kAllEngineCount)
+    return m_optionalItems[static_cast<size_t>(index - translate::kEngineCount)];
+  return nullptr;
+}
+
+int TForm1::enginePicture(int index) {
+  if (index >= 0 && index < translate::kEngineCount) return kEnginePictures[static_cast<size_t>(index)];
+  const translate::TOptionalEngine* engine = translate::FindOptionalEngine(index);
+  if (!engine) throw Exception("Engine index out of range (" + std::to_string(index) + ")");
+  return TImageList::IndexOf(engine->Picture);
 }
 
 void TForm1::listenOnlyOn(const std::u16string& address) {
@@ -327,17 +350,15 @@ void TForm1::ApplyLanguage(const std::u16string& language) {
 
 void TForm1::showEngineChoice() {
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
-  for (size_t i = 0; i < m_engineItems.size(); ++i) m_engineItems[i]->setChecked(items[i].Checked);
-  if (LibreTranslate1 && items.size() > translate::kLibreTranslate)
-    LibreTranslate1->setChecked(items[translate::kLibreTranslate].Checked);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (QAction* item = EngineItem(static_cast<int>(i))) item->setChecked(items[i].Checked);
+  }
 }
 
 void TForm1::engineClick(int index) {
   m_engineChoice.SetChecked(index);
   showEngineChoice();
-  // The self-hosted engine has no picture of its own; it shows the server's.
-  TrayIcon->SetIconIndex(index == translate::kLibreTranslate ? TImageList::kOnline
-                                                             : kEnginePictures[static_cast<size_t>(index)]);
+  TrayIcon->SetIconIndex(enginePicture(index));
 }
 
 void TForm1::G1Click() { engineClick(translate::kGoogle); }
@@ -346,7 +367,6 @@ void TForm1::Y1Click() { engineClick(translate::kYandex); }
 void TForm1::babylon1Click() { engineClick(translate::kBabylon); }
 void TForm1::P1Click() { engineClick(translate::kPromt); }
 void TForm1::S1Click() { engineClick(translate::kSystran); }
-void TForm1::LibreTranslate1Click() { engineClick(translate::kLibreTranslate); }
 
 void TForm1::setN6Picture(int imageIndex) {
   m_n6ImageIndex = imageIndex;
@@ -421,9 +441,11 @@ void TForm1::N5Click() {
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
   for (size_t i = 0; i < kEngineKeys.size(); ++i) settings.WriteBool(kGeneral, kEngineKeys[i], items[i].Checked);
-  // Only a configured self-hosted engine has a saved check mark.
-  if (items.size() > translate::kLibreTranslate)
-    settings.WriteBool(kGeneral, u"LibreTranslate", items[translate::kLibreTranslate].Checked);
+  // Only a configured optional engine has a saved check mark.
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines()) {
+    if (m_engineChoice.HasEngine(engine.Index))
+      settings.WriteBool(kGeneral, std::u16string(engine.Name), items[static_cast<size_t>(engine.Index)].Checked);
+  }
   if (N8->isChecked()) {
     settings.WriteString(kSetting, kLanguage, kRussian);
   } else if (E1->isChecked()) {

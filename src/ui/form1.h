@@ -20,6 +20,7 @@
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
+#include "translate/optional_engines.h"
 #include "translate/translation_service.h"
 #include "ui/custom_ini_file.h"
 #include "ui/frame_placement.h"
@@ -89,7 +90,6 @@ class TForm1 : public QWidget, public translate::ILogSink {
   void babylon1Click();
   void P1Click();
   void S1Click();
-  void LibreTranslate1Click();
   void N8Click();  // Russian
   void E1Click();  // English
   void N7Click();  // About
@@ -110,6 +110,9 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
   // The engine choice the request handlers read.
   const translate::TEngineChoice& EngineChoice() const { return m_engineChoice; }
+  // The menu item of an engine by index: G1 to S1, then an optional engine's item when [Engines] names where it
+  // is reached; nullptr otherwise.
+  QAction* EngineItem(int index) const;
   // The picture now shown by the on/off item.
   int N6ImageIndex() const { return m_n6ImageIndex; }
   // The port the first binding listens on (after the server was switched on).
@@ -139,8 +142,6 @@ class TForm1 : public QWidget, public translate::ILogSink {
   QAction* babylon1;
   QAction* P1;
   QAction* S1;
-  // The self-hosted engine's item after P1, only when [Engines] names its host.
-  QAction* LibreTranslate1 = nullptr;
   QAction* N4;
   QAction* N8;
   QAction* E1;
@@ -166,7 +167,10 @@ class TForm1 : public QWidget, public translate::ILogSink {
  private:
   QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
   void createService(translate::TEngineHosts hosts, translate::TServiceExtras extras = {});
-  void addLibreTranslateItem(bool checked);
+  // The item of a configured optional engine, after P1 and the optional engines before it in the table.
+  void addOptionalItem(const translate::TOptionalEngine& engine, bool checked);
+  // The tray picture an engine item shows.
+  static int enginePicture(int index);
   // IdHTTPServer1 listens on this one address only ([Server] Address); raises for a value that is no IP address.
   void listenOnlyOn(const std::u16string& address);
   void engineClick(int index);
@@ -185,6 +189,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   std::unique_ptr<translate::TBabylonTable> m_babylon;
   std::unique_ptr<translate::TTranslationService> m_service;
   std::array<QAction*, translate::kEngineCount> m_engineItems{};
+  // The optional engines' items by engine index from kEngineCount; nullptr while not configured.
+  std::array<QAction*, translate::kAllEngineCount - translate::kEngineCount> m_optionalItems{};
   int m_n6ImageIndex = TImageList::kOffline;
   TForm2* Form2 = nullptr;
   TFramePlacement* m_placement;

@@ -189,6 +189,7 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
                         TStream* responseStream) {
   m_redirectCount = 0;
   m_retryAfter.reset();
+  m_refusedReply.reset();
   m_authRetries = 0;
   m_authProxyRetries = 0;
   const int64_t answerStart = responseStream->Position();
@@ -502,7 +503,8 @@ void TIdHTTP::raiseProtocolError(int code) {
           0, std::chrono::duration_cast<std::chrono::seconds>(when - std::chrono::system_clock::now()).count());
     }
   }
-  throw EIdHTTPProtocolException(code, m_response.ResponseText(), decodeText(body));
+  m_refusedReply = decodeText(body);
+  throw EIdHTTPProtocolException(code, m_response.ResponseText(), *m_refusedReply);
 }
 
 void TIdHTTP::readResult(TStream* target) {

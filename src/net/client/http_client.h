@@ -101,6 +101,9 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   std::u16string Post(const std::u16string& url, TStream& source) override;
   // Retry-After of a refused last call, as delay seconds or an HTTP date.
   std::optional<int64_t> RetryAfterSeconds() const override { return m_retryAfter; }
+  // The body of a refused last call, as its exception's ErrorMessage carries it.
+  std::optional<std::u16string> RefusedReplyText() const override { return m_refusedReply; }
+  std::u16string ReplyCharSet() const override { return m_response.CharSet; }
 
   TIdHTTPRequest& Request() { return m_request; }
   const TIdHTTPResponse& Response() const { return m_response; }
@@ -199,6 +202,7 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   net::TIdIOHandler::TDeadline m_deadline;
   std::atomic<bool> m_aborted{false};
   std::optional<int64_t> m_retryAfter;
+  std::optional<std::u16string> m_refusedReply;
   std::unique_ptr<TIdCookieManager> m_cookieManager;
   std::unique_ptr<TIdCompressorZLib> m_compressor;
 };
