@@ -132,7 +132,11 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
 void TTranslationService::logFailure(int engine, const std::exception_ptr& failure) {
   // A call ended because the server is switching off says nothing about the engine.
   if (m_client.CallsStopped()) return;
-  m_log.AddLogLine(std::u16string(EngineName(engine)) + u": " + FailureText(failure));
+  const std::u16string prefix = std::u16string(EngineName(engine)) + u": ";
+  std::u16string message = FailureText(failure);
+  // The optional engines' reply readers name the engine in their messages already.
+  if (!message.starts_with(prefix)) message.insert(0, prefix);
+  m_log.AddLogLine(message);
 }
 
 bool TTranslationService::available(int engine) const {

@@ -92,6 +92,11 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   with.IdHTTPServer1CommandGet(request, response);
   EXPECT_NE(response.Content.find(u"Hallo"), std::u16string::npos);
   EXPECT_EQ(log.Lines()[5], u"LibreTranslate");
+
+  // A reply that is not its JSON fails the request; the log names the engine once.
+  client.Reply = [](const fakes::RecordedRequest&) { return u"<html>busy</html>"; };
+  EXPECT_THROW(with.IdHTTPServer1CommandGet(request, response), Exception);
+  EXPECT_EQ(log.Lines().back(), u"LibreTranslate: the reply is not JSON");
 }
 
 class Settings : public ::testing::Test {
