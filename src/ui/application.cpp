@@ -16,8 +16,8 @@ bool g_sessionEnding = false;
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tessarine-proxy"));
   setQuitOnLastWindowClosed(false);
-  // Never cancelled: a tray program must not hold up a log-off or shutdown. There is nothing to save here
-  // either; the settings are written by Exit only.
+  // Never cancelled: a tray program must not hold up a log-off or shutdown (the main window saves the
+  // settings on the same request).
   connect(this, &QGuiApplication::commitDataRequest, this, [](QSessionManager&) { g_sessionEnding = true; });
 }
 

@@ -5,6 +5,7 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSessionManager>
 #include <QShowEvent>
 #include <exception>
 
@@ -63,18 +64,19 @@ TForm1::TForm1(TForm1Options options)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowStaysOnTopHint),
       m_options(std::move(options)),
-      m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
-                                              : static_cast<translate::IUpstreamClient&>(IdHTTP1),
-                 [this] {
-                   if (m_options.AbortUpstreamForTesting) {
-                     m_options.AbortUpstreamForTesting();
-                   } else {
-                     IdHTTP1.Abort();
-                   }
-                 },
-                 [this] {
-                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
-                 }) {
+      m_upstream(
+          m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
+                                       : static_cast<translate::IUpstreamClient&>(IdHTTP1),
+          [this] {
+            if (m_options.AbortUpstreamForTesting) {
+              m_options.AbortUpstreamForTesting();
+            } else {
+              IdHTTP1.Abort();
+            }
+          },
+          [this] {
+            if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
+          }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
@@ -151,6 +153,7 @@ TForm1::TForm1(TForm1Options options)
   Timer1->start();
 
   RunHandler([this] { FormCreate(); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SessionEnding(); });
 }
 
 TForm1::~TForm1() {
@@ -437,6 +440,22 @@ void TForm1::N7Click() {
 }
 
 void TForm1::N5Click() {
+  writeSettings();
+  m_options.Terminate();
+}
+
+void TForm1::SessionEnding() {
+  // A box here would hold the session up; the log (and --log) gets the failure instead.
+  try {
+    writeSettings();
+  } catch (const Exception& e) {
+    AddLogLine(e.Message());
+  } catch (const std::exception& e) {
+    AddLogLine(FromUtf8(e.what()));
+  }
+}
+
+void TForm1::writeSettings() {
   TCustomIniFile& settings = *SettingsFile;
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
@@ -451,7 +470,6 @@ void TForm1::N5Click() {
   } else if (E1->isChecked()) {
     settings.WriteString(kSetting, kLanguage, kEnglish);
   }
-  m_options.Terminate();
 }
 
 void TForm1::AddLogLine(const std::u16string& line) {

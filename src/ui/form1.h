@@ -94,6 +94,9 @@ class TForm1 : public QWidget, public translate::ILogSink {
   void E1Click();  // English
   void N7Click();  // About
   void N5Click();  // Exit: writes the settings, then ends the application
+  // The session is ending (log-off, shutdown) and ends the program without Exit: the settings are written as
+  // Exit writes them, so the choices made since the last Exit are kept.
+  void SessionEnding();
   void Timer1Timer();
 
   // The log panel's append; any thread, never waits for the UI thread.
@@ -179,6 +182,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   void setN6Picture(int imageIndex);
   // Switches the server on; a bind failure names the port.
   void startServer();
+  // The server state, the engine check marks and the language into the settings file.
+  void writeSettings();
   // Switches the server off without being held up by an engine call.
   void stopServer();
 

@@ -224,5 +224,17 @@ TEST_F(FormTest, TrayIconMouseActions) {
   EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kCount - 1);  // the last picture
 }
 
+// The session ending (log-off, shutdown) ends the program without Exit; the choices are kept all the same.
+TEST_F(FormTest, TheSessionEndingSavesAsExitDoesWithoutEndingTheProgram) {
+  TForm1& f = create();
+  f.B1->trigger();
+  f.E1->trigger();
+  f.SessionEnding();
+  EXPECT_EQ(settings->Writes, (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=0",
+                                                           u"General/Bing=1", u"General/Yandex=0", u"General/Babylon=0",
+                                                           u"General/Promt=0", u"Setting/Language=English"}));
+  EXPECT_EQ(terminations, 0);
+}
+
 }  // namespace
 }  // namespace tessarine::ui::testing
