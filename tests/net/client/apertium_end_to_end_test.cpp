@@ -88,7 +88,9 @@ TEST_F(ApertiumRoad, FakeServiceRepliesOfEveryShape) {
     SCOPED_TRACE(mode);
     fallback.SetMode(mode);
     EXPECT_EQ(Ask("text=a&langpair=en|es"), kError + message);
-    EXPECT_EQ(log.Last(), u"Apertium: " + Widen(message));
+    // The log names the engine once, also where the message names it already.
+    const std::u16string logged = Widen(message);
+    EXPECT_EQ(log.Last(), logged.starts_with(u"Apertium: ") ? logged : u"Apertium: " + logged);
     EXPECT_EQ(Ask("text=a&langpair=en|es"), Wrapped("es: A"));
   }
 }
