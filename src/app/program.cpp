@@ -1,14 +1,18 @@
 #include "app/program.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/check_engines.h"
 #include "app/command_line.h"
 #include "app/ini_file.h"
+#include "app/log_echo.h"
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
@@ -21,12 +25,6 @@
 namespace tessarine::app {
 
 namespace {
-
-// One write per line, so the lines of concurrent requests do not mix.
-void WriteLogLineToStderr(const std::u16string& line) {
-  const std::string bytes = ToUtf8(line) + "\n";
-  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-}
 
 TSettingsPlace SettingsFor(const TCommandLine& commandLine) {
   return commandLine.SettingsFile ? GivenSettingsFile(*commandLine.SettingsFile)
@@ -54,7 +52,12 @@ int RunTessarineProxy(int argc, char** argv) {
   std::fflush(stdout);
   ui::TForm1Options options;
   options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
-  if (commandLine.Log) options.EchoLogLine = WriteLogLineToStderr;
+  // Declared before the main window, so it outlives the request threads that the window stops.
+  std::optional<TLogEcho> echo;
+  if (commandLine.Log) {
+    echo.emplace(STDERR_FILENO);
+    options.EchoLogLine = [&echo](const std::u16string& line) { echo->Add(line); };
+  }
   options.CacheDatabase = settings.FileName.substr(0, settings.FileName.rfind('/') + 1) + "translations.sqlite";
   {
     ui::TForm1 Form1(std::move(options));
