@@ -49,11 +49,19 @@ TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
 }
 
 void TLogMemo::AddLogLine(const std::u16string& line) {
-  std::u16string copy = line;  // allocated before the lock is taken
+  // The line is copied before the lock is taken, and the one it usually pushes out is freed after.
+  std::u16string copy = line;
+  std::u16string dropped;
   std::lock_guard lock(m_mutex);
   m_pendingCharacters += WithBreak(copy);
   m_pending.push_back(std::move(copy));
-  trimQueueLocked();
+  if (m_pending.size() > 1 &&
+      (static_cast<qsizetype>(m_pending.size()) > m_maxLines || m_pendingCharacters > m_maxCharacters)) {
+    m_pendingCharacters -= WithBreak(m_pending.front());
+    dropped.swap(m_pending.front());
+    m_pending.pop_front();
+    trimQueueLocked();
+  }
 }
 
 void TLogMemo::trimQueueLocked() {
