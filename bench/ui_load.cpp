@@ -6,6 +6,9 @@
 //   tessarine_ui_load memory    resident memory after start-up and after 10,000 translations through the
 //                               local server; the engine is a stand-in inside the process that answers at
 //                               once in Google's format (the real upstream client is not used)
+//   tessarine_ui_load shown [s] the log window left open under a steady flow of requests' lines (8 threads,
+//                               9 lines and a 1 ms pause each round) for s seconds (default 60): resident
+//                               memory, lines kept and the worst lateness of a 10 ms timer every 5 s
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -142,6 +145,50 @@ int BenchLog() {
   return 0;
 }
 
+int BenchShown(int seconds) {
+  InstantUpstream upstream;
+  auto form = MakeForm(upstream);
+  form->N1->trigger();
+  constexpr int kThreads = 8;
+  std::atomic<bool> stop{false};
+  std::atomic<long long> appended{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (long long round = 0; !stop; ++round) {
+        form->AddLogLine(u"Получение данных");
+        form->AddLogLine(u"soak " + IntToStr(t) + u" " + IntToStr(round));
+        form->AddLogLine(u"Получение значения языка");
+        form->AddLogLine(u"en|de");
+        form->AddLogLine(u"Сервис");
+        form->AddLogLine(u"Google");
+        form->AddLogLine(u"Результат");
+        form->AddLogLine(u"Hallo, Welt");
+        form->AddLogLine(u"______________________________");
+        appended += 9;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  std::printf("shown: the log window open, %d threads logging, %d s\n", kThreads, seconds);
+  std::printf("| s | lines appended | lines/s | lines kept | worst timer lateness ms | resident KiB |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  QElapsedTimer clock;
+  clock.start();
+  long long lastAppended = 0;
+  for (int elapsed = 5; elapsed <= seconds; elapsed += 5) {
+    const double worstStall = RunLoopMeasuringStalls([&] { return clock.elapsed() >= elapsed * 1000LL; });
+    const long long now = appended;
+    std::printf("| %d | %lld | %lld | %d | %.1f | %ld |\n", elapsed, now, (now - lastAppended) / 5,
+                form->sMemo1->document()->blockCount() - 1, worstStall, ResidentKiB());
+    std::fflush(stdout);
+    lastAppended = now;
+  }
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
+  return 0;
+}
+
 std::string Exchange(uint16_t port, const std::string& request) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
@@ -201,12 +248,13 @@ int BenchMemory() {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "log" && mode != "memory") {
-    std::fprintf(stderr, "usage: %s log|memory\n", argv[0]);
+  if (mode != "log" && mode != "memory" && mode != "shown") {
+    std::fprintf(stderr, "usage: %s log|memory|shown [seconds]\n", argv[0]);
     return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   tessarine::ui::TApplication application(argc, argv);
   tessarine::ui::ApplyTheme(application, tessarine::ui::kThemeName);
+  if (mode == "shown") return BenchShown(argc > 2 ? std::max(5, std::atoi(argv[2])) : 60);
   return mode == "log" ? BenchLog() : BenchMemory();
 }
