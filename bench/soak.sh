@@ -8,6 +8,7 @@
 #
 #   bench/soak.sh                            (SLICES=20 PER_SLICE=50000 WARMUP=10000 CONNECTIONS=16)
 #   SLICES=4 PER_SLICE=20000 bench/soak.sh   (a short run)
+#   ECHO_LOG=1 bench/soak.sh                 (the program with --log, standard error to a file)
 #
 # BUILD (default build-soak) is configured and built in BUILD_TYPE (default Release) with the benchmarks on.
 set -euo pipefail
@@ -79,7 +80,9 @@ wait_port "$ENGINE_PORT"
 
 printf '[General]\nProxyActive=1\nGoogle=1\n[Engines]\nGoogle=127.0.0.1:%s\n[Setting]\nLanguage=English\n' \
   "$ENGINE_PORT" >"$WORK/setting.ini"
-QT_QPA_PLATFORM=offscreen "$BUILD/tessarine-proxy" --settings "$WORK/setting.ini" >"$WORK/program.log" 2>&1 &
+PROGRAM_ARGS=(--settings "$WORK/setting.ini")
+[ "${ECHO_LOG:-0}" = 1 ] && PROGRAM_ARGS+=(--log)
+QT_QPA_PLATFORM=offscreen "$BUILD/tessarine-proxy" "${PROGRAM_ARGS[@]}" >"$WORK/program.log" 2>&1 &
 PROGRAM_PID=$!
 "$BUILD/bench/server_demo" "$DEMO_PORT" "google=127.0.0.1:$ENGINE_PORT" >"$WORK/demo.log" 2>&1 &
 DEMO_PID=$!
