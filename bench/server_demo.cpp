@@ -2,7 +2,8 @@
 // an engine argument its upstream client answers every engine call at once (server_load.sh drives that with
 // wrk); with one, the real upstream client calls that engine at the host given (road_load.sh).
 //
-//   server_demo [port [engine=host:port]]   engine: google, bing, yandex, babylon, promt, systran
+//   server_demo [port [engine=host:port]]   engine: google, bing, yandex, babylon, promt, systran, or an
+//                                            optional one (libretranslate, apertium: the host as in [Engines])
 //                                            (default port 8888; stops on SIGINT or SIGTERM)
 //   server_demo port cache                  the translation cache in front of an engine that takes 50 ms
 //                                            (cache_load.sh: after the first request every answer is a hit)
@@ -23,6 +24,7 @@
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_hosts.h"
+#include "translate/optional_engines.h"
 #include "translate/translation_service.h"
 
 namespace {
@@ -54,10 +56,9 @@ int main(int argc, char** argv) {
   const bool cache = argc > 2 && std::string(argv[2]) == "cache";
   const std::string engineArg = argc > 2 && !cache ? argv[2] : "";
   const size_t eq = engineArg.find('=');
-  static const char* const kEngines[] = {"google", "bing", "yandex", "babylon", "promt", "systran"};
   int engine = -1;
-  for (int i = 0; i < 6 && eq != std::string::npos; ++i) {
-    if (engineArg.compare(0, eq, kEngines[i]) == 0) engine = i;
+  if (eq != std::string::npos) {
+    if (const auto index = translate::EngineIndexByName(FromUtf8(engineArg.substr(0, eq)))) engine = *index;
   }
   if (port <= 0 || port > 65535 || (!engineArg.empty() && engine < 0)) {
     std::fprintf(stderr, "usage: %s [port [engine=host:port]]\n", argv[0]);
@@ -77,12 +78,17 @@ int main(int argc, char** argv) {
   translate::TEngineChoice choice;
   translate::TBabylonTable babylon;
   translate::TEngineHosts hosts;
-  if (engine >= 0) {
+  translate::TServiceExtras extras;
+  if (const translate::TOptionalEngine* optional = translate::FindOptionalEngine(engine)) {
+    extras.Endpoints[engine] =
+        translate::TEngineEndpoint::Parse(FromUtf8(engineArg.substr(eq + 1)), u"", optional->DefaultPort);
+    choice.AddOptionalEngine(engine, true);
+    choice.SetChecked(engine);
+  } else if (engine >= 0) {
     hosts.SetHost(engine, FromUtf8(engineArg.substr(eq + 1)));
     choice.SetChecked(engine);
   }
   translate::IUpstreamClient& upstream = engine >= 0 ? static_cast<translate::IUpstreamClient&>(IdHTTP1) : instant;
-  translate::TServiceExtras extras;
   if (cache) {
     instant.Slow = true;
     extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);

@@ -7,10 +7,12 @@ packages=(
   zlib1g-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev
-  python3 openssl curl clang
+  python3 openssl curl clang iproute2
   xvfb xauth trayer xdotool x11-utils
   desktop-file-utils appstream lintian dpkg-dev
   librsvg2-bin imagemagick openbox x11-xserver-utils
+  dbus haskell-status-notifier-item-utils python3-dbus weston qt6-wayland
+  apertium-apy apertium-eng-spa
 )
 
 missing=()

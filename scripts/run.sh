@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds into build/ and starts the program, build/tessarine-proxy.
+# Installs what is missing, builds the program alone into build/ (not the tests: scripts/test.sh builds
+# those) and starts it, build/tessarine-proxy. Says what it is doing at each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
-bash scripts/build.sh build
 program=build/tessarine-proxy
 settings=build/setting.ini
+step() { echo "== $*"; }
+
+step "Checking the packages the build needs (scripts/install-deps.sh; apt-get only when one is missing)"
+bash scripts/install-deps.sh
+step "Configuring build/ (cmake)"
+cmake -S . -B build -G Ninja >/dev/null
+step "Building $program only, without the tests; the first build takes a few minutes"
+cmake --build build --target tessarine-proxy -j "$(nproc)"
 
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; then
   export QT_QPA_PLATFORM=offscreen
@@ -20,5 +27,9 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; 
   else
     echo "The server is off: set ProxyActive=1 in $settings to have it serve on port 8888."
   fi
+else
+  echo "The proxy lives in the tray: right-click its icon for the menu (in Russian at first; the item"
+  echo "\"English\" switches the menu to English). Exit in the menu saves the settings."
 fi
+step "Starting $program"
 exec "$program"

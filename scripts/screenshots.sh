@@ -31,25 +31,10 @@ MARGIN=12
 
 start_fake_engines
 start_xvfb "${SCREEN_W}x$SCREEN_H"
-openbox --sm-disable >"$harness_work/openbox.log" 2>&1 &
-harness_pids+=($!)
-wait_until 30 xprop -root _NET_SUPPORTING_WM_CHECK
+start_openbox
 xsetroot -solid '#5a7a94'
 # The panel reserves its strip, so the log window sits on it as on a desktop with a bottom panel.
 start_trayer --SetDockType true --SetPartialStrut true --tint 0x2b3a45 --transparent true --alpha 0
-
-# box WINDOW: "x y width height" of the window with its frame.
-box() {
-  local info x y w h extents l=0 r=0 t=0 b=0
-  info=$(xwininfo -id "$1")
-  x=$(awk '/Absolute upper-left X/ { print $4 }' <<<"$info")
-  y=$(awk '/Absolute upper-left Y/ { print $4 }' <<<"$info")
-  w=$(awk '/Width:/ { print $2 }' <<<"$info")
-  h=$(awk '/Height:/ { print $2 }' <<<"$info")
-  extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -oE '[0-9]+, [0-9]+, [0-9]+, [0-9]+' || true)
-  if [[ -n $extents ]]; then IFS=', ' read -r l r t b <<<"$extents"; fi
-  echo "$((x - l)) $((y - t)) $((w + l + r)) $((h + t + b))"
-}
 
 # shot FILE BOX...: the part of the screen that holds every box, with a margin, as a PNG.
 shot() {
@@ -85,8 +70,6 @@ menu_window() {
   return 1
 }
 
-titled_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
-
 # take LANGUAGE SUFFIX: one run of the program in that interface language.
 take() {
   local language=$1 suffix=$2 pid text
@@ -102,24 +85,25 @@ take() {
 
   open_menu
   wait_until 10 menu_window
-  shot "$out/tray-menu-$suffix.png" "$(box "$(menu_window)")" "$(box "$(icon_window)")"
+  shot "$out/tray-menu-$suffix.png" "$(window_box "$(menu_window)")" "$(window_box "$(icon_window)")"
   xdotool key Escape
   sleep 0.5
 
   open_menu
   xdotool key Down Down Return  # the show-log item
   wait_until 10 titled_window 'Tessarine Proxy'
-  shot "$out/log-window-$suffix.png" "$(box "$(titled_window 'Tessarine Proxy')")"
+  shot "$out/log-window-$suffix.png" "$(window_box "$(titled_window 'Tessarine Proxy')")"
 
   if [[ $suffix == ru ]]; then
     open_menu
     xdotool key Up Up Return  # About, just above Exit
     wait_until 10 titled_window 'О программе'
-    shot "$out/about.png" "$(box "$(titled_window 'О программе')")"
+    shot "$out/about.png" "$(window_box "$(titled_window 'О программе')")"
   fi
 
   kill "$pid"
   wait "$pid" || true
+  harness_forget "$pid"
 }
 
 take English en

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""A local stand-in for the six online translation engines, for tests and demos.
+"""A local stand-in for the six online translation engines and the configured ones, for tests and demos.
 
 Usage: fake_engine.py --port-file PATH [--bind 127.0.0.1] [--cert server.pem --key server.key]
 
@@ -36,6 +36,14 @@ with the text taken from where each engine's request carries it:
   LibreTranslate  POST /translate                                                        application/json
            body a JSON object with the strings q, source, target (format and api_key are taken but not checked)
            {"translatedText":TRANS}; a body that is not such an object answers 400 {"error": reason}
+  Apertium GET  /translate, or POST /translate with a form body              application/json; charset=UTF-8
+           q, langpair=IN|OUT (the target after "|") from the query or the form body (markUnknown is taken but
+           not checked); JSON strings raw UTF-8 like the real service
+           {"responseData": {"translatedText": TRANS}, "responseDetails": null, "responseStatus": 200};
+           a langpair without "|" answers 400 {"status": "error", "code": 400, "message": "Bad Request",
+           "explanation": "That pair is invalid, use e.g. eng|spa"}
+           GET /listPairs: {"responseData": [{"sourceLanguage": "eng", "targetLanguage": "spa"}], ...}
+  A POST to /translate is LibreTranslate's unless its Content-Type is application/x-www-form-urlencoded.
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
 percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
@@ -46,7 +54,8 @@ Control, on the http port only, never recorded, answers JSON:
                         "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
-  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|all (default all), "mode": ...,
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|all (default all),
+                        "mode": ...,
                         "times": n (default until reset), "headers": [extra raw reply header lines], params}
 An engine request takes the mode set for its engine, else the one set for "all", else "normal"; setting a mode
 replaces the earlier one of the same engine key. Modes and their parameters:
@@ -68,7 +77,14 @@ replaces the earlier one of the same engine key. Modes and their parameters:
   close-before-status             close without answering
   garbage        bytes            the bytes (text taken as latin-1) instead of an answer, then close
   charset        value            that Content-Type, the body encoded in its charset when Python knows it
-The extra headers follow the standard ones; close-before-status and garbage send none.
+Hostile answers, each ended by the client closing the connection (or the server stopping):
+  gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
+                                  200 KB); made once per size and kept in memory
+  trickle        interval_ms (1000)  the plain answer, status line and all, one byte every interval_ms
+  endless-continue  interval_ms (10)  "HTTP/1.1 100 Continue" interim replies, one every interval_ms, never a
+                                  final answer
+  endless-chunks chunk (65536), interval_ms (0)  a chunked answer whose chunks of "x" never end
+The extra headers follow the standard ones; close-before-status, garbage and endless-continue send none.
 
 Malformed requests get 400 and the connection closes (431 for a head above 64 KiB, 413 for a body above 16 MiB,
 501 for a Transfer-Encoding, 408 when a body stops arriving); HTTP/1.1 without exactly one Host is malformed.
@@ -115,8 +131,10 @@ ENGINES = {
     "/services/TranslationService.asmx/GetTranslateNew": ("promt", "POST"),
     "/sai": ("systran", "POST"),
     "/translate": ("libretranslate", "POST"),
+    "/listPairs": ("apertium", "GET"),
 }
 ENGINE_NAMES = {name for name, _ in ENGINES.values()}
+FORM = "application/x-www-form-urlencoded"
 
 SYSTRAN_TOKEN = '<span class="token" value="1010/noun:common" id="token_1">'
 TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
@@ -296,6 +314,29 @@ def answer_libretranslate(req, query):
     return Reply(200, "application/json", '{"translatedText":%s}' % jstr(trans))
 
 
+def answer_apertium(req, query):
+    def body(obj, status=200):
+        return Reply(status, "application/json; charset=UTF-8", json.dumps(obj, ensure_ascii=False))
+
+    if req.path_and_query()[0] == "/listPairs":
+        pairs = [{"sourceLanguage": "eng", "targetLanguage": "spa"}]
+        return body({"responseData": pairs, "responseDetails": None, "responseStatus": 200})
+    params = query_params(query if req.method == "GET" else req.body.decode("latin-1"))
+    text, pair = need(params, "q", "langpair")
+    if "|" not in pair:
+        explanation = "That pair is invalid, use e.g. eng|spa"
+        return body({"status": "error", "code": 400, "message": "Bad Request", "explanation": explanation}, 400)
+    trans = pair.partition("|")[2] + ": " + shout(text)
+    return body({"responseData": {"translatedText": trans}, "responseDetails": None, "responseStatus": 200})
+
+
+def route(req, path):
+    """The engine that a request is for and the method that engine takes there."""
+    if path == "/translate" and (req.method == "GET" or (req.header("content-type") or "").startswith(FORM)):
+        return "apertium", req.method
+    return ENGINES[path]
+
+
 ANSWERS = {
     "google": answer_google,
     "bing": answer_bing,
@@ -304,6 +345,7 @@ ANSWERS = {
     "promt": answer_promt,
     "systran": answer_systran,
     "libretranslate": answer_libretranslate,
+    "apertium": answer_apertium,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).
@@ -324,7 +366,24 @@ MODES = {
     "close-before-status": {},
     "garbage": {"bytes": REQUIRED},
     "charset": {"value": REQUIRED},
+    "gzip-bomb": {"megabytes": 200},
+    "trickle": {"interval_ms": 1000},
+    "endless-continue": {"interval_ms": 10},
+    "endless-chunks": {"chunk": 65536, "interval_ms": 0},
 }
+
+BOMBS = {}  # megabytes -> the gzip member of that many MiB of zeros
+BOMB_LOCK = threading.Lock()
+
+
+def gzip_bomb(megabytes):
+    """Made on first use and kept: packing 200 MiB takes about a second."""
+    with BOMB_LOCK:
+        if megabytes not in BOMBS:
+            packer = zlib.compressobj(9, zlib.DEFLATED, 31)
+            zeros = bytes(1 << 20)
+            BOMBS[megabytes] = b"".join([packer.compress(zeros) for _ in range(megabytes)] + [packer.flush()])
+        return BOMBS[megabytes]
 
 
 def is_int(value):
@@ -403,6 +462,12 @@ class Mode:
                 raise ValueError("bytes must be text of characters up to U+00FF") from None
         if self.name == "charset" and (not isinstance(p["value"], str) or "\r" in p["value"] or "\n" in p["value"]):
             raise ValueError("value must be one line of text")
+        if self.name == "gzip-bomb" and not (is_int(p["megabytes"]) and 1 <= p["megabytes"] <= 4096):
+            raise ValueError("megabytes must be an integer from 1 to 4096")
+        if "interval_ms" in p and not (is_int(p["interval_ms"]) and 0 <= p["interval_ms"] <= 60000):
+            raise ValueError("interval_ms must be an integer from 0 to 60000")
+        if self.name == "endless-chunks" and not (is_int(p["chunk"]) and 1 <= p["chunk"] <= 1 << 20):
+            raise ValueError("chunk must be an integer from 1 to 1048576")
 
 
 class State:
@@ -608,15 +673,23 @@ class Connection:
             return ["Connection: close"]
         return ["Connection: keep-alive"] if req.version == "HTTP/1.0" else []
 
-    def send_reply(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+    def framed(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+        """The whole answer with a Content-Length, as bytes."""
         body = reply.body() if body is None else body
         lines = self.standard(content_type or reply.content_type)
         if encoding:
             lines.append("Content-Encoding: " + encoding)
         lines.append("Content-Length: %d" % len(body))
         lines += self.connection_lines(req, keep) + reply.headers + list(extra)
-        self.send(self.head(reply.status, reply.reason, lines) + body)
+        return self.head(reply.status, reply.reason, lines) + body
+
+    def send_reply(self, req, keep, reply, extra=(), body=None, content_type=None, encoding=None):
+        self.send(self.framed(req, keep, reply, extra, body, content_type, encoding))
         return keep
+
+    def pause(self, milliseconds):
+        """Waits between two pieces of a hostile answer; True when the server stops meanwhile."""
+        return self.server.stopping.wait(milliseconds / 1000.0)
 
     def send_json(self, req, status, obj):
         keep = req.keep_alive()
@@ -658,7 +731,7 @@ class Connection:
         keep = req.keep_alive()
         if path not in ENGINES:
             return self.send_reply(req, keep, Reply(404, "text/plain", "no engine at this path\n"))
-        engine, method = ENGINES[path]
+        engine, method = route(req, path)
         try:
             if req.method != method:
                 raise BadRequest(405, "use " + method + "\n")
@@ -749,6 +822,30 @@ class Connection:
                     charset = None
             encoded = reply.text.encode(charset, "replace") if charset else body
             return self.send_reply(req, keep, reply, extra, encoded, content_type=p["value"])
+        if name == "gzip-bomb":
+            return self.send_reply(req, keep, reply, extra, gzip_bomb(p["megabytes"]), encoding="gzip")
+        # The three below end only when a send fails because the client has gone, or the server stops.
+        if name == "trickle":
+            data = self.framed(req, keep, reply, extra)
+            for index in range(len(data)):
+                if index and self.pause(p["interval_ms"]):
+                    return False
+                self.send(data[index : index + 1])
+            return keep
+        if name == "endless-continue":
+            while True:
+                self.send(b"HTTP/1.1 100 Continue\r\n\r\n")
+                if self.pause(p["interval_ms"]):
+                    return False
+        if name == "endless-chunks":
+            lines = self.standard(reply.content_type) + ["Transfer-Encoding: chunked"]
+            lines += self.connection_lines(req, keep) + reply.headers + extra
+            self.send(self.head(reply.status, reply.reason, lines))
+            piece = b"%x\r\n" % p["chunk"] + b"x" * p["chunk"] + b"\r\n"
+            while True:
+                self.send(piece)
+                if p["interval_ms"] and self.pause(p["interval_ms"]) or self.server.stopping.is_set():
+                    return False
         raise AssertionError(name)
 
     def control(self, req, path):

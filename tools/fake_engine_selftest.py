@@ -521,6 +521,63 @@ class FakeEngineTest(unittest.TestCase):
         client.close()
         self.assertEqual(200, self.ask("bing").status)
 
+    def test_hostile_answers_go_on_until_the_client_closes(self):
+        target = engine_request("google", "a", "en", "ru", self.host)[1]
+        request = compose("GET", target, self.host)
+
+        self.mode(mode="gzip-bomb", times=2)
+        first = self.ask("google")
+        self.assertEqual(("gzip", 200), (first.header("Content-Encoding"), first.status))
+        self.assertTrue(150000 < len(first.body) < 300000, len(first.body))
+        unpacker = zlib.decompressobj(31)
+        size = 0
+        data = first.body
+        while data:
+            piece = unpacker.decompress(data, 1 << 24)
+            self.assertEqual(piece.count(0), len(piece))
+            size += len(piece)
+            data = unpacker.unconsumed_tail
+        self.assertEqual(200 << 20, size)
+        self.assertTrue(unpacker.eof)
+        # Made once: the second answer is the same member.
+        self.assertEqual(first.body, self.ask("google").body)
+
+        self.mode(mode="trickle", interval_ms=40, times=1)
+        client = Client(self.http)
+        client.send(request)
+        started = time.monotonic()
+        while len(client.buf) < 6:
+            self.assertTrue(client._more())
+        self.assertEqual(b"HTTP/1", client.buf[:6])
+        self.assertGreaterEqual(time.monotonic() - started, 0.2)
+        client.close()
+
+        self.mode(mode="endless-continue", interval_ms=5, times=1)
+        client = Client(self.http)
+        client.send(request)
+        interim = b"HTTP/1.1 100 Continue\r\n\r\n"
+        while len(client.buf) < 3 * len(interim):
+            self.assertTrue(client._more())
+        self.assertEqual(interim * 3, client.buf[: 3 * len(interim)])
+        client.close()
+
+        self.mode(mode="endless-chunks", chunk=1000, times=1)
+        client = Client(self.http)
+        client.send(request)
+        while b"\r\n\r\n" not in client.buf or len(client.buf) < 100000:
+            self.assertTrue(client._more())
+        head, _, body = client.buf.partition(b"\r\n\r\n")
+        self.assertIn(b"\r\nTransfer-Encoding: chunked", head)
+        self.assertTrue(body.startswith(b"3e8\r\n" + b"x" * 1000 + b"\r\n3e8\r\n"))
+        client.close()
+
+        # Every client above left; the server answers as before.
+        self.assertEqual("ru: A", extract("google", self.ask("google", "a").body.decode()))
+        for bad in ({"mode": "gzip-bomb", "megabytes": 0}, {"mode": "trickle", "interval_ms": -1},
+                    {"mode": "endless-chunks", "chunk": 0}, {"mode": "endless-continue", "chunk": 1}):
+            with self.subTest(bad=bad):
+                self.assertEqual(400, self.control("POST", "/_fake/mode", bad)[0])
+
     def test_rejects_malformed_input_and_keeps_serving(self):
         target = engine_request("google", "a", "en", "ru", self.host)[1]
         bad = [
@@ -569,6 +626,31 @@ class FakeEngineTest(unittest.TestCase):
         self.mode(engine="libretranslate", mode="status", code=429, times=1, headers=["Retry-After: 120"])
         reply = post(good)
         self.assertEqual((429, "120"), (reply.status, reply.header("Retry-After")))
+
+    def test_apertium_answers_a_get_a_form_post_and_its_pairs(self):
+        def exchange(method, target, headers=(), body=b""):
+            client = Client(self.http)
+            try:
+                return client.exchange(compose(method, target, self.host, ["Connection: close", *headers], body))
+            finally:
+                client.close()
+
+        query = "q=Hello%20%C3%B1&langpair=en%7Ces&markUnknown=no"
+        for reply in (exchange("GET", "/translate?" + query),
+                      exchange("POST", "/translate", ["Content-Type: application/x-www-form-urlencoded"],
+                               query.encode())):
+            self.assertEqual(200, reply.status)
+            self.assertEqual("application/json; charset=UTF-8", reply.header("Content-Type"))
+            # Raw UTF-8, as the real service sends it.
+            self.assertIn("es: HELLO ñ".encode(), reply.body)
+            self.assertEqual("es: HELLO ñ", json.loads(reply.body)["responseData"]["translatedText"])
+        refused = exchange("GET", "/translate?q=a&langpair=en")
+        self.assertEqual((400, "That pair is invalid, use e.g. eng|spa"),
+                         (refused.status, json.loads(refused.body)["explanation"]))
+        pairs = exchange("GET", "/listPairs")
+        self.assertEqual([{"sourceLanguage": "eng", "targetLanguage": "spa"}], json.loads(pairs.body)["responseData"])
+        self.mode(engine="apertium", mode="garbage", bytes="x", times=1)
+        self.assertRaises(EOFError, exchange, "GET", "/translate?" + query)
 
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))

@@ -3,6 +3,7 @@
 #   ca.pem, ca.key            a test certificate authority
 #   server.pem, server.key    signed by it for localhost, 127.0.0.1 and ::1
 #   other.pem, other.key      signed by it for another name only (host name check fails on loopback)
+#   partial.pem, partial.key  signed by it for the partial wildcard x*.example.test only
 #   untrusted.pem, .key       self-signed for localhost and 127.0.0.1 (chain check fails)
 # EC keys keep generation fast. Usage: make_test_certs.sh DIR
 set -euo pipefail
@@ -26,6 +27,7 @@ signed() {  # signed NAME SUBJECT_ALT_NAMES
 }
 signed server "DNS:localhost,IP:127.0.0.1,IP:::1"
 signed other "DNS:engine.invalid"
+signed partial "DNS:x*.example.test"
 
 key untrusted.key
 openssl req -x509 -new -key untrusted.key -out untrusted.pem -days "$days" -subj "/CN=localhost" \

@@ -7,11 +7,12 @@ harness_root=$(realpath "$(dirname "${BASH_SOURCE[0]}")/..")
 harness_pids=()
 PORT=8888
 
-# harness_stop_all: ends what the starters started, newest first.
+# harness_stop_all: ends what the starters started, newest first. A process that has ended already must not
+# stop the rest from being ended under set -e (the screen and the panel would outlive the caller).
 harness_stop_all() {
   local i
-  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do kill "${harness_pids[i]}" 2>/dev/null; done
-  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do wait "${harness_pids[i]}" 2>/dev/null; done
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do kill "${harness_pids[i]}" 2>/dev/null || true; done
+  for ((i = ${#harness_pids[@]} - 1; i >= 0; i--)); do wait "${harness_pids[i]}" 2>/dev/null || true; done
   harness_pids=()
 }
 
@@ -76,6 +77,17 @@ settings_file() {
   for engine in Google Bing Yandex Babylon Promt SYSTRAN; do printf '%s=%s\n' "$engine" "$(engine_host "$engine")"; done
 }
 
+# start_apertium: Debian's Apertium service (apertium-apy) on loopback only, through tools/apertium_loopback.py,
+# once it answers /listPairs; sets $apertium_port. Its request log goes to $harness_work/apertium.log.
+start_apertium() {
+  python3 "$harness_root/tools/apertium_loopback.py" --port-file "$harness_work/apertium.json" \
+    >"$harness_work/apertium.log" 2>&1 &
+  harness_pids+=($!)
+  wait_until 30 test -s "$harness_work/apertium.json" || return 1
+  apertium_port=$(python3 -c 'import json,sys; print(json.load(open(sys.argv[1]))["port"])' "$harness_work/apertium.json")
+  wait_until 30 curl -sf --max-time 2 "http://127.0.0.1:$apertium_port/listPairs"
+}
+
 # start_xvfb [WxH]: a virtual screen; sets DISPLAY.
 start_xvfb() {
   exec 5>"$harness_work/display"
@@ -97,6 +109,32 @@ start_trayer() {
 visible_windows() { xdotool search --onlyvisible --classname tessarine-proxy 2>/dev/null | wc -l; }
 windows_more_than() { [[ $(visible_windows) -gt $1 ]]; }
 
+# titled_window TITLE: the program's visible window of that title.
+titled_window() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 | grep .; }
+
+# window_box WINDOW: "x y width height" of the window with the frame the window manager gave it.
+window_box() {
+  local info x y w h extents l=0 r=0 t=0 b=0
+  info=$(xwininfo -id "$1") || return 1
+  x=$(awk '/Absolute upper-left X/ { print $4 }' <<<"$info")
+  y=$(awk '/Absolute upper-left Y/ { print $4 }' <<<"$info")
+  w=$(awk '/Width:/ { print $2 }' <<<"$info")
+  h=$(awk '/Height:/ { print $2 }' <<<"$info")
+  extents=$(xprop -id "$1" _NET_FRAME_EXTENTS 2>/dev/null | grep -oE '[0-9]+, [0-9]+, [0-9]+, [0-9]+' || true)
+  if [[ -n $extents ]]; then IFS=', ' read -r l r t b <<<"$extents"; fi
+  echo "$((x - l)) $((y - t)) $((w + l + r)) $((h + t + b))"
+}
+
+# work_area: "x y width height" of the first desktop's work area, as the window manager computes it.
+work_area() { xprop -root _NET_WORKAREA 2>/dev/null | grep -oE '[0-9]+, [0-9]+, [0-9]+, [0-9]+' | head -n 1 | tr -d ,; }
+
+# start_openbox: a window manager that frames windows, keeps a work area and answers minimize requests.
+start_openbox() {
+  openbox --sm-disable >"$harness_work/openbox.log" 2>&1 &
+  harness_pids+=($!)
+  wait_until 30 xprop -root _NET_SUPPORTING_WM_CHECK
+}
+
 # The icon's window inside trayer's panel.
 icon_window() {
   local panel
@@ -106,9 +144,11 @@ icon_window() {
 }
 
 # open_menu: right-clicks the icon until the menu shows (a press that arrives while a previous menu still
-# holds the pointer grab is lost).
+# holds the pointer grab is lost). Qt re-docks the icon now and then: it leaves the panel for some milliseconds
+# and comes back, so the icon is waited for as well.
 open_menu() {
   local icon before deadline=$((SECONDS + 30))
+  wait_until 30 icon_window || return 1
   icon=$(icon_window) || return 1
   before=$(visible_windows)
   until xdotool mousemove --window "$icon" 8 8 click 3 && wait_until 2 windows_more_than "$before"; do

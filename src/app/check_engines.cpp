@@ -15,6 +15,7 @@
 #include "net/client/http_client.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
+#include "translate/optional_engines.h"
 #include "translate/service_settings.h"
 #include "translate/translation_service.h"
 
@@ -96,6 +97,22 @@ void WriteTable(const std::vector<TRow>& rows, std::ostream& out) {
   for (const TRow& row : rows) line(row);
 }
 
+// "; pairs offered: eng|spa, spa|eng", or nothing when the list cannot be had.
+std::string OfferedPairs(client::TIdHTTP& client, const translate::TOptionalEngine& engine,
+                         const translate::TEngineEndpoint& endpoint) {
+  try {
+    client.CustomHeadersClear();
+    const std::u16string reply = client.Get(endpoint.Origin() + std::u16string(engine.PairsPath));
+    const std::vector<std::u16string> pairs = engine.ReadPairs(reply, translate::ReplyTextOf(client.ReplyCharSet()));
+    if (pairs.empty()) return "; no pairs offered";
+    std::string list;
+    for (const std::u16string& pair : pairs) list += (list.empty() ? "" : ", ") + AnswerBytes(Widen(ToUtf8(pair)));
+    return "; pairs offered: " + list;
+  } catch (...) {
+    return {};
+  }
+}
+
 }  // namespace
 
 int CheckEngines(const std::string& settingsPath, const std::u16string& givenText,
@@ -131,15 +148,19 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
       hostErrors[static_cast<size_t>(i)] = Message(std::current_exception());
     }
   }
+  // The optional engines named in [Engines]; one named but unusable is listed with the error.
   translate::TServiceExtras extras;
-  bool libreTranslate = false;
-  try {
-    extras.LibreTranslate = translate::ReadLibreTranslateSettings(access);
-    libreTranslate = extras.LibreTranslate.has_value();
-  } catch (...) {
-    // Named but unusable: it is listed with the error.
-    libreTranslate = true;
-    hostErrors[translate::kLibreTranslate] = Message(std::current_exception());
+  std::vector<int> named;
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines()) {
+    try {
+      if (auto endpoint = translate::ReadEngineEndpoint(access, engine.Index)) {
+        extras.Endpoints.emplace(engine.Index, std::move(*endpoint));
+        named.push_back(engine.Index);
+      }
+    } catch (...) {
+      named.push_back(engine.Index);
+      hostErrors[static_cast<size_t>(engine.Index)] = Message(std::current_exception());
+    }
   }
 
   client::TIdHTTP client;
@@ -149,13 +170,14 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
   translate::TTranslationService service(client, log, choice, babylon, hosts, std::move(extras));
 
   int answered = 0;
-  for (int engine : translate::VisibleEngines(libreTranslate)) {
+  for (int engine : translate::VisibleEngines(named)) {
     TRow row;
     row.Engine = ToUtf8(translate::EngineName(engine));
-    if (engine == translate::kLibreTranslate) {
-      const auto& config = service.LibreTranslate();
-      row.Host = config ? ToUtf8((config->Https ? u"https://" : u"") + config->Host)
-                        : AnswerBytes(settings.ReadString(u"Engines", u"LibreTranslate", u""));
+    const translate::TOptionalEngine* optional = translate::FindOptionalEngine(engine);
+    if (optional) {
+      const translate::TEngineEndpoint* endpoint = service.Endpoint(engine);
+      row.Host = endpoint ? ToUtf8((endpoint->Https ? u"https://" : u"") + endpoint->Host)
+                          : AnswerBytes(settings.ReadString(u"Engines", std::u16string(optional->Name), u""));
     } else {
       row.Host = ToUtf8(hosts.Host(engine));
     }
@@ -166,6 +188,7 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
       continue;
     }
     const auto start = std::chrono::steady_clock::now();
+    bool failed = false;
     try {
       const std::u16string result = service.translateget(text, langs_out, langs_in, engine, u"UTF-8");
       if (result.empty()) {
@@ -176,9 +199,13 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
       }
     } catch (...) {
       row.Result = "error: " + Message(std::current_exception());
+      failed = true;
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     row.Time = std::to_string(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()) + " ms";
+    // The pair asked for may be missing: an engine that lists its pairs says which it has.
+    if (failed && optional && optional->ReadPairs && service.Endpoint(engine))
+      row.Result += OfferedPairs(client, *optional, *service.Endpoint(engine));
     rows.push_back(std::move(row));
   }
   WriteTable(rows, out);

@@ -24,7 +24,7 @@ const std::vector<TOptionEntry>& Options() {
       {{QStringLiteral("settings")},
        QStringLiteral("FILE"),
        "Read and write the settings in FILE instead of the usual setting.ini."},
-      {{QStringLiteral("log")}, {}, "Also write every log line to standard error."},
+      {{QStringLiteral("log")}, {}, "Also write every log line and every error message to standard error."},
       {{QStringLiteral("check-engines")},
        {},
        "Ask each engine of the menu once, print a table of the answers and exit (0 when one answered)."},

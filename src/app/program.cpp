@@ -44,6 +44,13 @@ int RunTessarineProxy(int argc, char** argv) {
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
+  // Outlives the main window, and so the request threads that it stops, and every message box.
+  std::optional<TLogEcho> echo;
+  if (commandLine.Log) {
+    echo.emplace(STDERR_FILENO);
+    // Without a display nobody sees a message box: its text goes to stderr beside the log lines.
+    ui::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(ui::kApplicationTitle + (u": " + text)); });
+  }
   TStopSignals stopSignals;
   ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
@@ -52,12 +59,7 @@ int RunTessarineProxy(int argc, char** argv) {
   std::fflush(stdout);
   ui::TForm1Options options;
   options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
-  // Declared before the main window, so it outlives the request threads that the window stops.
-  std::optional<TLogEcho> echo;
-  if (commandLine.Log) {
-    echo.emplace(STDERR_FILENO);
-    options.EchoLogLine = [&echo](const std::u16string& line) { echo->Add(line); };
-  }
+  if (echo) options.EchoLogLine = [&echo](const std::u16string& line) { echo->Add(line); };
   options.CacheDatabase = settings.FileName.substr(0, settings.FileName.rfind('/') + 1) + "translations.sqlite";
   {
     ui::TForm1 Form1(std::move(options));
@@ -68,6 +70,7 @@ int RunTessarineProxy(int argc, char** argv) {
     if (!stopSignals.StopRequested()) QCoreApplication::exec();
     Form1.SetForm2(nullptr);
   }  // the About window goes first, then the main window: server stopped, threads joined, tray icon removed
+  if (echo) ui::SetErrorEcho(nullptr);
   return 0;
 }
 

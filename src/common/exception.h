@@ -3,6 +3,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tessarine {
 
@@ -32,6 +33,18 @@ class EStringListError : public Exception {
 class EIdException : public Exception {
  public:
   using Exception::Exception;
+};
+
+// A failed socket call; LastError keeps the Windows Sockets code. It lives here, beside its root, because the
+// translation service must tell its engine's connection failing from the local connection failing without
+// depending on the socket layer.
+class EIdSocketError : public EIdException {
+ public:
+  EIdSocketError(int lastError, std::u16string message) : EIdException(std::move(message)), m_lastError(lastError) {}
+  int LastError() const noexcept { return m_lastError; }
+
+ private:
+  int m_lastError;
 };
 
 // Failures that end a connection quietly.

@@ -9,6 +9,7 @@ namespace tessarine::net {
 
 using tessarine::EIdException;
 using tessarine::EIdSilentException;
+using tessarine::EIdSocketError;
 
 // A failure class whose message never varies: the default constructor carries it.
 #define TESSARINE_FIXED_EXCEPTION(Name, Base, Text) \
@@ -18,15 +19,6 @@ using tessarine::EIdSilentException;
     Name() : Base(std::string_view(Text)) {}        \
   }
 
-// A failed socket call; LastError keeps the Windows Sockets code.
-class EIdSocketError : public EIdException {
- public:
-  EIdSocketError(int lastError, std::u16string message) : EIdException(std::move(message)), m_lastError(lastError) {}
-  int LastError() const noexcept { return m_lastError; }
-
- private:
-  int m_lastError;
-};
 
 // Code 10038.
 class EIdNotASocket : public EIdSocketError {

@@ -30,6 +30,16 @@ void TIdIOHandler::SetDefStringEncoding(TIdTextEncoding encoding) {
   m_defStringEncoding = encoding ? std::move(encoding) : IndyTextEncoding_Default();
 }
 
+int TIdIOHandler::CapToDeadline(int limit) const {
+  if (!m_deadline) return limit;
+  // Rounded up, so that a wait does not end just before the deadline and find it not yet passed.
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(*m_deadline - std::chrono::steady_clock::now());
+  const int remaining = static_cast<int>(std::clamp<int64_t>(left.count(), 0, std::numeric_limits<int>::max()));
+  return limit < 0 ? remaining : std::min(limit, remaining);
+}
+
+bool TIdIOHandler::deadlinePassed() const { return m_deadline && std::chrono::steady_clock::now() >= *m_deadline; }
+
 int TIdIOHandler::resolveTimeout(int timeout) const {
   if (timeout == IdTimeoutDefault) timeout = m_readTimeout <= 0 ? -1 : m_readTimeout;
   return timeout < 0 ? -1 : timeout;
@@ -38,14 +48,16 @@ int TIdIOHandler::resolveTimeout(int timeout) const {
 size_t TIdIOHandler::recvChunkSize() const { return static_cast<size_t>(std::max(m_recvBufferSize, 1)); }
 
 int64_t TIdIOHandler::FillInputBuffer(bool raiseExceptionIfDisconnected, int timeout, bool raiseExceptionOnTimeout) {
-  const int wait = resolveTimeout(timeout);
+  const int limit = resolveTimeout(timeout);
+  const int wait = CapToDeadline(limit);
   while (true) {
     CheckForDisconnect(raiseExceptionIfDisconnected, false);
     if (!RawAvailable()) {
       if (raiseExceptionIfDisconnected) throw EIdNotConnected();
       return 0;
     }
-    if (!Readable(wait)) {
+    // Past the deadline even a peer that never pauses is cut off; a check that would not wait still reads.
+    if ((limit != 0 && deadlinePassed()) || !Readable(wait)) {
       if (raiseExceptionOnTimeout) throw EIdReadTimeout();
       return -1;
     }

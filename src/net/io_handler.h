@@ -1,10 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -55,6 +57,15 @@ class TIdIOHandler : public TIdComponent {
   // Milliseconds; 0 connects without a limit of its own, -1 through the timed path without a limit.
   int ConnectTimeout() const { return m_connectTimeout; }
   void SetConnectTimeout(int timeout) { m_connectTimeout = timeout; }
+  // A moment after which every waiting read ends as a time-out, however its own limit stands and however
+  // steadily bytes arrive; a connect gets no more than the time left. Non-waiting checks (Connected) are not
+  // affected. nullopt (the default) sets none.
+  using TDeadline = std::optional<std::chrono::steady_clock::time_point>;
+  const TDeadline& Deadline() const { return m_deadline; }
+  void SetDeadline(TDeadline deadline) { m_deadline = deadline; }
+  // Milliseconds left until the deadline (0 once it has passed), capped at limit; limit -1 means none, and
+  // without a deadline limit comes back unchanged.
+  int CapToDeadline(int limit) const;
   bool LargeStream() const { return m_largeStream; }
   void SetLargeStream(bool large) { m_largeStream = large; }
   const TIdTextEncoding& DefStringEncoding() const { return m_defStringEncoding; }
@@ -141,6 +152,7 @@ class TIdIOHandler : public TIdComponent {
 
  private:
   int resolveTimeout(int timeout) const;
+  bool deadlinePassed() const;
   void waitForBytes(size_t count);
   void consumeInput(TStream* stream, size_t count);
   size_t recvChunkSize() const;
@@ -153,6 +165,7 @@ class TIdIOHandler : public TIdComponent {
   int m_maxCapturedLines = -1;
   int m_readTimeout = -1;
   int m_connectTimeout = 0;
+  TDeadline m_deadline;
   bool m_largeStream = false;
   TIdTextEncoding m_defStringEncoding;
   std::u16string m_host;

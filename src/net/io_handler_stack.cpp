@@ -59,13 +59,15 @@ void TIdIOHandlerStack::ConnectToPeer() {
   if (Port() <= 0 || Port() > 65535) GStack()->RaiseSocketError(10049);
   binding.SetPeer(ip, static_cast<uint16_t>(Port()), IPVersion());
 
-  if (ConnectTimeout() == 0) {
+  // A deadline turns even an unlimited connect into one that ends when the time left is up.
+  if (ConnectTimeout() == 0 && !Deadline()) {
     binding.Connect();
     return;
   }
+  const int limit = CapToDeadline(ConnectTimeout() <= 0 ? -1 : ConnectTimeout());
   bool connected;
   try {
-    connected = binding.Connect(ConnectTimeout() < 0 ? -1 : ConnectTimeout());
+    connected = limit == 0 ? false : binding.Connect(limit);
   } catch (const EIdSocketError& e) {
     // A socket closed under the connect reports as not-a-socket; that is not the peer's answer.
     if (e.LastError() != 10009 && e.LastError() != Id_WSAENOTSOCK) throw;

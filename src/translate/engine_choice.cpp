@@ -1,25 +1,31 @@
 #include "translate/engine_choice.h"
 
 #include "common/exception.h"
-
 #include "common/text.h"
+#include "translate/optional_engines.h"
 
 namespace tessarine::translate {
 
 namespace {
 
-constexpr std::u16string_view kEngineNames[kAllEngineCount] = {u"Google", u"Bing",    u"Yandex",        u"Babylon",
-                                                               u"Promt",  u"SYSTRAN", u"LibreTranslate"};
+constexpr std::u16string_view kEngineNames[kEngineCount] = {u"Google",  u"Bing",  u"Yandex",
+                                                            u"Babylon", u"Promt", u"SYSTRAN"};
+
+[[noreturn]] void OutOfRange(int index) {
+  throw Exception("Engine index out of range (" + std::to_string(index) + ")");
+}
 
 }  // namespace
 
 std::u16string_view EngineName(int index) {
-  return index >= 0 && index < kAllEngineCount ? kEngineNames[index] : std::u16string_view();
+  if (index >= 0 && index < kEngineCount) return kEngineNames[index];
+  const TOptionalEngine* engine = FindOptionalEngine(index);
+  return engine ? engine->Name : std::u16string_view();
 }
 
 std::optional<int> EngineIndexByName(std::u16string_view name) {
   for (int i = 0; i < kAllEngineCount; ++i) {
-    if (SameTextAscii(kEngineNames[i], name)) return i;
+    if (!EngineName(i).empty() && SameTextAscii(EngineName(i), name)) return i;
   }
   return std::nullopt;
 }
@@ -46,18 +52,26 @@ TEngineItems TEngineChoice::Snapshot() const {
 std::vector<TEngineItem> TEngineChoice::AllItems() const {
   std::lock_guard lock(m_mutex);
   std::vector<TEngineItem> items(m_items.begin(), m_items.end());
-  if (m_libreTranslate) items.push_back(*m_libreTranslate);
+  size_t end = m_optional.size();
+  while (end > 0 && !m_optional[end - 1]) --end;
+  for (size_t i = 0; i < end; ++i) items.push_back(m_optional[i].value_or(TEngineItem{}));
   return items;
 }
 
-void TEngineChoice::AddLibreTranslate(bool checked) {
+void TEngineChoice::AddOptionalEngine(int index, bool checked) {
+  if (!FindOptionalEngine(index)) OutOfRange(index);
   std::lock_guard lock(m_mutex);
-  m_libreTranslate = TEngineItem{checked, std::u16string(EngineName(kLibreTranslate))};
+  m_optional[static_cast<size_t>(index - kEngineCount)] = TEngineItem{checked, std::u16string(EngineName(index))};
 }
 
-bool TEngineChoice::HasLibreTranslate() const {
+bool TEngineChoice::HasEngine(int index) const {
   std::lock_guard lock(m_mutex);
-  return m_libreTranslate.has_value();
+  return hasLocked(index);
+}
+
+bool TEngineChoice::hasLocked(int index) const {
+  if (index >= 0 && index < kEngineCount) return true;
+  return index >= kEngineCount && index < kAllEngineCount && m_optional[static_cast<size_t>(index - kEngineCount)];
 }
 
 void TEngineChoice::Update(const std::function<void(TEngineItems&)>& change) {
@@ -70,10 +84,11 @@ void TEngineChoice::Update(const std::function<void(TEngineItems&)>& change) {
 
 void TEngineChoice::SetChecked(int index) {
   std::lock_guard lock(m_mutex);
-  const int count = m_libreTranslate ? kAllEngineCount : kEngineCount;
-  if (index < 0 || index >= count) throw Exception("Engine index out of range (" + std::to_string(index) + ")");
+  if (!hasLocked(index)) OutOfRange(index);
   for (int i = 0; i < kEngineCount; ++i) m_items[static_cast<size_t>(i)].Checked = i == index;
-  if (m_libreTranslate) m_libreTranslate->Checked = index == kLibreTranslate;
+  for (size_t i = 0; i < m_optional.size(); ++i) {
+    if (m_optional[i]) m_optional[i]->Checked = static_cast<int>(i) + kEngineCount == index;
+  }
 }
 
 void TEngineChoice::SetCheckedFlags(const std::array<bool, kEngineCount>& flags) {

@@ -10,8 +10,8 @@
 
 namespace tessarine::translate {
 
-// The engine's caption, which is also its name in the settings: "Google" to "SYSTRAN", then
-// "LibreTranslate"; empty for any other index.
+// The engine's caption, which is also its name in the settings: "Google" to "SYSTRAN", then the optional
+// engines' names ("LibreTranslate", "Apertium"); empty for any other index.
 std::u16string_view EngineName(int index);
 // The index of the engine of that name (ASCII letters in any case), or nothing.
 std::optional<int> EngineIndexByName(std::u16string_view name);
@@ -28,13 +28,15 @@ class TEngineChoice final : public IEngineChoice {
   TEngineItems Snapshot() const override;
   std::vector<TEngineItem> AllItems() const override;
 
-  // Adds the seventh item, "LibreTranslate", with that check mark; once, before the server starts.
-  void AddLibreTranslate(bool checked);
-  bool HasLibreTranslate() const;
+  // Adds the item of an optional engine (see optional_engines.h) with that check mark; once each, before the
+  // server starts. Raises for an index that is no optional engine.
+  void AddOptionalEngine(int index, bool checked);
+  // The six always; an optional engine once added.
+  bool HasEngine(int index) const;
 
   // Applies several changes as one step. change runs under the lock and must not call back into the choice.
   void Update(const std::function<void(TEngineItems&)>& change);
-  // Checks the item at index and unchecks the others, as one step. The seventh item counts once added.
+  // Checks the item at index and unchecks the others, as one step. An optional engine's item counts once added.
   void SetChecked(int index);
   // Copies all six checked flags at once (the saved settings).
   void SetCheckedFlags(const std::array<bool, kEngineCount>& flags);
@@ -42,9 +44,12 @@ class TEngineChoice final : public IEngineChoice {
   static TEngineItems DefaultItems();
 
  private:
+  bool hasLocked(int index) const;
+
   mutable std::mutex m_mutex;
   TEngineItems m_items;
-  std::optional<TEngineItem> m_libreTranslate;
+  // By engine index from kEngineCount; empty until added.
+  std::array<std::optional<TEngineItem>, kAllEngineCount - kEngineCount> m_optional;
 };
 
 }  // namespace tessarine::translate

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/exception.h"
 #include "common/stream.h"
 #include "common/string_list.h"
 
@@ -57,21 +58,44 @@ struct TEngineItem {
 // The six engine items G1, B1, Y1, babylon1, P1, S1, in this order (the position is the engine index).
 using TEngineItems = std::array<TEngineItem, kEngineCount>;
 
-// The self-hosted engine: an item after the six, present only when the settings name its host.
+// The engines that exist only when the settings name where they are reached (see optional_engines.h): items
+// after the six, in this order.
 inline constexpr int kLibreTranslate = 6;
-inline constexpr int kAllEngineCount = 7;
+inline constexpr int kApertium = 7;
+inline constexpr int kAllEngineCount = 8;
 
 // The engine choice as a worker thread sees it: always one whole choice, never a half-made one.
 class IEngineChoice {
  public:
   virtual ~IEngineChoice() = default;
   virtual TEngineItems Snapshot() const = 0;
-  // Every item in menu order, the position being the engine index: the six, then the self-hosted engine
-  // when it is configured. One whole choice, like Snapshot.
+  // Every item in menu order, the position being the engine index: the six, then the optional engines up to
+  // the last one configured; one not configured before it is an unchecked item without a caption that can
+  // never be checked. One whole choice, like Snapshot.
   virtual std::vector<TEngineItem> AllItems() const {
     const TEngineItems items = Snapshot();
     return {items.begin(), items.end()};
   }
+};
+
+// The engine's connection failed (host not found, refused, timed out, reset): a socket error of the upstream
+// client, carried on with its code and message. It is no socket error of the local connection, so the local
+// server answers it with a 500 like any other engine failure instead of closing the connection unanswered.
+class EEngineConnectionError : public EIdException {
+ public:
+  explicit EEngineConnectionError(const EIdSocketError& cause)
+      : EIdException(cause.Message()), m_lastError(cause.LastError()) {}
+  int LastError() const noexcept { return m_lastError; }
+
+ private:
+  int m_lastError;
+};
+
+// The engine refused the request and said why in its reply (Apertium's "That pair is not installed"): the
+// message is the engine's explanation, which the local client then reads in the 500 answer.
+class EEngineRefusal : public EIdException {
+ public:
+  using EIdException::EIdException;
 };
 
 // The one upstream client, as the engine calls use it. It serves one call at a time; callers
@@ -89,6 +113,12 @@ class IUpstreamClient {
   // The delay in seconds that the reply of the last call asked for in Retry-After, when that call failed on a
   // reply carrying one. Read by the caller of that call before the client serves another.
   virtual std::optional<int64_t> RetryAfterSeconds() const { return std::nullopt; }
+  // The body of the last call's reply when that call failed on the reply's status (a refusal), as text; read
+  // like RetryAfterSeconds.
+  virtual std::optional<std::u16string> RefusedReplyText() const { return std::nullopt; }
+  // The charset by which the last call's reply body was decoded to text; empty when it was read one character
+  // per byte.
+  virtual std::u16string ReplyCharSet() const { return {}; }
   // True while calls are being ended because the server is switching off: a failure then says nothing
   // about the engine.
   virtual bool CallsStopped() const { return false; }

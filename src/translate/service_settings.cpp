@@ -1,9 +1,11 @@
 #include "translate/service_settings.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "common/text.h"
 #include "translate/engine_choice.h"
+#include "translate/optional_engines.h"
 
 namespace tessarine::translate {
 
@@ -38,10 +40,14 @@ std::optional<int> ParsePositive(std::u16string_view text) {
   return static_cast<int>(value);
 }
 
-std::optional<TLibreTranslateConfig> ReadLibreTranslateSettings(const TSettingsAccess& settings) {
-  const std::u16string host = settings.ReadString(kEngines, u"LibreTranslate", u"");
+std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, int engine) {
+  const TOptionalEngine* optional = FindOptionalEngine(engine);
+  if (!optional) return std::nullopt;
+  const std::u16string host = settings.ReadString(kEngines, std::u16string(optional->Name), u"");
   if (Trim(host).empty()) return std::nullopt;
-  return TLibreTranslateConfig::Parse(Trim(host), settings.ReadString(kEngines, u"LibreTranslateKey", u""));
+  const std::u16string key =
+      optional->KeyName.empty() ? u"" : settings.ReadString(kEngines, std::u16string(optional->KeyName), u"");
+  return TEngineEndpoint::Parse(Trim(host), key, optional->DefaultPort);
 }
 
 std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings, const std::string& databasePath,
@@ -54,14 +60,14 @@ std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings,
   return cache;
 }
 
-std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings, bool libreTranslate,
-                                                      ILogSink& log) {
+std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings,
+                                                      const std::vector<int>& configured, ILogSink& log) {
   if (!settings.ReadBool(kFailover, u"Enabled", false)) return std::nullopt;
   TFailoverSettings failover;
   failover.MaxTries = ReadPositive(settings, kFailover, u"MaxTries", TFailoverSettings::kDefaultMaxTries, log);
   const std::u16string order = settings.ReadString(kFailover, u"Order", u"");
   if (Trim(order).empty()) {
-    failover.Order = VisibleEngines(libreTranslate);
+    failover.Order = VisibleEngines(configured);
     return failover;
   }
   size_t from = 0;
@@ -72,7 +78,8 @@ std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& set
     from = end + 1;
     if (name.empty()) continue;
     const std::optional<int> engine = EngineIndexByName(name);
-    if (!engine || (*engine == kLibreTranslate && !libreTranslate)) {
+    if (!engine ||
+        (FindOptionalEngine(*engine) && std::find(configured.begin(), configured.end(), *engine) == configured.end())) {
       log.AddLogLine(u"Failover: unknown engine \"" + std::u16string(name) + u"\" in Order is skipped");
       continue;
     }
@@ -81,9 +88,12 @@ std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& set
   return failover;
 }
 
-std::vector<int> VisibleEngines(bool libreTranslate) {
+std::vector<int> VisibleEngines(const std::vector<int>& configured) {
   std::vector<int> engines{kGoogle, kBing, kYandex, kBabylon, kPromt};
-  if (libreTranslate) engines.push_back(kLibreTranslate);
+  for (const TOptionalEngine& optional : OptionalEngines()) {
+    if (std::find(configured.begin(), configured.end(), optional.Index) != configured.end())
+      engines.push_back(optional.Index);
+  }
   return engines;
 }
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
-#include "translate/libre_translate.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
 
-// The optional settings of the translation service: [Cache], [Failover] and the self-hosted engine in
-// [Engines]. Each is off while its keys are missing.
+// The optional settings of the translation service: [Cache], [Failover] and the engines that exist only when
+// [Engines] names where they are reached. Each is off while its keys are missing.
 namespace tessarine::translate {
 
 // Reads of the settings file, with its own rules for booleans.
@@ -22,22 +22,23 @@ struct TSettingsAccess {
       ReadString;
 };
 
-// [Engines] LibreTranslate= and LibreTranslateKey=; nothing without a host. Raises "Invalid engine host: ..."
+// Where the optional engine of that index is reached: [Engines] <its name>= (and its key's name= when it takes
+// a key); nothing without a host, or for an index that is no optional engine. Raises "Invalid engine host: ..."
 // for a host that cannot be used.
-std::optional<TLibreTranslateConfig> ReadLibreTranslateSettings(const TSettingsAccess& settings);
+std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, int engine);
 
 // [Cache] Enabled=1, MaxEntries, MaxAgeDays, Persist=1 (the database at databasePath). A number that is not
 // positive gives the default and one log line.
 std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings, const std::string& databasePath,
                                                 ILogSink& log);
 
-// [Failover] Enabled=1, Order (engine names separated by commas or blanks; unknown ones are logged and
-// skipped), MaxTries.
-std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings, bool libreTranslate,
-                                                      ILogSink& log);
+// [Failover] Enabled=1, Order (engine names separated by commas or blanks; unknown ones, and optional engines
+// not among the configured ones, are logged and skipped), MaxTries.
+std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings,
+                                                      const std::vector<int>& configured, ILogSink& log);
 
-// The engines the menu shows, in menu order: all but SYSTRAN, and the self-hosted one when configured.
-std::vector<int> VisibleEngines(bool libreTranslate);
+// The engines the menu shows, in menu order: all but SYSTRAN, then the configured optional engines.
+std::vector<int> VisibleEngines(const std::vector<int>& configured);
 
 // A decimal number from 1 to 2147483647, blanks around it allowed.
 std::optional<int> ParsePositive(std::u16string_view text);

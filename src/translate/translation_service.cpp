@@ -10,6 +10,7 @@
 #include "common/text.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_request.h"
+#include "translate/optional_engines.h"
 #include "translate/reply_extraction.h"
 #include "translate/text_codecs.h"
 
@@ -38,6 +39,16 @@ std::u16string FailureText(const std::exception_ptr& failure) {
     return FromUtf8(e.what());
   } catch (...) {
     return u"unknown error";
+  }
+}
+
+bool IsRefusal(const std::exception_ptr& failure) {
+  try {
+    std::rethrow_exception(failure);
+  } catch (const EEngineRefusal&) {
+    return true;
+  } catch (...) {
+    return false;
   }
 }
 
@@ -86,22 +97,28 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
 
   // One snapshot: a menu change made meanwhile is seen whole or not at all.
   const std::vector<TEngineItem> items = m_choice.AllItems();
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (!items[i].Checked) continue;
-    if (!m_extras.Cache && !m_extras.Failover) {
-      result = translateget(text, langs_out, langs_in, static_cast<int>(i), u"UTF-8");
-      m_log.AddLogLine(u"Сервис");
-      m_log.AddLogLine(items[i].Caption);
-      break;
+  const auto chosen = std::find_if(items.begin(), items.end(), [](const TEngineItem& item) { return item.Checked; });
+  if (chosen != items.end()) {
+    const int engine = static_cast<int>(chosen - items.begin());
+    TAnswer given;
+    try {
+      if (!m_extras.Cache && !m_extras.Failover) {
+        given = {translateget(text, langs_out, langs_in, engine, u"UTF-8"), engine, false};
+      } else {
+        given = answer(text, langs_out, langs_in, engine);
+      }
+    } catch (...) {
+      // The failover has logged each engine it asked.
+      if (!m_extras.Failover) logFailure(engine, std::current_exception());
+      throw;
     }
-    TAnswer given = answer(text, langs_out, langs_in, static_cast<int>(i));
     result = std::move(given.Result);
-    const auto engine = static_cast<size_t>(given.Engine);
-    std::u16string caption = engine < items.size() ? items[engine].Caption : std::u16string(EngineName(given.Engine));
+    const auto answered = static_cast<size_t>(given.Engine);
+    std::u16string caption =
+        answered < items.size() ? items[answered].Caption : std::u16string(EngineName(given.Engine));
     if (given.FromCache) caption += u" (cache)";
     m_log.AddLogLine(u"Сервис");
     m_log.AddLogLine(caption);
-    break;
   }
 
   AResponseInfo.SetContentText(ThroughUtf8(kWrapperHead + result + kWrapperTail));
@@ -112,8 +129,23 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
   m_log.AddLogLine(kSeparator);
 }
 
+void TTranslationService::logFailure(int engine, const std::exception_ptr& failure) {
+  // A call ended because the server is switching off says nothing about the engine.
+  if (m_client.CallsStopped()) return;
+  const std::u16string prefix = std::u16string(EngineName(engine)) + u": ";
+  std::u16string message = FailureText(failure);
+  // The optional engines' reply readers name the engine in their messages already.
+  if (!message.starts_with(prefix)) message.insert(0, prefix);
+  m_log.AddLogLine(message);
+}
+
 bool TTranslationService::available(int engine) const {
-  return (engine >= 0 && engine < kEngineCount) || (engine == kLibreTranslate && m_extras.LibreTranslate);
+  return (engine >= 0 && engine < kEngineCount) || Endpoint(engine) != nullptr;
+}
+
+const TEngineEndpoint* TTranslationService::Endpoint(int engine) const {
+  const auto found = m_extras.Endpoints.find(engine);
+  return found != m_extras.Endpoints.end() && FindOptionalEngine(engine) ? &found->second : nullptr;
 }
 
 std::optional<std::u16string> TTranslationService::cached(int engine, const std::u16string& text,
@@ -157,22 +189,25 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
   bool failed = false;
   auto attempt = [&](int engine) -> std::optional<TAnswer> {
     std::optional<int64_t> retryAfter;
-    const std::u16string name(EngineName(engine));
+    bool refused = false;
     try {
       TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
       if (!given.Result.empty()) {
         if (!given.FromCache) m_rest.Succeeded(engine);
         return given;
       }
-      m_log.AddLogLine(name + u": no translation in the reply");
+      m_log.AddLogLine(std::u16string(EngineName(engine)) + u": no translation in the reply");
     } catch (...) {
       // Ended because the server is switching off: the engine is not to blame, and no other is asked.
       if (m_client.CallsStopped()) throw;
       if (!failed) firstError = std::current_exception();
-      m_log.AddLogLine(name + u": " + FailureText(std::current_exception()));
+      logFailure(engine, std::current_exception());
+      refused = IsRefusal(std::current_exception());
     }
     failed = true;
-    m_rest.Failed(engine, retryAfter);
+    // An engine that answered why it cannot take this request (a language pair it lacks) works: resting it would
+    // turn away the requests it can take.
+    if (!refused) m_rest.Failed(engine, retryAfter);
     return std::nullopt;
   };
 
@@ -205,9 +240,12 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
                                                   const std::u16string& langs_in, int servises) {
   // Emptied for every call, so one engine's headers never reach a later request.
   m_client.CustomHeadersClear();
+  const TOptionalEngine* optional = FindOptionalEngine(servises);
   std::optional<TEngineRequest> request;
-  if (servises == kLibreTranslate && m_extras.LibreTranslate) {
-    request = BuildLibreTranslateRequest(*m_extras.LibreTranslate, text, langs_out, langs_in);
+  if (optional) {
+    // Not configured: it does not exist, and nothing is sent, as for any other unknown index.
+    if (const TEngineEndpoint* endpoint = Endpoint(servises))
+      request = optional->BuildRequest(*endpoint, text, langs_out, langs_in);
   } else {
     request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
   }
@@ -215,13 +253,28 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
   for (const auto& [name, value] : request->CustomHeaders) m_client.CustomHeadersAddValue(name, value);
 
   std::u16string reply;
-  if (request->Body) {
-    TMemoryStream source(*request->Body);
-    reply = m_client.Post(request->Url, source);
-  } else {
-    reply = m_client.Get(request->Url);
+  try {
+    if (request->Body) {
+      TMemoryStream source(*request->Body);
+      reply = m_client.Post(request->Url, source);
+    } else {
+      reply = m_client.Get(request->Url);
+    }
+  } catch (const EIdSocketError& e) {
+    // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
+    throw EEngineConnectionError(e);
+  } catch (const Exception&) {
+    // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
+    if (optional && optional->ReadRefusal) {
+      if (const std::optional<std::u16string> body = m_client.RefusedReplyText()) {
+        if (std::optional<std::u16string> explanation =
+                optional->ReadRefusal(*body, ReplyTextOf(m_client.ReplyCharSet())))
+          throw EEngineRefusal(std::move(*explanation));
+      }
+    }
+    throw;
   }
-  if (servises == kLibreTranslate) return ExtractLibreTranslation(reply);
+  if (optional) return optional->ReadReply(reply, ReplyTextOf(m_client.ReplyCharSet()));
   return ExtractTranslation(servises, reply);
 }
 

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 
 #include "translate/babylon_table.h"
+#include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
 #include "translate/engine_hosts.h"
-#include "translate/libre_translate.h"
+#include "translate/fifo_lock.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
 
@@ -21,8 +24,9 @@ struct TServiceExtras {
   // Other engines asked when the chosen one fails, and rests for those that failed.
   std::optional<TFailoverSettings> Failover;
   TEngineRest::TClock RestClock = TEngineRest::SteadyMilliseconds;
-  // The self-hosted engine, engine index kLibreTranslate.
-  std::optional<TLibreTranslateConfig> LibreTranslate;
+  // Where each configured optional engine is reached, by engine index (see optional_engines.h); an optional
+  // engine that is not here does not exist.
+  std::map<int, TEngineEndpoint> Endpoints;
 };
 
 // The translation endpoint and the engine call behind it. The handler runs on many worker threads at
@@ -43,13 +47,14 @@ class TTranslationService {
   // pass through.
   void IdHTTPServer1CommandGet(const IRequestInfo& ARequestInfo, IResponseInfo& AResponseInfo);
 
-  // Translates text from langs_in to langs_out through engine servises (0 to 5, or kLibreTranslate when
-  // configured), always asking the engine. Coder is not read.
+  // Translates text from langs_in to langs_out through engine servises (0 to 5, or a configured optional
+  // engine), always asking the engine. Coder is not read.
   std::u16string translateget(const std::u16string& text, const std::u16string& langs_out,
                               const std::u16string& langs_in, int servises, const std::u16string& Coder);
 
   const TEngineHosts& Hosts() const { return m_hosts; }
-  const std::optional<TLibreTranslateConfig>& LibreTranslate() const { return m_extras.LibreTranslate; }
+  // Where the optional engine of that index is reached, or nullptr when it is not configured.
+  const TEngineEndpoint* Endpoint(int engine) const;
   TTranslationCache* Cache() const { return m_extras.Cache.get(); }
   const TEngineRest& Rest() const { return m_rest; }
 
@@ -73,6 +78,8 @@ class TTranslationService {
   std::u16string requestLocked(const std::u16string& text, const std::u16string& langs_out,
                                const std::u16string& langs_in, int servises);
   bool available(int engine) const;
+  // One log line "engine: message" for an engine call that failed.
+  void logFailure(int engine, const std::exception_ptr& failure);
 
   IUpstreamClient& m_client;
   ILogSink& m_log;
@@ -82,8 +89,8 @@ class TTranslationService {
   const TServiceExtras m_extras;
   TEngineRest m_rest;
   // Held for a whole engine call: the client's header list, request and cookie store serve one call
-  // at a time.
-  std::mutex m_clientMutex;
+  // at a time. Taken in arrival order, so that under load no request waits much longer than the others.
+  TFifoLock m_clientMutex;
 };
 
 }  // namespace tessarine::translate

@@ -1,12 +1,24 @@
 #include "ui/application.h"
 
+#include <QSessionManager>
+
 #include "ui/error_box.h"
 
 namespace tessarine::ui {
 
+namespace {
+
+bool g_quitting = false;
+bool g_sessionEnding = false;
+
+}  // namespace
+
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   setApplicationName(QStringLiteral("tessarine-proxy"));
   setQuitOnLastWindowClosed(false);
+  // Never cancelled: a tray program must not hold up a log-off or shutdown (the main window saves the
+  // settings on the same request).
+  connect(this, &QGuiApplication::commitDataRequest, this, [](QSessionManager&) { g_sessionEnding = true; });
 }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
@@ -18,6 +30,17 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
     ShowCurrentException();
     return false;
   }
+}
+
+bool TApplication::Ending() { return g_quitting || g_sessionEnding; }
+
+bool TApplication::event(QEvent* event) {
+  if (event->type() != QEvent::Quit) return QApplication::event(event);
+  // The quit closes every window first and is dropped when one of them stays open.
+  g_quitting = true;
+  const bool handled = QApplication::event(event);
+  g_quitting = false;
+  return handled;
 }
 
 }  // namespace tessarine::ui

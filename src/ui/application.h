@@ -13,6 +13,14 @@ class TApplication : public QApplication {
   TApplication(int& argc, char** argv);
 
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // The application is being ended from outside: while it handles a quit (the session manager's, the
+  // platform's), and from the moment the session manager asks for the program's data at log-off or shutdown.
+  // Windows then close instead of going to the tray, so that nothing refuses the end.
+  static bool Ending();
+
+ protected:
+  bool event(QEvent* event) override;
 };
 
 }  // namespace tessarine::ui

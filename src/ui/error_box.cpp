@@ -17,14 +17,16 @@ namespace {
 
 std::mutex g_handlerMutex;
 TErrorBoxHandler g_handler;
+TErrorEcho g_echo;
 
 bool HasScreen() {
   const QString platform = QGuiApplication::platformName();
   return !platform.isEmpty() && platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
-void DefaultErrorBox(const std::u16string& text) {
+void DefaultErrorBox(const std::u16string& text, bool echoed) {
   if (!HasScreen()) {
+    if (echoed) return;
     std::fprintf(stderr, "%s: %s\n", ToUtf8(kApplicationTitle).c_str(), ToUtf8(text).c_str());
     std::fflush(stderr);
     return;
@@ -43,15 +45,25 @@ std::u16string WithFullStop(std::u16string message) {
 void ShowErrorBox(const std::u16string& message) {
   const std::u16string text = WithFullStop(message);
   TErrorBoxHandler handler;
+  TErrorEcho echo;
   {
     std::lock_guard lock(g_handlerMutex);
     handler = g_handler;
+    echo = g_echo;
   }
+  // Before the box, which waits for a click.
+  if (echo) echo(text);
   if (handler) {
     handler(text);
   } else {
-    DefaultErrorBox(text);
+    DefaultErrorBox(text, static_cast<bool>(echo));
   }
+}
+
+TErrorEcho SetErrorEcho(TErrorEcho echo) {
+  std::lock_guard lock(g_handlerMutex);
+  std::swap(g_echo, echo);
+  return echo;
 }
 
 TErrorBoxHandler SetErrorBoxHandler(TErrorBoxHandler handler) {

@@ -17,6 +17,12 @@ std::u16string WithFullStop(std::u16string message);
 // can give.
 void ShowErrorBox(const std::u16string& message);
 
+// Also hands every shown error's text (full stop rule applied) to this function first, on the thread that
+// shows it (the --log option writes it to stderr); empty: none. Without a screen the text is then not
+// printed a second time. Returns the previous one.
+using TErrorEcho = std::function<void(const std::u16string& text)>;
+TErrorEcho SetErrorEcho(TErrorEcho echo);
+
 // Replaces what ShowErrorBox does, for tests; returns the previous handler. The text passed on already
 // carries the full stop.
 using TErrorBoxHandler = std::function<void(const std::u16string& text)>;

@@ -5,11 +5,16 @@
 #include <QFont>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSessionManager>
 #include <QShowEvent>
 #include <exception>
 
 #include "common/exception.h"
+#include "common/text.h"
+#include "net/exceptions.h"
+#include "net/socket_stack.h"
 #include "translate/service_settings.h"
+#include "ui/application.h"
 #include "ui/error_box.h"
 #include "ui/form2.h"
 #include "ui/qt_text.h"
@@ -21,6 +26,7 @@ namespace {
 const std::u16string kGeneral = u"General";
 const std::u16string kSetting = u"Setting";
 const std::u16string kEngines = u"Engines";
+const std::u16string kServer = u"Server";
 const std::u16string kLanguage = u"Language";
 const std::u16string kRussian = u"Русский";
 const std::u16string kEnglish = u"English";
@@ -46,15 +52,11 @@ struct TCaptions {
   const char16_t* Off;
 };
 
+// The on/off item names the server's state in both languages ("Включено" is "On"), never the action.
 constexpr TCaptions kRussianCaptions{
-    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включить", u"Выключить"};
-constexpr TCaptions kEnglishCaptions{u"Log requests and the answers:",
-                                     u"To show the ravine",
-                                     u"To clean the ravine",
-                                     u"On the program",
-                                     u"Exit",
-                                     u"On",
-                                     u"Off"};
+    u"Лог запросов и ответов:", u"Показать лог", u"Очистить лог", u"О программе", u"Выход", u"Включено", u"Выключено"};
+constexpr TCaptions kEnglishCaptions{
+    u"Log of requests and answers:", u"Show log", u"Clear log", u"About", u"Exit", u"On", u"Off"};
 
 }  // namespace
 
@@ -62,18 +64,19 @@ TForm1::TForm1(TForm1Options options)
     : QWidget(nullptr, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowStaysOnTopHint),
       m_options(std::move(options)),
-      m_upstream(m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
-                                              : static_cast<translate::IUpstreamClient&>(IdHTTP1),
-                 [this] {
-                   if (m_options.AbortUpstreamForTesting) {
-                     m_options.AbortUpstreamForTesting();
-                   } else {
-                     IdHTTP1.Abort();
-                   }
-                 },
-                 [this] {
-                   if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
-                 }) {
+      m_upstream(
+          m_options.UpstreamForTesting ? *m_options.UpstreamForTesting
+                                       : static_cast<translate::IUpstreamClient&>(IdHTTP1),
+          [this] {
+            if (m_options.AbortUpstreamForTesting) {
+              m_options.AbortUpstreamForTesting();
+            } else {
+              IdHTTP1.Abort();
+            }
+          },
+          [this] {
+            if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
+          }) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
@@ -96,7 +99,8 @@ TForm1::TForm1(TForm1Options options)
   sMemo1->setFocus();
 
   PopupMenu1 = new QMenu(this);
-  N6 = addItem(ToQString(kRussianCaptions.On), TImageList::kOffline, &TForm1::N6Click);
+  // The server is off until FormCreate has run; the first tick shows its real state.
+  N6 = addItem(ToQString(kRussianCaptions.Off), TImageList::kOffline, &TForm1::N6Click);
   N1 = addItem(ToQString(kRussianCaptions.ShowLog), TImageList::kShowLog, &TForm1::N1Click);
   N2 = addItem(ToQString(kRussianCaptions.ClearLog), TImageList::kClearLog, &TForm1::N2Click);
   N3 = PopupMenu1->addSeparator();
@@ -126,6 +130,11 @@ TForm1::TForm1(TForm1Options options)
   showEngineChoice();
 
   TrayIcon = new TTrayIcon(sAlphaImageList1, *PopupMenu1, *this, this);
+  m_placement = new TFramePlacement(*this, [](const QSize& outerSize) -> std::optional<QPoint> {
+    const QScreen* primary = QGuiApplication::primaryScreen();
+    if (!primary) return std::nullopt;
+    return FormShowPosition(primary->geometry(), primary->availableGeometry(), outerSize);
+  });
 
   server::ConfigureIdHTTPServer1(IdHTTPServer1);
   if (m_options.ListenForTesting) {
@@ -144,6 +153,7 @@ TForm1::TForm1(TForm1Options options)
   Timer1->start();
 
   RunHandler([this] { FormCreate(); });
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager&) { SessionEnding(); });
 }
 
 TForm1::~TForm1() {
@@ -198,18 +208,28 @@ void TForm1::FormCreate() {
         return settings.ReadString(section, key, defaultValue);
       }};
   translate::TServiceExtras extras;
-  step([&] { extras.LibreTranslate = translate::ReadLibreTranslateSettings(access); });
-  if (extras.LibreTranslate) addLibreTranslateItem(settings.ReadBool(kGeneral, u"LibreTranslate", false));
+  std::vector<int> configured;
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines()) {
+    std::optional<translate::TEngineEndpoint> endpoint;
+    step([&] { endpoint = translate::ReadEngineEndpoint(access, engine.Index); });
+    if (!endpoint) continue;
+    extras.Endpoints.emplace(engine.Index, std::move(*endpoint));
+    configured.push_back(engine.Index);
+    addOptionalItem(engine, settings.ReadBool(kGeneral, std::u16string(engine.Name), false));
+  }
   if (const auto cache = translate::ReadCacheSettings(access, m_options.CacheDatabase, *this)) {
     extras.Cache = std::make_unique<translate::TTranslationCache>(*cache, *this);
   }
-  extras.Failover = translate::ReadFailoverSettings(access, extras.LibreTranslate.has_value(), *this);
+  extras.Failover = translate::ReadFailoverSettings(access, configured, *this);
 
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
   createService(std::move(hosts), std::move(extras));
-  step([&] { IdHTTPServer1.SetActive(proxyActive); });
+  // Opt-in: without it the server listens on every address, as a suite in another machine may need.
+  const std::u16string address = settings.ReadString(kServer, u"Address", u"");
+  if (!address.empty() && !m_options.ListenForTesting) step([&] { listenOnlyOn(address); });
+  if (proxyActive) step([&] { startServer(); });
   step([&] { ApplyLanguage(language); });
   if (firstError) std::rethrow_exception(firstError);
 }
@@ -220,14 +240,42 @@ void TForm1::createService(translate::TEngineHosts hosts, translate::TServiceExt
                                                                std::move(hosts), std::move(extras));
 }
 
-void TForm1::addLibreTranslateItem(bool checked) {
-  m_engineChoice.AddLibreTranslate(checked);
-  LibreTranslate1 = new QAction(QStringLiteral("LibreTranslate"), PopupMenu1);
-  LibreTranslate1->setIcon(sAlphaImageList1.Icon(TImageList::kOnline));
-  LibreTranslate1->setCheckable(true);
-  connect(LibreTranslate1, &QAction::triggered, this, [this] { RunHandler([this] { LibreTranslate1Click(); }); });
-  // After P1; the hidden S1 between them takes no room.
-  PopupMenu1->insertAction(N4, LibreTranslate1);
+void TForm1::addOptionalItem(const translate::TOptionalEngine& engine, bool checked) {
+  m_engineChoice.AddOptionalEngine(engine.Index, checked);
+  QAction* item = new QAction(ToQString(std::u16string(engine.Name)), PopupMenu1);
+  item->setIcon(sAlphaImageList1.Icon(TImageList::IndexOf(engine.Picture)));
+  item->setCheckable(true);
+  const int index = engine.Index;
+  connect(item, &QAction::triggered, this, [this, index] { RunHandler([this, index] { engineClick(index); }); });
+  // After P1 (the hidden S1 between them takes no room) and the optional items added before, in table order.
+  PopupMenu1->insertAction(N4, item);
+  m_optionalItems[static_cast<size_t>(index - translate::kEngineCount)] = item;
+}
+
+QAction* TForm1::EngineItem(int index) const {
+  if (index >= 0 && index < translate::kEngineCount) return m_engineItems[static_cast<size_t>(index)];
+  if (index >= translate::kEngineCount && index < translate::kAllEngineCount)
+    return m_optionalItems[static_cast<size_t>(index - translate::kEngineCount)];
+  return nullptr;
+}
+
+int TForm1::enginePicture(int index) {
+  if (index >= 0 && index < translate::kEngineCount) return kEnginePictures[static_cast<size_t>(index)];
+  const translate::TOptionalEngine* engine = translate::FindOptionalEngine(index);
+  if (!engine) throw Exception("Engine index out of range (" + std::to_string(index) + ")");
+  return TImageList::IndexOf(engine->Picture);
+}
+
+void TForm1::listenOnlyOn(const std::u16string& address) {
+  net::TIdSocketHandle& binding = IdHTTPServer1.Bindings().Add();
+  binding.SetPort(IdHTTPServer1.DefaultPort());
+  const bool ipv6 = net::TIdStack::IsIPv6Literal(address);
+  if (ipv6) binding.SetIPVersion(net::Id_IPv6);
+  binding.SetIP(address);
+  // The binding stays all the same: a server asked to keep to one address must not fall back to all of them.
+  if (!ipv6 && !net::TIdStack::IsIPv4Literal(address))
+    throw Exception(u"[Server] Address=" + address +
+                    u" is not an IPv4 or IPv6 address; the server cannot be switched on.");
 }
 
 void TForm1::FormDestroy() { SettingsFile.reset(); }
@@ -240,11 +288,7 @@ QPoint TForm1::FormShowPosition(const QRect& primaryScreen, const QRect& primary
   return {left, top};
 }
 
-void TForm1::FormShow() {
-  const QScreen* primary = QGuiApplication::primaryScreen();
-  if (!primary) return;
-  move(FormShowPosition(primary->geometry(), primary->availableGeometry(), frameGeometry().size()));
-}
+void TForm1::FormShow() { m_placement->Place(); }
 
 void TForm1::FormCloseQuery(bool& CanClose) {
   CanClose = false;
@@ -256,7 +300,28 @@ void TForm1::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) RunHandler([this] { FormShow(); });
 }
 
+void TForm1::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  // A minimize through the window manager goes to the tray, as a close does, so that Show log brings the
+  // window back placed instead of de-iconifying it wherever it was. Queued: the window system is still
+  // delivering the state change.
+  if (event->type() == QEvent::WindowStateChange && isMinimized()) {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (isMinimized() && isVisible()) RunHandler([this] { TrayIcon->MinimizeToTray(); });
+        },
+        Qt::QueuedConnection);
+  }
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+  // When the whole application is asked to end (the session ends, the platform quits it) the window closes
+  // like any other: a tray program must never keep the user from logging off.
+  if (TApplication::Ending()) {
+    event->accept();
+    return;
+  }
   bool canClose = true;
   RunHandler([&] { FormCloseQuery(canClose); });
   if (canClose) {
@@ -288,17 +353,15 @@ void TForm1::ApplyLanguage(const std::u16string& language) {
 
 void TForm1::showEngineChoice() {
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
-  for (size_t i = 0; i < m_engineItems.size(); ++i) m_engineItems[i]->setChecked(items[i].Checked);
-  if (LibreTranslate1 && items.size() > translate::kLibreTranslate)
-    LibreTranslate1->setChecked(items[translate::kLibreTranslate].Checked);
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (QAction* item = EngineItem(static_cast<int>(i))) item->setChecked(items[i].Checked);
+  }
 }
 
 void TForm1::engineClick(int index) {
   m_engineChoice.SetChecked(index);
   showEngineChoice();
-  // The self-hosted engine has no picture of its own; it shows the server's.
-  TrayIcon->SetIconIndex(index == translate::kLibreTranslate ? TImageList::kOnline
-                                                             : kEnginePictures[static_cast<size_t>(index)]);
+  TrayIcon->SetIconIndex(enginePicture(index));
 }
 
 void TForm1::G1Click() { engineClick(translate::kGoogle); }
@@ -307,7 +370,6 @@ void TForm1::Y1Click() { engineClick(translate::kYandex); }
 void TForm1::babylon1Click() { engineClick(translate::kBabylon); }
 void TForm1::P1Click() { engineClick(translate::kPromt); }
 void TForm1::S1Click() { engineClick(translate::kSystran); }
-void TForm1::LibreTranslate1Click() { engineClick(translate::kLibreTranslate); }
 
 void TForm1::setN6Picture(int imageIndex) {
   m_n6ImageIndex = imageIndex;
@@ -319,6 +381,25 @@ void TForm1::stopServer() {
   m_upstream.RunClosed([this] { IdHTTPServer1.SetActive(false); });
 }
 
+void TForm1::startServer() {
+  try {
+    IdHTTPServer1.SetActive(true);
+  } catch (const net::EIdCouldNotBindSocket& e) {
+    // The bind error names neither the port nor the address.
+    net::TIdSocketHandles& bindings = IdHTTPServer1.Bindings();
+    const uint16_t port = bindings.Count() > 0 ? bindings[0].Port() : IdHTTPServer1.DefaultPort();
+    const std::u16string address = bindings.Count() == 1 ? bindings[0].IP() : std::u16string();
+    throw net::EIdCouldNotBindSocket(e.Message() + u"\n" + PortInUseText(address, port));
+  }
+}
+
+std::u16string TForm1::PortInUseText(const std::u16string& address, uint16_t port) {
+  if (address.empty()) return u"Port " + IntToStr(port) + u" is in use by another program.";
+  // One address of the user's choosing can also be one this computer does not have.
+  return u"Port " + IntToStr(port) + u" on " + address +
+         u" is in use by another program, or the address is not one of this computer's.";
+}
+
 // The caption set here is the one the timer shows for the previous state; the next tick corrects it.
 void TForm1::N6Click() {
   if (IdHTTPServer1.Active()) {
@@ -328,7 +409,7 @@ void TForm1::N6Click() {
   } else {
     // Only when FormCreate failed before it could build them.
     if (!m_service) createService(translate::TEngineHosts());
-    IdHTTPServer1.SetActive(true);
+    startServer();
     N6->setText(ToQString(OffCaption));
     setN6Picture(TImageList::kOnline);
   }
@@ -359,19 +440,36 @@ void TForm1::N7Click() {
 }
 
 void TForm1::N5Click() {
+  writeSettings();
+  m_options.Terminate();
+}
+
+void TForm1::SessionEnding() {
+  // A box here would hold the session up; the log (and --log) gets the failure instead.
+  try {
+    writeSettings();
+  } catch (const Exception& e) {
+    AddLogLine(e.Message());
+  } catch (const std::exception& e) {
+    AddLogLine(FromUtf8(e.what()));
+  }
+}
+
+void TForm1::writeSettings() {
   TCustomIniFile& settings = *SettingsFile;
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
   for (size_t i = 0; i < kEngineKeys.size(); ++i) settings.WriteBool(kGeneral, kEngineKeys[i], items[i].Checked);
-  // Only a configured self-hosted engine has a saved check mark.
-  if (items.size() > translate::kLibreTranslate)
-    settings.WriteBool(kGeneral, u"LibreTranslate", items[translate::kLibreTranslate].Checked);
+  // Only a configured optional engine has a saved check mark.
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines()) {
+    if (m_engineChoice.HasEngine(engine.Index))
+      settings.WriteBool(kGeneral, std::u16string(engine.Name), items[static_cast<size_t>(engine.Index)].Checked);
+  }
   if (N8->isChecked()) {
     settings.WriteString(kSetting, kLanguage, kRussian);
   } else if (E1->isChecked()) {
     settings.WriteString(kSetting, kLanguage, kEnglish);
   }
-  m_options.Terminate();
 }
 
 void TForm1::AddLogLine(const std::u16string& line) {

@@ -20,8 +20,10 @@
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
+#include "translate/optional_engines.h"
 #include "translate/translation_service.h"
 #include "ui/custom_ini_file.h"
+#include "ui/frame_placement.h"
 #include "ui/image_list.h"
 #include "ui/log_memo.h"
 #include "ui/tray_icon.h"
@@ -68,9 +70,11 @@ class TForm1 : public QWidget, public translate::ILogSink {
   // The creation and destruction handlers.
   void FormCreate();
   void FormDestroy();
-  // Places the window at the right edge of the primary screen, above a bottom panel.
+  // Places the window at the right edge of the primary screen, above a bottom panel; again once the window
+  // manager has framed it, when the frame is not the size first assumed.
   void FormShow();
-  // A close request only sends the application to the tray.
+  // A close request only sends the application to the tray (a minimize does the same); when the whole
+  // application is ending, the window just closes.
   void FormCloseQuery(bool& CanClose);
 
   // "Русский" or "English" (exact, case-sensitive); any other value changes nothing.
@@ -86,11 +90,13 @@ class TForm1 : public QWidget, public translate::ILogSink {
   void babylon1Click();
   void P1Click();
   void S1Click();
-  void LibreTranslate1Click();
   void N8Click();  // Russian
   void E1Click();  // English
   void N7Click();  // About
   void N5Click();  // Exit: writes the settings, then ends the application
+  // The session is ending (log-off, shutdown) and ends the program without Exit: the settings are written as
+  // Exit writes them, so the choices made since the last Exit are kept.
+  void SessionEnding();
   void Timer1Timer();
 
   // The log panel's append; any thread, never waits for the UI thread.
@@ -107,10 +113,17 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
   // The engine choice the request handlers read.
   const translate::TEngineChoice& EngineChoice() const { return m_engineChoice; }
+  // The menu item of an engine by index: G1 to S1, then an optional engine's item when [Engines] names where it
+  // is reached; nullptr otherwise.
+  QAction* EngineItem(int index) const;
   // The picture now shown by the on/off item.
   int N6ImageIndex() const { return m_n6ImageIndex; }
   // The port the first binding listens on (after the server was switched on).
   uint16_t ListeningPort();
+
+  // The line added to the bind error: "Port 8888 is in use by another program."; with an address (the
+  // server kept to one), that address too.
+  static std::u16string PortInUseText(const std::u16string& address, uint16_t port);
 
   // FormShow's arithmetic: the left edge touches the primary screen's right edge; a panel along the bottom
   // (the part of the primary screen below its work area) gives T, its top edge, and the window sits on it;
@@ -132,8 +145,6 @@ class TForm1 : public QWidget, public translate::ILogSink {
   QAction* babylon1;
   QAction* P1;
   QAction* S1;
-  // The self-hosted engine's item after P1, only when [Engines] names its host.
-  QAction* LibreTranslate1 = nullptr;
   QAction* N4;
   QAction* N8;
   QAction* E1;
@@ -153,16 +164,26 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void changeEvent(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
 
  private:
   QAction* addItem(const QString& caption, int imageIndex, void (TForm1::*handler)());
   void createService(translate::TEngineHosts hosts, translate::TServiceExtras extras = {});
-  void addLibreTranslateItem(bool checked);
+  // The item of a configured optional engine, after P1 and the optional engines before it in the table.
+  void addOptionalItem(const translate::TOptionalEngine& engine, bool checked);
+  // The tray picture an engine item shows.
+  static int enginePicture(int index);
+  // IdHTTPServer1 listens on this one address only ([Server] Address); raises for a value that is no IP address.
+  void listenOnlyOn(const std::u16string& address);
   void engineClick(int index);
   // Copies the engine choice onto the engine items' check marks.
   void showEngineChoice();
   void setN6Picture(int imageIndex);
+  // Switches the server on; a bind failure names the port.
+  void startServer();
+  // The server state, the engine check marks and the language into the settings file.
+  void writeSettings();
   // Switches the server off without being held up by an engine call.
   void stopServer();
 
@@ -173,8 +194,11 @@ class TForm1 : public QWidget, public translate::ILogSink {
   std::unique_ptr<translate::TBabylonTable> m_babylon;
   std::unique_ptr<translate::TTranslationService> m_service;
   std::array<QAction*, translate::kEngineCount> m_engineItems{};
+  // The optional engines' items by engine index from kEngineCount; nullptr while not configured.
+  std::array<QAction*, translate::kAllEngineCount - translate::kEngineCount> m_optionalItems{};
   int m_n6ImageIndex = TImageList::kOffline;
   TForm2* Form2 = nullptr;
+  TFramePlacement* m_placement;
 };
 
 }  // namespace tessarine::ui

@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "ui/frame_placement.h"
 #include "ui/image_list.h"
 #include "ui/qt_text.h"
 
@@ -64,6 +65,12 @@ TForm2::TForm2(QWidget* parent)
   for (const QLabel* label : {sLabel1, sLabel2, sLabel4, sLabel3}) used |= label->geometry();
   constexpr int kMargin = 8;
   setFixedSize(std::max(width(), used.right() + 1 + kMargin), std::max(height(), used.bottom() + 1 + kMargin));
+
+  m_placement = new TFramePlacement(*this, [this](const QSize& outerSize) -> std::optional<QPoint> {
+    const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return std::nullopt;
+    return CentredPosition(screen->availableGeometry(), screen->virtualGeometry(), outerSize);
+  });
 }
 
 QPoint TForm2::CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize) {
@@ -75,11 +82,7 @@ QPoint TForm2::CentredPosition(const QRect& workArea, const QRect& desktop, cons
 void TForm2::ShowAbout() {
   if (!m_placed) {
     m_placed = true;
-    QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen) {
-      const QSize outer = frameGeometry().size();
-      move(CentredPosition(screen->availableGeometry(), screen->virtualGeometry(), outer));
-    }
+    m_placement->Place();
   }
   show();
   raise();

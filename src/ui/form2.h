@@ -8,6 +8,8 @@
 
 namespace tessarine::ui {
 
+class TFramePlacement;
+
 // The About window Form2: the proxy's name, author, version, build date and a note, always in Russian.
 // Created hidden; closing it only hides it.
 class TForm2 : public QWidget {
@@ -18,7 +20,8 @@ class TForm2 : public QWidget {
 
   explicit TForm2(QWidget* parent = nullptr);
 
-  // Shows the window in front without waiting for it; the first time centred in its screen's work area.
+  // Shows the window in front without waiting for it; the first time centred in its screen's work area (by
+  // its frame's size once the window manager has framed it).
   void ShowAbout();
 
   // Where the first showing places a window of this outer size: centred in the work area, halves rounded
@@ -33,6 +36,7 @@ class TForm2 : public QWidget {
 
  private:
   bool m_placed = false;
+  TFramePlacement* m_placement;
 };
 
 }  // namespace tessarine::ui

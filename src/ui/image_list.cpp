@@ -14,7 +14,7 @@ constexpr std::array<const char*, TImageList::kCount> kResources{
     ":/images/googletr.svg",  ":/images/bingicon.svg",    ":/images/yandextr.svg",
     ":/images/online.svg",    ":/images/offline.svg",     ":/images/file_temporary_4559.svg",
     ":/images/delete_64.svg", ":/images/promtonlain.svg", ":/images/babylon.svg",
-    ":/images/systanet.svg",
+    ":/images/systanet.svg",  ":/images/apertium.svg",
 };
 
 QPixmap Render(const char* resource, int size) {
@@ -42,6 +42,14 @@ const QIcon& TImageList::Icon(int index) const { return m_icons.at(static_cast<s
 
 QPixmap TImageList::Pixmap(int index, int size) const {
   return Render(kResources.at(static_cast<size_t>(index)), size);
+}
+
+int TImageList::IndexOf(std::string_view name) {
+  const std::string resource = std::string(":/images/").append(name).append(".svg");
+  for (int i = 0; i < kCount; ++i) {
+    if (resource == kResources[static_cast<size_t>(i)]) return i;
+  }
+  throw Exception("Missing picture " + resource);
 }
 
 QPixmap TImageList::AboutEmblem() { return Render(":/images/about_emblem.svg", 64); }

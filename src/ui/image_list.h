@@ -3,14 +3,15 @@
 #include <QIcon>
 #include <QPixmap>
 #include <array>
+#include <string_view>
 
 namespace tessarine::ui {
 
-// The image list sAlphaImageList1 shared by the tray icon and the popup menu: ten drawn pictures compiled
-// into the program, presented in 16 x 16 cells.
+// The image list sAlphaImageList1 shared by the tray icon and the popup menu: the ten drawn pictures of the
+// designed menu and one for Apertium, compiled into the program, presented in 16 x 16 cells.
 class TImageList {
  public:
-  static constexpr int kCount = 10;
+  static constexpr int kCount = 11;
   static constexpr int kCellSize = 16;
 
   // Picture indexes.
@@ -25,6 +26,7 @@ class TImageList {
     kPromt = 7,
     kBabylon = 8,
     kSystran = 9,
+    kApertium = 10,
   };
 
   TImageList();
@@ -34,6 +36,10 @@ class TImageList {
   const QIcon& Icon(int index) const;
   // The picture drawn at size x size pixels.
   QPixmap Pixmap(int index, int size = kCellSize) const;
+
+  // The index of the picture of that name ("online", "apertium": its file name without ".svg"); raises
+  // tessarine::Exception for a name that is not in the list.
+  static int IndexOf(std::string_view name);
 
   // The About window's emblem: a 64 x 64 picture with alpha channel.
   static QPixmap AboutEmblem();

@@ -12,9 +12,11 @@ namespace tessarine::ui {
 
 namespace {
 
-// The platforms that draw into memory have no notification area and never get one.
-bool TrayPossible() {
+// The platforms that draw into memory have no notification area and never get one. Nor does Wayland without
+// a StatusNotifierItem: Qt's other tray, XEmbed, is X11's.
+bool TrayPossible(bool statusNotifierItem) {
   const QString platform = QGuiApplication::platformName();
+  if (platform.startsWith(QLatin1String("wayland"))) return statusNotifierItem;
   return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
 }
 
@@ -25,6 +27,14 @@ TTrayIcon::TTrayIcon(const TImageList& iconList, QMenu& popupMenu, QWidget& main
   // No tooltip: the tip text stays empty.
   m_icon.setToolTip(QString());
   SetIconIndex(0);
+  // Qt exports a context menu only for a StatusNotifierItem, where it becomes a platform menu; the XEmbed icon
+  // would open a context menu itself on a right-button press, beside PopupAtCursor, so it keeps none.
+  m_exportedMenu = std::make_unique<TExportedMenu>(popupMenu);
+  m_icon.setContextMenu(&m_exportedMenu->Menu());
+  if (!m_exportedMenu->Menu().platformMenu()) {
+    m_icon.setContextMenu(nullptr);
+    m_exportedMenu.reset();
+  }
   connect(&m_icon, &QSystemTrayIcon::activated, this,
           [this](QSystemTrayIcon::ActivationReason reason) { RunHandler([&] { HandleIconMessage(reason); }); });
 }
@@ -39,7 +49,7 @@ void TTrayIcon::SetIconIndex(int index) {
 
 void TTrayIcon::SetIconVisible(bool visible) {
   m_iconVisible = visible;
-  if (!TrayPossible()) return;
+  if (!TrayPossible(m_exportedMenu != nullptr)) return;
   // With no tray host at the moment Qt keeps the icon pending and docks it when a host announces itself
   // (the X11 tray manager selection), which is the taskbar-restart rule.
   m_icon.setVisible(visible);
@@ -64,13 +74,18 @@ void TTrayIcon::MinimizeToTray() {
 void TTrayIcon::HandleIconMessage(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Context:
+      // Also a StatusNotifierItem host that draws no menu of its own asks for this; Wayland lets Qt show it
+      // only as a window that the compositor places.
       PopupAtCursor();
       break;
     case QSystemTrayIcon::DoubleClick:
       if (QAction* item = m_popupMenu.defaultAction()) item->trigger();
       break;
     default:
-      break;  // a single click or the middle button does nothing
+      // A single click or the middle button does nothing. A StatusNotifierItem host's Activate is such a
+      // single click (D-Bus has no double click), so it does nothing either: the default item switches the
+      // interface to Russian, which a click on the icon must not do unasked.
+      break;
   }
 }
 

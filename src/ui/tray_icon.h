@@ -2,6 +2,9 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <memory>
+
+#include "ui/exported_menu.h"
 
 class QMenu;
 class QWidget;
@@ -14,8 +17,12 @@ class TImageList;
 // opens the popup menu at the pointer, a left double click performs the menu's default item, and minimizing
 // the application hides the main window and puts the icon in the tray.
 //
-// Without a notification area (offscreen, or a desktop with no tray host yet) the icon still counts as
-// visible; it appears as soon as a tray host announces itself.
+// Qt shows the icon as a StatusNotifierItem over D-Bus when a StatusNotifierItem host is registered on the
+// session bus as the program starts, otherwise in an XEmbed tray (X11 only). Such a host draws the menu itself
+// from a copy of the popup menu that the icon exports (TExportedMenu); the XEmbed icon exports none.
+//
+// Without a notification area (offscreen, or an X11 desktop with no tray yet) the icon still counts as
+// visible; an XEmbed icon appears as soon as a tray announces itself.
 class TTrayIcon : public QObject {
   Q_OBJECT
 
@@ -43,11 +50,15 @@ class TTrayIcon : public QObject {
   void HandleIconMessage(QSystemTrayIcon::ActivationReason reason);
 
   QSystemTrayIcon& Icon() { return m_icon; }
+  // The menu as a StatusNotifierItem exports it; null for the XEmbed icon and without a tray.
+  TExportedMenu* ExportedMenu() { return m_exportedMenu.get(); }
 
  private:
   const TImageList& m_iconList;
   QMenu& m_popupMenu;
   QWidget& m_mainForm;
+  // Before the icon, so that the icon goes first and never exports a menu that is gone.
+  std::unique_ptr<TExportedMenu> m_exportedMenu;
   QSystemTrayIcon m_icon;
   int m_iconIndex = 0;
   bool m_iconVisible = false;

@@ -51,6 +51,14 @@ std::optional<int64_t> TUpstreamGate::RetryAfterSeconds() const {
   return m_client.RetryAfterSeconds();
 }
 
+std::optional<std::u16string> TUpstreamGate::RefusedReplyText() const {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_lastRefused) return std::nullopt;
+  }
+  return m_client.RefusedReplyText();
+}
+
 void TUpstreamGate::enter() {
   std::lock_guard lock(m_mutex);
   m_lastRefused = m_closed;

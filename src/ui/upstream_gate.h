@@ -26,6 +26,8 @@ class TUpstreamGate final : public translate::IUpstreamClient {
   std::u16string Post(const std::u16string& url, TStream& source) override;
   // Nothing when the gate refused the last call: the client's value belongs to an earlier one.
   std::optional<int64_t> RetryAfterSeconds() const override;
+  std::optional<std::u16string> RefusedReplyText() const override;
+  std::u16string ReplyCharSet() const override { return m_client.ReplyCharSet(); }
   bool CallsStopped() const override { return Closed(); }
 
   // Runs stop (which waits for every caller to finish) with the gate closed, aborting the client's calls

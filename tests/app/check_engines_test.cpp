@@ -10,6 +10,7 @@
 #include <regex>
 #include <sstream>
 
+#include "support/apertium_service.h"
 #include "support/fake_engine.h"
 #include "temp_folder.h"
 
@@ -115,6 +116,23 @@ TEST_F(CheckEnginesTest, BadHostsAndLangpairs) {
   EXPECT_NE(output.str().find("error: Invalid engine host: not a host"), std::string::npos);
   EXPECT_EQ(run(u"Hello", u"en-de"), 2);
   EXPECT_TRUE(s_fake->Requests().size() == 4u);  // the second run sent nothing
+}
+
+TEST_F(CheckEnginesTest, ApertiumIsAskedAndListsItsPairsWhenTheAskedOneIsMissing) {
+  test_support::ApertiumService apertium;
+  writeSettings(refusing, "Apertium=" + apertium.Host() + "\n");
+  EXPECT_EQ(run(u"Hello world", u"en|es"), 0);
+  auto rows = Rows(output.str());
+  ASSERT_EQ(rows.size(), 7u) << output.str();
+  EXPECT_EQ(rows[6][0], "Apertium");
+  EXPECT_EQ(rows[6][1], apertium.Host());
+  EXPECT_EQ(rows[6][2], "Hola Mundo");
+
+  EXPECT_EQ(run(u"Hello world", u"en|ru"), 1);
+  rows = Rows(output.str());
+  ASSERT_EQ(rows.size(), 7u) << output.str();
+  EXPECT_EQ(rows[6][2].rfind("error: That pair is not installed; pairs offered: ", 0), 0u) << rows[6][2];
+  EXPECT_NE(rows[6][2].find("eng|spa"), std::string::npos) << rows[6][2];
 }
 
 }  // namespace

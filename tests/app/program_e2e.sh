@@ -7,7 +7,15 @@
 #                                    chosen in turn, the log window is shown, Exit writes setting.ini and
 #                                    the program ends with code 0
 #   program_e2e.sh signals PROGRAM   offscreen: requests are answered, and SIGTERM and SIGINT end the
-#                                    program with code 0 without writing the settings
+#                                    program with code 0 without writing the settings; with port 8888
+#                                    taken, --log writes the bind error and the line naming the port to
+#                                    stderr once
+#   program_e2e.sh wm PROGRAM        under Xvfb with openbox (framed windows) and trayer reserving a bottom
+#                                    strip: the log window's frame touches the screen's right edge and the
+#                                    panel on the first showing, the About window's frame is centred in the
+#                                    work area; a minimize through the window manager hides the log window
+#                                    (not iconified) and Show log brings it back placed; with port 8888
+#                                    taken and --log, the bind error's box shows and its text is on stderr
 #
 # The program listens on port 8888 as it always does; when another program holds that port the run is
 # skipped (exit code 77). No sanitizer report may appear on the program's stderr.
@@ -79,11 +87,20 @@ sanitizer_env=(
   "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0"
   "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$here/lsan_suppressions.txt:print_suppressions=0"
   "SSL_CERT_FILE=$work/certs/ca.pem"
+  # No session bus: the icon is to be the XEmbed one whatever tray the desktop running the tests offers, and
+  # Qt must not start a bus of its own for the display.
+  "DBUS_SESSION_BUS_ADDRESS=disabled:"
 )
 
-# start_program [ENV=VALUE...]: starts the copy; sets $program_pid.
+# start_program [ENV=VALUE...] [-- ARGUMENT...]: starts the copy; sets $program_pid.
 start_program() {
-  env "${sanitizer_env[@]}" "$@" "$work/tessarine-proxy" >"$work/stdout.log" 2>"$work/stderr.log" &
+  local envs=()
+  while (($#)) && [[ $1 != -- ]]; do
+    envs+=("$1")
+    shift
+  done
+  (($#)) && shift
+  env "${sanitizer_env[@]}" "${envs[@]}" "$work/tessarine-proxy" "$@" >"$work/stdout.log" 2>"$work/stderr.log" &
   program_pid=$!
   harness_pids+=("$program_pid")
 }
@@ -102,21 +119,130 @@ run_signals() {
     no_sanitizer_report
     echo "ok: SIG$signal ends the program with code 0 and leaves setting.ini alone"
   done
+
+  # Without a display the error box has nobody to show it to: --log puts it on stderr, once.
+  take_port
+  printf '[General]\nProxyActive=1\n' >"$work/setting.ini"
+  start_program QT_QPA_PLATFORM=offscreen -- --log
+  wait_until "$LIMIT" grep -qxF "$port_line" "$work/stderr.log" || fail "no bind error on stderr"
+  kill -s TERM "$program_pid"
+  wait_for_exit "$LIMIT"
+  bind_error_on_stderr || fail "the bind error is not on stderr exactly once"
+  release_port
+  no_sanitizer_report
+  echo "ok: with port $PORT taken, --log writes the bind error and the port's line to stderr"
+}
+
+# The log window's frame touches the right edge of the 1024 wide screen and the top of the reserved strip.
+log_window_at_edge() {
+  local x y w h ax ay aw ah
+  read -r x y w h < <(window_box "$(titled_window 'Tessarine Proxy')") || return 1
+  read -r ax ay aw ah < <(work_area)
+  ((w > 302 && x + w == 1024 && y + h == ay + ah))
+}
+
+# The About window's frame is centred in the work area, halves rounded down.
+about_window_centred() {
+  local x y w h ax ay aw ah
+  read -r x y w h < <(window_box "$(titled_window 'О программе')") || return 1
+  read -r ax ay aw ah < <(work_area)
+  ((w > 360 && x == ax + (aw - w) / 2 && y == ay + (ah - h) / 2))
+}
+
+strip_reserved() {
+  local area
+  area=$(work_area)
+  [[ $area == "0 0 1024 "* && $area != "0 0 1024 640" ]]
+}
+not_iconic() { ! xprop -id "$1" WM_STATE | grep -q Iconic; }
+
+where() { window_box "$(titled_window "$1")" | awk '{ printf "frame at %d,%d size %dx%d", $1, $2, $3, $4 }'; }
+
+run_wm() {
+  local tool log_id
+  for tool in Xvfb openbox trayer xdotool xwininfo xprop; do need "$tool"; done
+  start_xvfb 1024x640 || fail "Xvfb did not start"
+  start_openbox || fail "openbox did not start"
+  # The panel reserves its strip along the bottom (once it holds the icon): the work area ends above it.
+  start_trayer --SetDockType true --SetPartialStrut true
+  printf '[General]\nProxyActive=0\n' >"$work/setting.ini"
+  start_program QT_QPA_PLATFORM=xcb
+  wait_until "$LIMIT" icon_window || fail "the icon was not docked in the tray"
+  wait_until "$LIMIT" strip_reserved || fail "the panel reserved no strip: $(work_area)"
+
+  # The first showing: placed by the client size at first, then by the frame once openbox has framed it.
+  menu_pick Down Down
+  wait_until "$LIMIT" titled_window 'Tessarine Proxy' || fail "the log window did not show"
+  wait_until 5 log_window_at_edge || fail "log window first shown with its $(where 'Tessarine Proxy'), work area $(work_area)"
+  log_id=$(titled_window 'Tessarine Proxy')
+  echo "ok: the log window's frame touches the right edge and the panel on its first showing"
+
+  menu_pick Up Up  # About, just above Exit
+  wait_until "$LIMIT" titled_window 'О программе' || fail "the About window did not show"
+  wait_until 5 about_window_centred || fail "About window first shown with its $(where 'О программе'), work area $(work_area)"
+  echo "ok: the About window's frame is centred in the work area on its first showing"
+
+  # A minimize through the window manager: hidden into the tray, not left iconified.
+  xdotool windowminimize "$log_id"
+  wait_until "$LIMIT" eval '! titled_window "Tessarine Proxy"' || fail "the log window is still shown after a minimize"
+  wait_until "$LIMIT" not_iconic "$log_id" || fail "the log window stayed iconified"
+  menu_pick Down Down
+  wait_until "$LIMIT" titled_window 'Tessarine Proxy' || fail "Show log did not bring the window back"
+  wait_until 5 log_window_at_edge || fail "log window shown again with its $(where 'Tessarine Proxy')"
+  echo "ok: a minimize hides the log window into the tray; Show log brings it back placed"
+
+  menu_pick Up  # Exit
+  wait_for_exit "$LIMIT"
+  no_sanitizer_report
+
+  # A taken port at start-up: the box names the port, and --log puts its text on stderr.
+  take_port
+  printf '[General]\nProxyActive=1\n' >"$work/setting.ini"
+  start_program QT_QPA_PLATFORM=xcb -- --log
+  wait_until "$LIMIT" titled_window Tessarine || fail "no error box"
+  wait_until "$LIMIT" bind_error_on_stderr || fail "the bind error is not on stderr exactly once"
+  xdotool windowactivate --sync "$(titled_window Tessarine)" key Return
+  wait_until "$LIMIT" icon_window || fail "start-up did not go on after the error box"
+  kill -s TERM "$program_pid"
+  wait_for_exit "$LIMIT"
+  release_port
+  no_sanitizer_report
+  echo "ok: with port $PORT taken, the error box shows and --log writes its text to stderr"
 }
 
 windows_exactly() { [[ $(visible_windows) -eq $1 ]]; }
 
-# menu_pick KEY...: right-clicks the icon, waits for the menu, presses the keys and Return, and waits for
-# the menu to close.
+# take_port: another program listens on port 8888 (loopback) until the run ends; sets $holder_pid.
+take_port() {
+  python3 -c 'import socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)  # past the last run'"'"'s connections in TIME_WAIT
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen()
+time.sleep(600)' "$PORT" &
+  holder_pid=$!
+  harness_pids+=("$holder_pid")
+  wait_until "$LIMIT" port_taken || fail "could not take port $PORT"
+}
+release_port() {
+  kill "$holder_pid"
+  wait "$holder_pid" 2>/dev/null
+  harness_forget "$holder_pid"
+}
+
+bind_error='Tessarine: Could not bind socket. Address and port are already in use.'
+port_line="Port $PORT is in use by another program."
+
+# The bind error and the port's line, each exactly once, one after the other on stderr.
+bind_error_on_stderr() {
+  [[ $(grep -cxF "$bind_error" "$work/stderr.log") -eq 1 && $(grep -cxF "$port_line" "$work/stderr.log") -eq 1 ]] &&
+    grep -A1 -xF "$bind_error" "$work/stderr.log" | tail -n 1 | grep -qxF "$port_line"
+}
+
+# menu_pick KEY...: opens the menu on the icon and presses the keys and Return.
 menu_pick() {
-  local icon before key
-  icon=$(icon_window) || fail "no icon in the tray"
-  before=$(visible_windows)
-  # A press that arrives while the previous menu still holds the pointer grab is lost: press again.
-  local deadline=$((SECONDS + LIMIT))
-  until xdotool mousemove --window "$icon" 8 8 click 3 && wait_until 2 windows_more_than "$before"; do
-    ((SECONDS < deadline)) || fail "the menu did not open"
-  done
+  local key
+  open_menu || fail "the menu did not open (is the icon in the tray?)"
   for key in "$@"; do xdotool key "$key"; done
   xdotool key Return
 }
@@ -197,5 +323,6 @@ run_desktop() {
 case $mode in
   desktop) run_desktop ;;
   signals) run_signals ;;
+  wm) run_wm ;;
   *) fail "unknown mode $mode" ;;
 esac

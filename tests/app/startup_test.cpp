@@ -62,7 +62,7 @@ TEST_F(StartupTest, WithoutASettingsFileTheDefaultsHoldAndNothingIsWritten) {
   EXPECT_TRUE(f.G1->isChecked());
   EXPECT_FALSE(f.B1->isChecked() || f.Y1->isChecked() || f.babylon1->isChecked() || f.P1->isChecked());
   EXPECT_TRUE(f.N8->isChecked());
-  EXPECT_EQ(f.OnCaption, u"Включить");
+  EXPECT_EQ(f.OnCaption, u"Включено");
   EXPECT_FALSE(folder.Exists("setting.ini"));
   EXPECT_TRUE(errors.empty());
 
@@ -94,7 +94,11 @@ TEST_F(StartupTest, TakenPortIsReportedAndTheRestOfStartUpStillRuns) {
   ASSERT_TRUE(taken.Valid());
   folder.Write("setting.ini", "[General]\nProxyActive=1\nGoogle=0\nYandex=1\n[Setting]\nLanguage=English\n");
   TForm1& f = start(test_support::LocalPort(taken));
-  EXPECT_EQ(errors, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use."});
+  EXPECT_EQ(errors,
+            std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
+                                        IntToStr(test_support::LocalPort(taken)) +
+                                        u" on 127.0.0.1 is in use by another program, or the address is not one of "
+                                        u"this computer's."});
   EXPECT_FALSE(f.IdHTTPServer1.Active());
   // The saved choice and language are not lost to the failure.
   EXPECT_TRUE(f.Y1->isChecked());

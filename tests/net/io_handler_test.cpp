@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <future>
 #include <limits>
 #include <string>
+#include <thread>
 
 #include "common/stream.h"
 #include "common/string_list.h"
@@ -211,6 +213,30 @@ TEST_F(ReadBytesTest, TimeoutAndCloseBeforeTheCount) {
   peer().Close();
   EXPECT_THROW(io().ReadBytes(bytes, 3), EIdConnClosedGracefully);
   EXPECT_EQ(io().InputBuffer().Size(), 2u);
+}
+
+TEST_F(ReadBytesTest, TheDeadlineEndsReadsThatKeepReceiving) {
+  std::atomic<bool> stop{false};
+  // A byte every 10 ms: the read limit of 10 s is never reached.
+  std::thread trickle([&] {
+    while (!stop) {
+      ::send(peer().Fd(), "x", 1, MSG_NOSIGNAL);
+      std::this_thread::sleep_for(10ms);
+    }
+  });
+  io().SetDeadline(std::chrono::steady_clock::now() + 200ms);
+  std::vector<uint8_t> bytes;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_THROW(io().ReadBytes(bytes, 1000), EIdReadTimeout);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  // Past the deadline a line read reports its time-out at once; a check that does not wait still works.
+  EXPECT_EQ(io().ReadLn(), u"");
+  EXPECT_TRUE(io().ReadLnTimedOut());
+  EXPECT_TRUE(io().Connected());
+  io().SetDeadline(std::nullopt);
+  io().ReadBytes(bytes, 1);
+  stop = true;
+  trickle.join();
 }
 
 // Records the largest size a stream was ever asked to take.

@@ -17,4 +17,6 @@ for engine in Google Bing Yandex Babylon Promt; do
   sed -n "/^== $engine\$/,/^log:/p" <<<"$output" | grep -q '^answer: .*HELLO WORLD</span>' ||
     { echo "FAIL: no translation printed for $engine"; exit 1; }
 done
+# Babylon's answer carries its language number; the demo says why.
+sed -n '/^== Babylon$/,/^log:/p' <<<"$output" | grep -q 'ru as 7' || { echo "FAIL: Babylon's \"7:\" is not explained"; exit 1; }
 echo "ok: the demo printed a translation for each engine"

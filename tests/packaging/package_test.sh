@@ -157,6 +157,8 @@ run_deb() {
   fi
   dpkg-deb -f "$deb" Depends | grep -q 'libqt6widgets6' || fail "Depends lacks the Qt libraries: $(dpkg-deb -f "$deb" Depends)"
   echo "ok: the dependencies come from the binary: $(dpkg-deb -f "$deb" Depends)"
+  dpkg-deb -f "$deb" Recommends | grep -qw 'qt6-wayland' ||
+    fail "Recommends lacks Qt's Wayland platform: $(dpkg-deb -f "$deb" Recommends)"
 
   scratch=$harness_work/root
   dpkg -x "$deb" "$scratch" || fail "dpkg -x"

@@ -29,6 +29,11 @@ class ScriptedServer {
     bool Stall = false;
     // Send Bytes, then hold the connection like Stall.
     bool StallAfter = false;
+    // Wait this long before sending Bytes.
+    std::chrono::milliseconds Delay{0};
+    // After Bytes, send RepeatBytes every RepeatEvery for as long as the client reads and the server runs.
+    std::string RepeatBytes{};
+    std::chrono::milliseconds RepeatEvery{0};
   };
 
   struct Request {
@@ -44,7 +49,11 @@ class ScriptedServer {
   }
 
   ~ScriptedServer() {
-    m_stop = true;
+    {
+      std::lock_guard lock(m_mutex);
+      m_stop = true;
+    }
+    m_stopped.notify_all();
     ::shutdown(m_listener.Fd(), SHUT_RDWR);
     m_acceptor.join();
     std::vector<std::thread> workers;
@@ -68,6 +77,8 @@ class ScriptedServer {
     return m_requests;
   }
   int Connections() const { return m_connections.load(); }
+  // Replies sent whole (a repeating one counts once its first Bytes are out).
+  int Sent() const { return m_sent.load(); }
   // Connections the server has closed or seen closed.
   int ClosedConnections() const { return m_closed.load(); }
 
@@ -102,6 +113,12 @@ class ScriptedServer {
       if (socket.HasInput(std::chrono::milliseconds(20))) return true;
     }
     return false;
+  }
+
+  // Waits for the time given, or less when the server stops; true when it stops.
+  bool pause(std::chrono::milliseconds time) const {
+    std::unique_lock lock(m_mutex);
+    return m_stopped.wait_for(lock, time, [&] { return m_stop.load(); });
   }
 
   void hold(const RawSocket& socket) const {
@@ -145,8 +162,14 @@ class ScriptedServer {
         }
       }
       if (reply.Stall) return hold(socket);
+      if (reply.Delay.count() > 0 && pause(reply.Delay)) return;
       try {
         socket.Send(reply.Bytes);
+        ++m_sent;
+        while (!reply.RepeatBytes.empty()) {
+          if (pause(reply.RepeatEvery)) return;
+          socket.Send(reply.RepeatBytes);
+        }
       } catch (const std::exception&) {
         return;
       }
@@ -167,7 +190,9 @@ class ScriptedServer {
   std::atomic<bool> m_stop{false};
   std::atomic<int> m_connections{0};
   std::atomic<int> m_closed{0};
+  std::atomic<int> m_sent{0};
   mutable std::mutex m_mutex;
+  mutable std::condition_variable m_stopped;
   std::deque<Reply> m_replies;
   std::vector<Request> m_requests;
   std::vector<std::thread> m_workers;

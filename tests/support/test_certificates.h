@@ -33,7 +33,8 @@ class TempDir {
   std::filesystem::path m_path;
 };
 
-// ca.pem, server.pem/key (localhost, 127.0.0.1, ::1), other.pem/key, untrusted.pem/key.
+// ca.pem, server.pem/key (localhost, 127.0.0.1, ::1), other.pem/key, partial.pem/key (x*.example.test),
+// untrusted.pem/key.
 class TestCertificates {
  public:
   TestCertificates() {

@@ -7,8 +7,10 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "net/server/http_server.h"
 #include "support/raw_socket.h"
@@ -22,6 +24,27 @@ inline constexpr char kWrapperTail[] = "</span></span></div></div><div>";
 class NullLog : public translate::ILogSink {
  public:
   void AddLogLine(const std::u16string&) override {}
+};
+
+// Keeps every line; any thread.
+class RecordingLog : public translate::ILogSink {
+ public:
+  void AddLogLine(const std::u16string& line) override {
+    std::lock_guard lock(m_mutex);
+    m_lines.push_back(line);
+  }
+  std::vector<std::u16string> Lines() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines;
+  }
+  std::u16string Last() const {
+    std::lock_guard lock(m_mutex);
+    return m_lines.empty() ? std::u16string() : m_lines.back();
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::vector<std::u16string> m_lines;
 };
 
 // Switches server on at an ephemeral loopback port, every request going to handler; returns the port.

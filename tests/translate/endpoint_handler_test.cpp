@@ -129,12 +129,44 @@ TEST_F(EndpointHandler, MissingParametersRaiseTheIndexError) {
   EXPECT_TRUE(client.Requests().empty());
 }
 
-TEST_F(EndpointHandler, EngineFailurePassesThroughBeforeAnyAnswer) {
+TEST_F(EndpointHandler, EngineFailurePassesThroughBeforeAnyAnswerAndIsLogged) {
   client.Reply = [](const fakes::RecordedRequest&) -> std::u16string {
     throw EIdException("HTTP/1.1 503 Service Unavailable");
   };
   EXPECT_THROW(handle({u"text=a", u"langpair=en|ru"}), EIdException);
   EXPECT_EQ(linesAtWrite, 0u);
+  EXPECT_EQ(log.Lines(), (Lines{u"Получение данных", u"a", u"Получение значения языка", u"en|ru",
+                                u"Google: HTTP/1.1 503 Service Unavailable"}));
+}
+
+// The local server ends a connection unanswered on a socket error; one from the engine's connection must reach
+// it as an engine failure instead, code and message kept.
+TEST_F(EndpointHandler, EngineSocketErrorsBecomeEngineFailures) {
+  for (const auto& [code, message] :
+       std::vector<std::pair<int, std::u16string>>{{11001, u"Socket Error # 11001\r\nHost not found."},
+                                                   {10061, u"Socket Error # 10061\r\nConnection refused."},
+                                                   {10060, u"Socket Error # 10060\r\nConnection timed out."}}) {
+    client.Reply = [code = code, message = message](const fakes::RecordedRequest&) -> std::u16string {
+      throw EIdSocketError(code, message);
+    };
+    log.Clear();
+    try {
+      handle({u"text=a", u"langpair=en|ru"});
+      ADD_FAILURE() << "no failure for " << code;
+    } catch (const EIdSocketError&) {
+      ADD_FAILURE() << "a socket error left the handler for " << code;
+    } catch (const EEngineConnectionError& e) {
+      EXPECT_EQ(e.Message(), message);
+      EXPECT_EQ(e.LastError(), code);
+    }
+    EXPECT_EQ(log.Lines().back(), u"Google: " + message);
+  }
+}
+
+TEST_F(EndpointHandler, CallEndedBySwitchingOffIsNotLoggedAsAnEngineFailure) {
+  client.Stopped = true;
+  client.Reply = [](const fakes::RecordedRequest&) -> std::u16string { throw EIdException("Disconnected."); };
+  EXPECT_THROW(handle({u"text=a", u"langpair=en|ru"}), EIdException);
   EXPECT_EQ(log.Lines().size(), 4u);
 }
 

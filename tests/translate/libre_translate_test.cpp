@@ -18,7 +18,7 @@ namespace {
 std::string BodyOf(const TEngineRequest& request) { return std::string(request.Body->begin(), request.Body->end()); }
 
 TEST(LibreTranslate, RequestIsAJsonPostToTranslate) {
-  const auto config = TLibreTranslateConfig::Parse(u"127.0.0.1:5000", u"");
+  const auto config = TEngineEndpoint::Parse(u"127.0.0.1:5000", u"");
   const TEngineRequest plain = BuildLibreTranslateRequest(config, u"Hello \"big\"\\ \u0416\n\x01", u"de", u"en");
   EXPECT_EQ(plain.Url, u"http://127.0.0.1:5000/translate");
   EXPECT_EQ(plain.CustomHeaders,
@@ -27,7 +27,7 @@ TEST(LibreTranslate, RequestIsAJsonPostToTranslate) {
             "{\"q\":\"Hello \\\"big\\\"\\\\ \xD0\x96\\n\\u0001\",\"source\":\"en\",\"target\":\"de\","
             "\"format\":\"text\"}");
 
-  const auto keyed = TLibreTranslateConfig::Parse(u"https://lt.example.org/", u"k\"1");
+  const auto keyed = TEngineEndpoint::Parse(u"https://lt.example.org/", u"k\"1");
   EXPECT_TRUE(keyed.Https);
   const TEngineRequest secure = BuildLibreTranslateRequest(keyed, u"a", u"de", u"auto");
   EXPECT_EQ(secure.Url, u"https://lt.example.org/translate");
@@ -35,7 +35,7 @@ TEST(LibreTranslate, RequestIsAJsonPostToTranslate) {
             "{\"q\":\"a\",\"source\":\"auto\",\"target\":\"de\",\"format\":\"text\",\"api_key\":\"k\\\"1\"}");
 
   for (const char16_t* bad : {u"http://", u"lt.example.org/path", u"host:0", u"ftp://host", u"a b"}) {
-    EXPECT_THROW(TLibreTranslateConfig::Parse(bad, u""), Exception) << ToUtf8(bad);
+    EXPECT_THROW(TEngineEndpoint::Parse(bad, u""), Exception) << ToUtf8(bad);
   }
 }
 
@@ -73,7 +73,7 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   EXPECT_TRUE(client.Requests().empty());
 
   TServiceExtras extras;
-  extras.LibreTranslate = TLibreTranslateConfig::Parse(u"[::1]:5000", u"secret");
+  extras.Endpoints[kLibreTranslate] = TEngineEndpoint::Parse(u"[::1]:5000", u"secret");
   TTranslationService with(client, log, choice, babylon, TEngineHosts(), std::move(extras));
   EXPECT_EQ(with.translateget(u"Hello", u"de", u"en", kLibreTranslate, u"UTF-8"), u"Hallo");
   ASSERT_EQ(client.Requests().size(), 1u);
@@ -82,7 +82,7 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   EXPECT_EQ(client.Requests()[0].HeaderLines, std::vector<std::u16string>{u"Content-Type: application/json"});
 
   // Chosen in the menu, it answers the endpoint.
-  choice.AddLibreTranslate(false);
+  choice.AddOptionalEngine(kLibreTranslate, false);
   EXPECT_THROW(TEngineChoice().SetChecked(kLibreTranslate), Exception);
   choice.SetChecked(kLibreTranslate);
   EXPECT_FALSE(choice.Snapshot()[kGoogle].Checked);
@@ -92,6 +92,11 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   with.IdHTTPServer1CommandGet(request, response);
   EXPECT_NE(response.Content.find(u"Hallo"), std::u16string::npos);
   EXPECT_EQ(log.Lines()[5], u"LibreTranslate");
+
+  // A reply that is not its JSON fails the request; the log names the engine once.
+  client.Reply = [](const fakes::RecordedRequest&) { return u"<html>busy</html>"; };
+  EXPECT_THROW(with.IdHTTPServer1CommandGet(request, response), Exception);
+  EXPECT_EQ(log.Lines().back(), u"LibreTranslate: the reply is not JSON");
 }
 
 class Settings : public ::testing::Test {
@@ -112,15 +117,15 @@ class Settings : public ::testing::Test {
 };
 
 TEST_F(Settings, EverythingIsOffWithoutItsKeys) {
-  EXPECT_FALSE(ReadLibreTranslateSettings(access()));
+  EXPECT_FALSE(ReadEngineEndpoint(access(), kLibreTranslate));
   EXPECT_FALSE(ReadCacheSettings(access(), "/x/translations.sqlite", log));
-  EXPECT_FALSE(ReadFailoverSettings(access(), false, log));
+  EXPECT_FALSE(ReadFailoverSettings(access(), {}, log));
   values[u"Cache/MaxEntries"] = u"5";
   values[u"Failover/Order"] = u"Bing";
   values[u"Engines/LibreTranslateKey"] = u"k";
-  EXPECT_FALSE(ReadLibreTranslateSettings(access()));
+  EXPECT_FALSE(ReadEngineEndpoint(access(), kLibreTranslate));
   EXPECT_FALSE(ReadCacheSettings(access(), "/x/translations.sqlite", log));
-  EXPECT_FALSE(ReadFailoverSettings(access(), false, log));
+  EXPECT_FALSE(ReadFailoverSettings(access(), {}, log));
   EXPECT_TRUE(log.Lines().empty());
 }
 
@@ -147,15 +152,15 @@ TEST_F(Settings, CacheNumbersThatAreNotPositiveGiveTheDefaultAndOneLine) {
 
 TEST_F(Settings, FailoverOrderDefaultsToTheMenuAndSkipsUnknownNames) {
   values[u"Failover/Enabled"] = u"1";
-  auto failover = ReadFailoverSettings(access(), false, log);
+  auto failover = ReadFailoverSettings(access(), {}, log);
   ASSERT_TRUE(failover);
   EXPECT_EQ(failover->Order, (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt}));
   EXPECT_EQ(failover->MaxTries, 3);
-  EXPECT_EQ(ReadFailoverSettings(access(), true, log)->Order.back(), kLibreTranslate);
+  EXPECT_EQ(ReadFailoverSettings(access(), {kLibreTranslate}, log)->Order.back(), kLibreTranslate);
 
   values[u"Failover/Order"] = u"yandex, Altavista,,SYSTRAN LibreTranslate";
   values[u"Failover/MaxTries"] = u"many";
-  failover = ReadFailoverSettings(access(), false, log);
+  failover = ReadFailoverSettings(access(), {}, log);
   EXPECT_EQ(failover->Order, (std::vector<int>{kYandex, kSystran}));
   EXPECT_EQ(failover->MaxTries, 3);
   EXPECT_EQ(log.Lines(),
@@ -167,12 +172,12 @@ TEST_F(Settings, FailoverOrderDefaultsToTheMenuAndSkipsUnknownNames) {
 TEST_F(Settings, TheSelfHostedEngineNeedsAUsableHost) {
   values[u"Engines/LibreTranslate"] = u"lt.local:5000";
   values[u"Engines/LibreTranslateKey"] = u"key";
-  const auto config = ReadLibreTranslateSettings(access());
+  const auto config = ReadEngineEndpoint(access(), kLibreTranslate);
   ASSERT_TRUE(config);
   EXPECT_EQ(config->Host, u"lt.local:5000");
   EXPECT_EQ(config->ApiKey, u"key");
   values[u"Engines/LibreTranslate"] = u"lt.local:99999";
-  EXPECT_THROW(ReadLibreTranslateSettings(access()), Exception);
+  EXPECT_THROW(ReadEngineEndpoint(access(), kLibreTranslate), Exception);
 }
 
 }  // namespace

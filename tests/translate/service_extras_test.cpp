@@ -87,7 +87,7 @@ class ServiceExtras : public ::testing::Test {
     }
     extras.Failover = std::move(failover);
     extras.RestClock = [this] { return steady.load(); };
-    extras.LibreTranslate = TLibreTranslateConfig::Parse(u"libre.test:5000", u"");
+    extras.Endpoints[kLibreTranslate] = TEngineEndpoint::Parse(u"libre.test:5000", u"");
     service = std::make_unique<TTranslationService>(client, log, choice, babylon, TEngineHosts(), std::move(extras));
   }
 

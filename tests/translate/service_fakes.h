@@ -27,8 +27,10 @@ struct RecordedRequest {
 class FakeUpstreamClient : public IUpstreamClient {
  public:
   std::function<std::u16string(const RecordedRequest&)> Reply = [](const RecordedRequest&) { return u""; };
-  // What RetryAfterSeconds reports after every call.
+  // What RetryAfterSeconds, RefusedReplyText and ReplyCharSet report after every call.
   std::optional<int64_t> RetryAfter;
+  std::optional<std::u16string> RefusedBody;
+  std::u16string CharSet;
 
   void CustomHeadersClear() override {
     std::lock_guard lock(m_mutex);
@@ -49,6 +51,8 @@ class FakeUpstreamClient : public IUpstreamClient {
   }
 
   std::optional<int64_t> RetryAfterSeconds() const override { return RetryAfter; }
+  std::optional<std::u16string> RefusedReplyText() const override { return RefusedBody; }
+  std::u16string ReplyCharSet() const override { return CharSet; }
   bool CallsStopped() const override { return Stopped; }
   // What CallsStopped reports.
   std::atomic<bool> Stopped = false;
@@ -101,6 +105,10 @@ class FakeLogSink : public ILogSink {
   void AddLogLine(const std::u16string& line) override {
     std::lock_guard lock(m_mutex);
     m_lines.emplace_back(std::this_thread::get_id(), line);
+  }
+  void Clear() {
+    std::lock_guard lock(m_mutex);
+    m_lines.clear();
   }
   // All lines, or those of one thread.
   std::vector<std::u16string> Lines(std::optional<std::thread::id> thread = std::nullopt) const {

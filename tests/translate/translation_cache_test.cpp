@@ -56,6 +56,11 @@ TEST_F(TranslationCache, HitsMissesAndTheLeastRecentlyUsedGoesFirst) {
   EXPECT_EQ(cache->Find(Key(u"a")), u"A");
   EXPECT_EQ(cache->Find(Key(u"c")), u"C");
   EXPECT_EQ(cache->MemoryCount(), 2u);
+  // Storing a key already held makes it the most recent too: c is the one to go next.
+  cache->Store(Key(u"a"), u"A");
+  cache->Store(Key(u"d"), u"D");
+  EXPECT_EQ(cache->Find(Key(u"c")), std::nullopt);
+  EXPECT_EQ(cache->Find(Key(u"a")), u"A");
   // Every part of the key counts, and parts never run together.
   EXPECT_EQ(cache->Find(Key(u"a", kBing)), std::nullopt);
   EXPECT_EQ(cache->Find(TCacheKey{kGoogle, u"en", u"ru", u"a"}), std::nullopt);

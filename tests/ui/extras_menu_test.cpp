@@ -17,7 +17,7 @@ std::string Ask(uint16_t port, const std::string& text) {
 
 TEST_F(FormTest, WithoutItsHostTheSelfHostedEngineIsNowhere) {
   TForm1& f = create();
-  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
   EXPECT_EQ(f.PopupMenu1->actions().size(), 16);
   EXPECT_EQ(f.EngineChoice().AllItems().size(), 6u);
   f.N5->trigger();
@@ -31,21 +31,22 @@ TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
   set(u"General", u"Google", u"0");
   set(u"General", u"LibreTranslate", u"1");
   TForm1& f = create();
-  ASSERT_NE(f.LibreTranslate1, nullptr);
+  ASSERT_NE(f.EngineItem(translate::kLibreTranslate), nullptr);
   const QList<QAction*> items = f.PopupMenu1->actions();
   ASSERT_EQ(items.size(), 17);
-  EXPECT_EQ(items.indexOf(f.LibreTranslate1), items.indexOf(f.P1) + 2);  // the hidden S1 between them
-  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(f.LibreTranslate1) + 1);
-  EXPECT_EQ(text(f.LibreTranslate1), u"LibreTranslate");
-  EXPECT_TRUE(f.LibreTranslate1->isVisible());
-  EXPECT_TRUE(f.LibreTranslate1->isChecked());
+  EXPECT_EQ(items.indexOf(f.EngineItem(translate::kLibreTranslate)),
+            items.indexOf(f.P1) + 2);  // the hidden S1 between them
+  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(f.EngineItem(translate::kLibreTranslate)) + 1);
+  EXPECT_EQ(text(f.EngineItem(translate::kLibreTranslate)), u"LibreTranslate");
+  EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isVisible());
+  EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isChecked());
   EXPECT_FALSE(f.G1->isChecked());
 
   f.B1->trigger();
-  EXPECT_FALSE(f.LibreTranslate1->isChecked());
+  EXPECT_FALSE(f.EngineItem(translate::kLibreTranslate)->isChecked());
   for (int repeat = 0; repeat < 2; ++repeat) {
-    f.LibreTranslate1->trigger();
-    EXPECT_TRUE(f.LibreTranslate1->isChecked());
+    f.EngineItem(translate::kLibreTranslate)->trigger();
+    EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isChecked());
     EXPECT_FALSE(f.B1->isChecked());
     EXPECT_TRUE(f.EngineChoice().AllItems()[translate::kLibreTranslate].Checked);
     EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kOnline);
@@ -58,12 +59,76 @@ TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
   EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(FormTest, ApertiumAloneFollowsPromtWithItsOwnPicture) {
+  set(u"Engines", u"Apertium", u"localhost");
+  set(u"General", u"Google", u"0");
+  set(u"General", u"Apertium", u"1");
+  set(u"General", u"LibreTranslate", u"1");  // not configured: read by nobody, written by nobody
+  TForm1& f = create();
+  QAction* apertium = f.EngineItem(translate::kApertium);
+  ASSERT_NE(apertium, nullptr);
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
+  const QList<QAction*> items = f.PopupMenu1->actions();
+  ASSERT_EQ(items.size(), 17);
+  EXPECT_EQ(items.indexOf(apertium), items.indexOf(f.P1) + 2);
+  EXPECT_EQ(text(apertium), u"Apertium");
+  EXPECT_TRUE(apertium->isChecked());
+  EXPECT_EQ(apertium->icon().pixmap(16).toImage(), f.sAlphaImageList1.Pixmap(TImageList::kApertium).toImage());
+
+  f.Y1->trigger();
+  EXPECT_FALSE(apertium->isChecked());
+  apertium->trigger();
+  EXPECT_TRUE(apertium->isChecked());
+  EXPECT_FALSE(f.Y1->isChecked());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kApertium);
+  f.N5->trigger();
+  EXPECT_EQ(settings->Writes,
+            (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=0", u"General/Bing=0",
+                                         u"General/Yandex=0", u"General/Babylon=0", u"General/Promt=0",
+                                         u"General/Apertium=1", u"Setting/Language=Русский"}));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormTest, BothOptionalEnginesInTableOrderEachWithItsCheckMark) {
+  set(u"Engines", u"Apertium", u"127.0.0.1:2737");
+  set(u"Engines", u"LibreTranslate", u"127.0.0.1:5000");
+  TForm1& f = create();
+  QAction* libre = f.EngineItem(translate::kLibreTranslate);
+  QAction* apertium = f.EngineItem(translate::kApertium);
+  ASSERT_TRUE(libre && apertium);
+  const QList<QAction*> items = f.PopupMenu1->actions();
+  EXPECT_EQ(items.indexOf(libre), items.indexOf(f.P1) + 2);
+  EXPECT_EQ(items.indexOf(apertium), items.indexOf(libre) + 1);
+  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(apertium) + 1);
+  EXPECT_TRUE(f.G1->isChecked());
+  EXPECT_FALSE(libre->isChecked() || apertium->isChecked());
+
+  apertium->trigger();
+  EXPECT_FALSE(libre->isChecked() || f.G1->isChecked());
+  libre->trigger();
+  EXPECT_FALSE(apertium->isChecked());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kOnline);
+  f.N5->trigger();
+  ASSERT_EQ(settings->Writes.size(), 9u);
+  EXPECT_EQ(settings->Writes[6], u"General/LibreTranslate=1");
+  EXPECT_EQ(settings->Writes[7], u"General/Apertium=0");
+}
+
 TEST_F(FormTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
   set(u"Engines", u"LibreTranslate", u"http://lt.local/path");
   TForm1& f = create();
-  EXPECT_EQ(f.LibreTranslate1, nullptr);
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
   EXPECT_EQ(errors, std::vector<std::u16string>{u"Invalid engine host: http://lt.local/path."});
-  EXPECT_EQ(f.OnCaption, u"Включить");  // the rest of start-up ran
+  EXPECT_EQ(f.OnCaption, u"Включено");  // the rest of start-up ran
+}
+
+TEST_F(FormTest, AnUnusableHostCostsOnlyItsOwnEngine) {
+  set(u"Engines", u"LibreTranslate", u"lt.local:0");
+  set(u"Engines", u"Apertium", u"localhost");
+  TForm1& f = create();
+  EXPECT_EQ(f.EngineItem(translate::kLibreTranslate), nullptr);
+  EXPECT_NE(f.EngineItem(translate::kApertium), nullptr);
+  EXPECT_EQ(errors, std::vector<std::u16string>{u"Invalid engine host: lt.local:0."});
 }
 
 TEST_F(FormTest, TheCacheFromTheSettingsAnswersARepeatWithoutTheEngine) {

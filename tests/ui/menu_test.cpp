@@ -43,7 +43,7 @@ TEST_F(FormTest, MenuHasTheDesignedItemsInOrder) {
   EXPECT_FALSE(f.S1->isVisible());
   EXPECT_EQ(f.PopupMenu1->defaultAction(), f.N8);
   EXPECT_TRUE(f.N8->font().bold());
-  EXPECT_EQ(text(f.N6), u"Включить");
+  EXPECT_EQ(text(f.N6), u"Выключено");
   EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
   EXPECT_EQ(f.TrayIcon->IconIndex(), 0);
   EXPECT_FALSE(f.TrayIcon->IconVisible());
@@ -83,39 +83,56 @@ TEST_F(FormTest, NoSavedEngineLeavesEveryItemUnchecked) {
   EXPECT_EQ(Choice(f), std::vector<bool>(6, false));
 }
 
-TEST_F(FormTest, OnOffCaptionFollowsOneTickLatePictureAtOnce) {
-  TForm1& f = create();
-  f.N6->trigger();  // on
-  ASSERT_TRUE(f.IdHTTPServer1.Active());
-  EXPECT_EQ(text(f.N6), u"Выключить");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-  EXPECT_FALSE(f.ProxyActiveFlag) << "only the timer updates the saved flag";
-  f.Timer1Timer();
-  EXPECT_EQ(text(f.N6), u"Включить");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-  EXPECT_TRUE(f.ProxyActiveFlag);
+struct OnOffCase {
+  const char16_t* Language;
+  const char16_t* Running;
+  const char16_t* Stopped;
+};
 
-  f.E1->trigger();
-  f.N6->trigger();  // off
-  EXPECT_FALSE(f.IdHTTPServer1.Active());
-  EXPECT_EQ(text(f.N6), u"On");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
-  EXPECT_TRUE(f.ProxyActiveFlag);
-  f.Timer1Timer();
-  EXPECT_EQ(text(f.N6), u"Off");
-  EXPECT_FALSE(f.ProxyActiveFlag);
+// The item names the server's state in both languages; the caption follows one tick late, the picture at once.
+TEST_F(FormTest, OnOffCaptionNamesTheStateOneTickLatePictureAtOnce) {
+  for (const OnOffCase& language :
+       {OnOffCase{u"Русский", u"Включено", u"Выключено"}, OnOffCase{u"English", u"On", u"Off"}}) {
+    SCOPED_TRACE(ToUtf8(language.Language));
+    set(u"Setting", u"Language", language.Language);
+    TForm1& f = create();
+    EXPECT_EQ(text(f.N6), u"Выключено") << "the stopped state until the first tick, whatever the language";
+    f.Timer1Timer();
+    EXPECT_EQ(text(f.N6), language.Stopped);
+    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
 
-  // Two clicks within one tick stop and restart the server.
-  f.N6->trigger();
-  f.Timer1Timer();
-  ASSERT_TRUE(f.IdHTTPServer1.Active());
-  f.N6->trigger();
-  f.N6->trigger();
-  f.Timer1Timer();
-  EXPECT_TRUE(f.IdHTTPServer1.Active());
-  EXPECT_EQ(text(f.N6), u"On");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-  EXPECT_TRUE(errors.empty());
+    f.N6->trigger();  // on
+    ASSERT_TRUE(f.IdHTTPServer1.Active());
+    EXPECT_EQ(text(f.N6), language.Stopped) << "the caption of the previous state until the tick";
+    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
+    EXPECT_FALSE(f.ProxyActiveFlag) << "only the timer updates the saved flag";
+    f.Timer1Timer();
+    EXPECT_EQ(text(f.N6), language.Running);
+    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
+    EXPECT_TRUE(f.ProxyActiveFlag);
+
+    f.N6->trigger();  // off
+    EXPECT_FALSE(f.IdHTTPServer1.Active());
+    EXPECT_EQ(text(f.N6), language.Running);
+    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
+    EXPECT_TRUE(f.ProxyActiveFlag);
+    f.Timer1Timer();
+    EXPECT_EQ(text(f.N6), language.Stopped);
+    EXPECT_FALSE(f.ProxyActiveFlag);
+
+    // Two clicks within one tick stop and restart the server.
+    f.N6->trigger();
+    f.Timer1Timer();
+    ASSERT_TRUE(f.IdHTTPServer1.Active());
+    f.N6->trigger();
+    f.N6->trigger();
+    f.Timer1Timer();
+    EXPECT_TRUE(f.IdHTTPServer1.Active());
+    EXPECT_EQ(text(f.N6), language.Running);
+    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
+    EXPECT_TRUE(errors.empty());
+    form.reset();
+  }
 }
 
 TEST_F(FormTest, TimerRunsFromCreation) {
@@ -129,7 +146,7 @@ TEST_F(FormTest, UnrecognisedLanguageLeavesTheOnOffCaptionEmpty) {
   TForm1& f = create();
   EXPECT_TRUE(f.OnCaption.empty());
   EXPECT_TRUE(f.OffCaption.empty());
-  EXPECT_EQ(text(f.N6), u"Включить") << "until the first tick";
+  EXPECT_EQ(text(f.N6), u"Выключено") << "until the first tick";
   f.Timer1Timer();
   EXPECT_EQ(text(f.N6), u"");
   EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
@@ -144,24 +161,29 @@ TEST_F(FormTest, FailedSwitchOnReportsTheBindErrorAndLeavesTheItem) {
   TForm1& f = create(test_support::LocalPort(taken));
   f.N6->trigger();
   EXPECT_FALSE(f.IdHTTPServer1.Active());
-  EXPECT_EQ(errors, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use."});
-  EXPECT_EQ(text(f.N6), u"Включить");
+  // The bind error does not say which port; the line after it does.
+  EXPECT_EQ(errors,
+            std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
+                                        IntToStr(test_support::LocalPort(taken)) +
+                                        u" on 127.0.0.1 is in use by another program, or the address is not one of "
+                                        u"this computer's."});
+  EXPECT_EQ(text(f.N6), u"Выключено");
   EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
 }
 
 TEST_F(FormTest, ApplyLanguageSetsTheExactCaptions) {
   TForm1& f = create();
   f.ApplyLanguage(u"English");
-  EXPECT_EQ(FromQString(f.sLabel1->text()), u"Log requests and the answers:");
-  EXPECT_EQ(text(f.N1), u"To show the ravine");
-  EXPECT_EQ(text(f.N2), u"To clean the ravine");
-  EXPECT_EQ(text(f.N7), u"On the program");
+  EXPECT_EQ(FromQString(f.sLabel1->text()), u"Log of requests and answers:");
+  EXPECT_EQ(text(f.N1), u"Show log");
+  EXPECT_EQ(text(f.N2), u"Clear log");
+  EXPECT_EQ(text(f.N7), u"About");
   EXPECT_EQ(text(f.N5), u"Exit");
   EXPECT_EQ(f.OnCaption, u"On");
   EXPECT_EQ(f.OffCaption, u"Off");
   EXPECT_FALSE(f.N8->isChecked());
   EXPECT_TRUE(f.E1->isChecked());
-  EXPECT_EQ(text(f.N6), u"Включить") << "the on/off item waits for the timer";
+  EXPECT_EQ(text(f.N6), u"Выключено") << "the on/off item waits for the timer";
   EXPECT_EQ(text(f.N8), u"Русский");
   EXPECT_EQ(text(f.E1), u"English");
   EXPECT_EQ(text(f.G1), u"Google");
@@ -169,7 +191,7 @@ TEST_F(FormTest, ApplyLanguageSetsTheExactCaptions) {
   // Values are compared exactly.
   for (const char16_t* other : {u"english", u"Русский ", u"", u"ENGLISH"}) {
     f.ApplyLanguage(other);
-    EXPECT_EQ(text(f.N1), u"To show the ravine");
+    EXPECT_EQ(text(f.N1), u"Show log");
     EXPECT_TRUE(f.E1->isChecked());
   }
 
@@ -179,8 +201,8 @@ TEST_F(FormTest, ApplyLanguageSetsTheExactCaptions) {
   EXPECT_EQ(text(f.N2), u"Очистить лог");
   EXPECT_EQ(text(f.N7), u"О программе");
   EXPECT_EQ(text(f.N5), u"Выход");
-  EXPECT_EQ(f.OnCaption, u"Включить");
-  EXPECT_EQ(f.OffCaption, u"Выключить");
+  EXPECT_EQ(f.OnCaption, u"Включено");
+  EXPECT_EQ(f.OffCaption, u"Выключено");
   EXPECT_TRUE(f.N8->isChecked());
   EXPECT_FALSE(f.E1->isChecked());
   // Choosing the current language again keeps it checked.
@@ -199,7 +221,19 @@ TEST_F(FormTest, TrayIconMouseActions) {
   EXPECT_EQ(text(f.N5), u"Выход");
 
   f.TrayIcon->SetIconIndex(12);
-  EXPECT_EQ(f.TrayIcon->IconIndex(), 9);
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kCount - 1);  // the last picture
+}
+
+// The session ending (log-off, shutdown) ends the program without Exit; the choices are kept all the same.
+TEST_F(FormTest, TheSessionEndingSavesAsExitDoesWithoutEndingTheProgram) {
+  TForm1& f = create();
+  f.B1->trigger();
+  f.E1->trigger();
+  f.SessionEnding();
+  EXPECT_EQ(settings->Writes, (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=0",
+                                                           u"General/Bing=1", u"General/Yandex=0", u"General/Babylon=0",
+                                                           u"General/Promt=0", u"Setting/Language=English"}));
+  EXPECT_EQ(terminations, 0);
 }
 
 }  // namespace

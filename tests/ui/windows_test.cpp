@@ -1,13 +1,16 @@
-// The main window's placement and close behaviour, the About window, the theme and the error box.
+// The main window's placement, minimize and close behaviour, the About window, the theme and the error box.
 
 #include <QApplication>
 #include <QPalette>
 #include <QScreen>
 #include <QStyle>
+#include <QTimer>
 
 #include "common/exception.h"
 #include "form_fixture.h"
+#include "ui/application.h"
 #include "ui/form2.h"
+#include "ui/frame_placement.h"
 #include "ui/theme.h"
 
 namespace tessarine::ui::testing {
@@ -27,6 +30,38 @@ TEST(AboutPlacement, CentredInTheWorkAreaNeverOffTheDesktop) {
   EXPECT_EQ(TForm2::CentredPosition(QRect(0, 0, 1920, 1040), QRect(0, 0, 1920, 1080), QSize(367, 221)),
             QPoint(776, 409));  // halves rounded toward zero
   EXPECT_EQ(TForm2::CentredPosition(QRect(0, 30, 300, 150), QRect(0, 0, 300, 180), QSize(367, 221)), QPoint(0, 0));
+}
+
+// A window placed before it has a frame is placed again by its outer size once the frame is known.
+TEST(FramePlacement, PlacesAgainWhenTheFrameTurnsOutOtherThanAssumed) {
+  QWidget window(nullptr, Qt::Tool);
+  window.setFixedSize(302, 181);
+  std::vector<QSize> asked;
+  auto* placement = new TFramePlacement(window, [&](const QSize& outer) -> std::optional<QPoint> {
+    asked.push_back(outer);
+    return QPoint(1000 - outer.width(), 700 - outer.height());
+  });
+  placement->Place();  // before the window exists: no frame yet
+  window.show();
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window.frameGeometry().size() != window.size(); }))
+      << "the platform gives no frame; nothing to test";
+  ASSERT_TRUE(ProcessEventsUntil([&] { return window.frameGeometry().bottomRight() == QPoint(999, 699); }))
+      << "outer " << window.frameGeometry().width() << "x" << window.frameGeometry().height() << " at "
+      << window.frameGeometry().x() << "," << window.frameGeometry().y();
+  ASSERT_EQ(asked.size(), 2u);
+  EXPECT_EQ(asked[0], QSize(302, 181));
+  EXPECT_EQ(asked[1], window.frameGeometry().size());
+
+  // The user's move is kept; hidden and placed again, the frame is known from the start.
+  window.move(5, 6);
+  ProcessEventsUntil([] { return false; }, std::chrono::milliseconds(50));
+  EXPECT_EQ(window.pos(), QPoint(5, 6));
+  EXPECT_EQ(asked.size(), 2u);
+  window.hide();
+  placement->Place();
+  window.show();
+  EXPECT_EQ(window.frameGeometry().bottomRight(), QPoint(999, 699));
+  EXPECT_EQ(asked.size(), 3u);
 }
 
 TEST_F(FormTest, MainWindowIsASmallAlwaysOnTopToolWindow) {
@@ -70,6 +105,57 @@ TEST_F(FormTest, CloseRequestsHideTheWindowAndKeepTheLog) {
   EXPECT_EQ(f.pos(), QPoint(10, 20));
 }
 
+TEST_F(FormTest, MinimizeGoesToTheTrayAndShowLogPlacesTheWindowAgain) {
+  TForm1& f = create();
+  f.N1->trigger();
+  ASSERT_TRUE(f.isVisible());
+  f.move(10, 20);  // where the user left it
+  f.setWindowState(f.windowState() | Qt::WindowMinimized);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); })) << "left iconified instead of hidden";
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+
+  f.N1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.isMinimized());
+  const QScreen* screen = QGuiApplication::primaryScreen();
+  EXPECT_EQ(f.frameGeometry().topLeft(),
+            TForm1::FormShowPosition(screen->geometry(), screen->availableGeometry(), f.frameGeometry().size()));
+  // Restored, it is an ordinary window again: a close still sends it to the tray, a second minimize too.
+  f.setWindowState(f.windowState() | Qt::WindowMinimized);
+  ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); }));
+  f.N1->trigger();
+  EXPECT_TRUE(f.isVisible());
+  EXPECT_FALSE(f.close());
+  EXPECT_FALSE(f.isVisible());
+}
+
+// The session manager ends the program with a quit of the whole application (so does the platform); the
+// close-to-tray rule must not turn it down, also while the log window is shown.
+TEST_F(FormTest, AnApplicationQuitIsNotRefusedByTheMainWindow) {
+  TForm1& f = create();
+  TForm2 about;
+  f.SetForm2(&about);
+  f.N1->trigger();
+  f.N7->trigger();
+  ASSERT_TRUE(f.isVisible() && about.isVisible());
+  QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
+  QTimer limit;
+  limit.setSingleShot(true);
+  QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+  limit.start(5000);
+  EXPECT_EQ(QCoreApplication::exec(), 0) << "the quit was refused";
+  EXPECT_FALSE(f.isVisible());
+  EXPECT_FALSE(about.isVisible());
+  EXPECT_FALSE(f.TrayIcon->IconVisible()) << "not sent to the tray on the way out";
+  EXPECT_FALSE(TApplication::Ending()) << "only while the quit is handled";
+
+  // An ordinary close afterwards goes to the tray again.
+  f.N1->trigger();
+  EXPECT_FALSE(f.close());
+  EXPECT_TRUE(f.TrayIcon->IconVisible());
+  f.SetForm2(nullptr);
+}
+
 TEST_F(FormTest, AboutWindowTextsStayRussian) {
   TForm1& f = create();
   TForm2 about;
@@ -78,6 +164,13 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
   EXPECT_FALSE(about.isVisible()) << "created hidden";
   f.N7->trigger();
   EXPECT_TRUE(about.isVisible());
+  // Centred by its outer size, frame included, even though the frame came only with the first showing.
+  const QScreen* screen = about.screen();
+  EXPECT_TRUE(ProcessEventsUntil([&] {
+    return about.frameGeometry().topLeft() == TForm2::CentredPosition(screen->availableGeometry(),
+                                                                      screen->virtualGeometry(),
+                                                                      about.frameGeometry().size());
+  }));
   EXPECT_EQ(FromQString(about.windowTitle()), u"О программе");
   EXPECT_GE(about.width(), 360);
   EXPECT_GE(about.height(), 195);
@@ -119,7 +212,7 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
 
 TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
   TForm1& f = create();
-  EXPECT_EQ(f.sAlphaImageList1.Count(), 10);
+  EXPECT_EQ(f.sAlphaImageList1.Count(), 11);
   std::vector<QImage> images;
   for (int i = 0; i < f.sAlphaImageList1.Count(); ++i) {
     const QImage image = f.sAlphaImageList1.Pixmap(i).toImage();
@@ -150,6 +243,23 @@ TEST(ErrorBox, FullStopOnlyAfterCharactersAboveTheFullStop) {
   EXPECT_EQ(WithFullStop(u"a/"), u"a/.");
   EXPECT_EQ(WithFullStop(u"Ошибка"), u"Ошибка.");
   EXPECT_EQ(WithFullStop(u""), u"");
+}
+
+TEST(ErrorBox, EchoGetsTheTextFirstAndTheScreenlessBoxDoesNotRepeatIt) {
+  std::vector<std::u16string> echoed;
+  const TErrorEcho previous = SetErrorEcho([&](const std::u16string& text) { echoed.push_back(text); });
+  ::testing::internal::CaptureStderr();
+  ShowErrorBox(u"Could not bind socket. Address and port are already in use.\nPort 8888 is in use by another program");
+  const std::string printedWithEcho = ::testing::internal::GetCapturedStderr();
+  SetErrorEcho(previous);
+  EXPECT_EQ(echoed, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\n"
+                                                u"Port 8888 is in use by another program."});
+  EXPECT_EQ(printedWithEcho, "") << "offscreen, the echo is the only copy";
+
+  // Without an echo the offscreen box prints the text itself.
+  ::testing::internal::CaptureStderr();
+  ShowErrorBox(u"Broken");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Tessarine: Broken.\n");
 }
 
 TEST(ErrorBox, HandlerExceptionsAreShownOnce) {

@@ -1,11 +1,18 @@
 #include "net/client/http_client.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
+
 #include <algorithm>
+#include <chrono>
+#include <limits>
 
 #include "common/text.h"
 #include "net/client/compressor_zlib.h"
 #include "net/client/cookie_manager.h"
 #include "net/client/http_exceptions.h"
+#include "net/client/limited_stream.h"
 #include "net/client/meta_charset.h"
 #include "net/client/ssl_openssl.h"
 #include "net/client/uri_resolve.h"
@@ -53,27 +60,44 @@ std::u16string HeaderParameter(std::u16string_view value, std::u16string_view na
   return {};
 }
 
-// A chunk-size line: hexadecimal before any ";", trimmed; anything else reads as 0.
+// A chunk-size line: hexadecimal before any ";", trimmed; anything else reads as 0. Leading zeros are only
+// zeros, however many; a value too large for 63 bits gives -1.
 int64_t ChunkSize(std::u16string_view line) {
   line = Trim(line.substr(0, std::min(line.find(u';'), line.size())));
-  if (line.empty() || line.size() > 15) return 0;
+  if (line.empty() || !std::all_of(line.begin(), line.end(), [](char16_t c) { return HexDigitValue(c) >= 0; }))
+    return 0;
   int64_t size = 0;
   for (char16_t c : line) {
     const int digit = HexDigitValue(c);
-    if (digit < 0) return 0;
+    if (size > (std::numeric_limits<int64_t>::max() - digit) / 16) return -1;
     size = size * 16 + digit;
   }
   return size;
 }
 
-std::vector<uint8_t> StreamBytesFrom(TStream& stream, int64_t start) {
-  const int64_t end = stream.Size();
-  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(end - start, 0)));
+// Calls use(data, size) with the bytes of stream from start on: in place for a memory stream (a body may be
+// megabytes), else from a copy.
+template <typename Use>
+auto WithBytesFrom(TStream& stream, int64_t start, Use use) {
+  if (const auto* memory = dynamic_cast<const TMemoryStream*>(&stream)) {
+    const std::vector<uint8_t>& bytes = memory->Bytes();
+    const size_t from = static_cast<size_t>(std::clamp<int64_t>(start, 0, memory->Size()));
+    return use(bytes.data() + from, bytes.size() - from);
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(std::max<int64_t>(stream.Size() - start, 0)));
   const int64_t saved = stream.Position();
   stream.SetPosition(start);
   bytes.resize(stream.Read(bytes.data(), bytes.size()));
   stream.SetPosition(saved);
-  return bytes;
+  return use(bytes.data(), bytes.size());
+}
+
+// Called once a refused reply's buffers are gone: they are free again, but glibc keeps freed heap for later
+// use, and a program that runs for weeks gives the megabytes back to the system after so rare a reply.
+void GiveBackFreedMemory() {
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 }  // namespace
@@ -102,26 +126,37 @@ void TIdHTTP::CustomHeadersAddValue(const std::u16string& name, const std::u16st
 void TIdHTTP::CustomHeadersClear() { m_request.CustomHeaders.Clear(); }
 
 std::u16string TIdHTTP::Get(const std::u16string& url) {
-  TMemoryStream answer;
-  DoRequest(u"GET", url, nullptr, &answer);
-  return decodeText(answer);
+  auto answer = std::make_unique<TMemoryStream>();
+  try {
+    DoRequest(u"GET", url, nullptr, answer.get());
+  } catch (const EIdHTTPReplyTooLarge&) {
+    answer.reset();
+    GiveBackFreedMemory();
+    throw;
+  }
+  return decodeText(*answer);
 }
 
 std::u16string TIdHTTP::Post(const std::u16string& url, TStream& source) {
-  TMemoryStream answer;
+  auto answer = std::make_unique<TMemoryStream>();
   const TIdHTTPProtocolVersion saved = m_protocolVersion;
   if ((m_options & hoKeepOrigProtocol) == 0) {
     if (Connected()) Disconnect();
     m_protocolVersion = pv1_0;
   }
   try {
-    DoRequest(u"POST", url, &source, &answer);
+    DoRequest(u"POST", url, &source, answer.get());
+  } catch (const EIdHTTPReplyTooLarge&) {
+    m_protocolVersion = saved;
+    answer.reset();
+    GiveBackFreedMemory();
+    throw;
   } catch (...) {
     m_protocolVersion = saved;
     throw;
   }
   m_protocolVersion = saved;
-  return decodeText(answer);
+  return decodeText(*answer);
 }
 
 void TIdHTTP::Abort() {
@@ -135,15 +170,26 @@ void TIdHTTP::checkNotAborted() const {
   if (m_aborted.load()) throw net::EIdClosedSocket();
 }
 
-std::u16string TIdHTTP::decodeText(TStream& stream) const {
-  const std::vector<uint8_t> bytes = StreamBytesFrom(stream, 0);
-  return net::EncodingForCharset(m_response.CharSet)->GetString(bytes.data(), bytes.size());
+std::u16string TIdHTTP::decodeText(const TMemoryStream& stream) const {
+  return net::EncodingForCharset(m_response.CharSet)->GetString(stream.Bytes().data(), stream.Bytes().size());
+}
+
+void TIdHTTP::checkDeadline() const {
+  if (m_deadline && std::chrono::steady_clock::now() >= *m_deadline) throw net::EIdReadTimeout();
+}
+
+void TIdHTTP::endFailedCall(bool keepConnection) {
+  if (!keepConnection || !keepAlive()) Disconnect();
+  // What a dropped connection left unread is never read; its buffer need not wait for the next call to go.
+  if (net::TIdIOHandler* handler = IOHandler(); handler != nullptr && !handler->Opened())
+    handler->InputBuffer().Clear();
 }
 
 void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url, TStream* source,
                         TStream* responseStream) {
   m_redirectCount = 0;
   m_retryAfter.reset();
+  m_refusedReply.reset();
   m_authRetries = 0;
   m_authProxyRetries = 0;
   const int64_t answerStart = responseStream->Position();
@@ -151,6 +197,15 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
   m_request.Method = method;
   m_request.Source = source;
   m_response.ContentStream = responseStream;
+  m_deadline.reset();
+  if (m_callTimeout > 0) m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_callTimeout);
+  CreateIOHandler();
+  // Every wait of this call, on whichever connection, ends at the call's deadline.
+  struct DeadlineScope {
+    net::TIdIOHandler& handler;
+    ~DeadlineScope() { handler.SetDeadline(std::nullopt); }
+  } deadlineScope{*IOHandler()};
+  IOHandler()->SetDeadline(m_deadline);
 
   auto truncateAnswer = [&] {
     responseStream->SetSize(answerStart);
@@ -159,6 +214,7 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
   try {
     while (true) {
       checkNotAborted();
+      checkDeadline();
       m_replyComplete = false;
       prepareRequest();
       connectToHost();
@@ -184,9 +240,17 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
           break;
       }
     }
+    // An Abort during a body read to the close looks like the peer's close there: what was read is not the answer.
+    checkNotAborted();
+  } catch (const EIdHTTPReplyTooLarge&) {
+    // Whatever was left of that reply is not worth reading past.
+    endFailedCall(false);
+    m_request.Source = nullptr;
+    m_response.ContentStream = nullptr;
+    throw;
   } catch (...) {
     // A reply broken off half-way leaves unread bytes on the connection: never reuse it.
-    if (!m_replyComplete || !keepAlive()) Disconnect();
+    endFailedCall(m_replyComplete);
     m_request.Source = nullptr;
     m_response.ContentStream = nullptr;
     throw;
@@ -342,8 +406,12 @@ void TIdHTTP::sendRequest() {
 void TIdHTTP::readStatusAndHeaders() {
   net::TIdIOHandler& handler = *IOHandler();
   do {
+    // Interim replies without end must not hold the call beyond its time.
+    checkDeadline();
     std::u16string line = handler.ReadLn();
     if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    m_headerBlockBytes = 0;
+    chargeHeaderLine(line);
     m_response.SetResponseText(std::move(line));
     retrieveHeaders();
     takeCookies();
@@ -357,6 +425,7 @@ void TIdHTTP::retrieveHeaders() {
     while (true) {
       std::u16string line = handler.ReadLn();
       if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+      chargeHeaderLine(line);
       if (line.empty()) break;
       if (m_response.RawHeaders.Count() >= kMaxReplyHeaderLines) throw net::EIdMaxCaptureLineExceeded();
       m_response.RawHeaders.Add(std::move(line));
@@ -365,6 +434,16 @@ void TIdHTTP::retrieveHeaders() {
     Disconnect();
   }
   m_response.ProcessHeaders();
+}
+
+void TIdHTTP::chargeHeaderLine(const std::u16string& line) {
+  // The default encoding reads one character per byte, so the length is the byte count.
+  m_headerBlockBytes += static_cast<int64_t>(line.size()) + 2;
+  if (m_maxHeaderBlockBytes > 0 && m_headerBlockBytes > m_maxHeaderBlockBytes) {
+    // The lines read so far go now, not with the next reply.
+    m_response.Clear();
+    throw EIdHTTPReplyTooLarge(EIdHTTPReplyTooLarge::rpHeaderBlock, m_maxHeaderBlockBytes);
+  }
 }
 
 void TIdHTTP::takeCookies() {
@@ -424,7 +503,8 @@ void TIdHTTP::raiseProtocolError(int code) {
           0, std::chrono::duration_cast<std::chrono::seconds>(when - std::chrono::system_clock::now()).count());
     }
   }
-  throw EIdHTTPProtocolException(code, m_response.ResponseText(), decodeText(body));
+  m_refusedReply = decodeText(body);
+  throw EIdHTTPProtocolException(code, m_response.ResponseText(), *m_refusedReply);
 }
 
 void TIdHTTP::readResult(TStream* target) {
@@ -442,83 +522,92 @@ void TIdHTTP::readResult(TStream* target) {
   const bool decode = target != nullptr && (SameTextAscii(m_response.ContentEncoding, u"deflate") ||
                                             SameTextAscii(m_response.ContentEncoding, u"gzip"));
   TMemoryStream encoded;
-  TStream* dest = decode ? &encoded : target;
+  // Also a body that is dropped is counted: nothing of it is kept, but it is read all the same.
+  TLimitedStream body(decode ? &encoded : target, m_maxBodyBytes, EIdHTTPReplyTooLarge::rpBody);
   const int64_t bodyStart = target != nullptr ? target->Position() : 0;
 
   if (chunked) {
-    readChunked(dest);
+    readChunked(body);
   } else if (m_response.HasContentLength()) {
+    // A body announced larger than the limit is refused before a byte of it is read.
+    if (m_response.ContentLength > body.Remaining()) body.RaiseTooLarge();
     try {
-      handler.ReadStream(dest, m_response.ContentLength, false);
+      handler.ReadStream(&body, m_response.ContentLength, false);
     } catch (const net::EIdConnClosedGracefully&) {
       // A body cut short by the peer's close keeps what arrived.
     }
   } else if (IsMediaType(m_response.ContentType(), u"multipart")) {
-    readMultipart(dest, HeaderParameter(m_response.ContentType(), u"boundary"));
+    readMultipart(body, HeaderParameter(m_response.ContentType(), u"boundary"));
   } else {
-    handler.ReadStream(dest, -1, true);
+    handler.ReadStream(&body, -1, true);
   }
   m_replyComplete = true;
 
   // An empty body has nothing to inflate; zlib would call it truncated.
   if (decode && encoded.Size() > 0) {
     encoded.SetPosition(0);
+    // A few hundred kilobytes can inflate to gigabytes: the output is counted as it comes.
+    TLimitedStream decoded(target, m_maxDecodedBytes, EIdHTTPReplyTooLarge::rpDecodedBody);
     if (SameTextAscii(m_response.ContentEncoding, u"deflate")) {
-      m_compressor->DecompressDeflateStream(encoded, *target);
+      m_compressor->DecompressDeflateStream(encoded, decoded);
     } else {
-      m_compressor->DecompressGZipStream(encoded, *target);
+      m_compressor->DecompressGZipStream(encoded, decoded);
     }
   }
   if (target != nullptr) applyCharsetRules(*target, bodyStart);
 }
 
-void TIdHTTP::readChunked(TStream* target) {
+void TIdHTTP::readChunked(TLimitedStream& target) {
   net::TIdIOHandler& handler = *IOHandler();
   while (true) {
+    // Chunks without end, however quickly they come, stop at the call's deadline.
+    checkDeadline();
     const std::u16string line = handler.ReadLn();
     if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    target.Charge(static_cast<int64_t>(line.size()) + 2);
     const int64_t size = ChunkSize(line);
-    if (size <= 0) break;
-    handler.ReadStream(target, size, false);
-    handler.ReadLn();
+    if (size < 0 || size > target.Remaining()) target.RaiseTooLarge();
+    if (size == 0) break;
+    handler.ReadStream(&target, size, false);
+    target.Charge(static_cast<int64_t>(handler.ReadLn().size()) + 2);
   }
   while (true) {
     std::u16string trailer = handler.ReadLn();
     if (handler.ReadLnTimedOut()) throw net::EIdReadTimeout();
+    // Trailer lines join the header lines, and their limit.
+    chargeHeaderLine(trailer);
     if (trailer.empty()) break;
     if (m_response.RawHeaders.Count() >= kMaxReplyHeaderLines) throw net::EIdMaxCaptureLineExceeded();
     m_response.RawHeaders.Add(std::move(trailer));
   }
 }
 
-void TIdHTTP::readMultipart(TStream* target, std::u16string_view boundary) {
+void TIdHTTP::readMultipart(TLimitedStream& target, std::u16string_view boundary) {
   net::TIdIOHandler& handler = *IOHandler();
   const std::vector<uint8_t> delimiter = net::IndyTextEncoding_8Bit()->GetBytes(u"--" + std::u16string(boundary) + u"--");
   net::TIdBuffer& input = handler.InputBuffer();
-  auto moveOut = [&](size_t count) {
-    if (target != nullptr) {
-      input.ExtractToStream(*target, static_cast<ptrdiff_t>(count));
-    } else {
-      input.Remove(count);
-    }
-  };
+  auto moveOut = [&](size_t count) { input.ExtractToStream(target, static_cast<ptrdiff_t>(count)); };
   while (true) {
     const ptrdiff_t found = input.IndexOf(delimiter);
     if (found >= 0) {
       moveOut(static_cast<size_t>(found) + delimiter.size());
       try {
-        handler.ReadLn();
+        target.Charge(static_cast<int64_t>(handler.ReadLn().size()) + 2);
       } catch (const net::EIdConnClosedGracefully&) {
       }
       return;
     }
     // Everything but a possible start of the delimiter can go now.
     if (input.Size() >= delimiter.size()) moveOut(input.Size() - (delimiter.size() - 1));
+    checkDeadline();
     if (!handler.CheckForDataOnSource(net::IdTimeoutDefault)) {
-      if (!handler.Connected()) {
+      // The peer's close ends the body with what arrived, the bytes held back for a split delimiter included.
+      // (Connected would not tell: those held-back bytes alone make it true.)
+      if (handler.ClosedGracefully()) {
         moveOut(input.Size());
         return;
       }
+      if (!handler.Opened()) throw net::EIdClosedSocket();
       throw net::EIdReadTimeout();
     }
   }
@@ -530,9 +619,9 @@ void TIdHTTP::applyCharsetRules(TStream& target, int64_t bodyStart) {
                     SameTextAscii(media, u"application/xhtml+xml");
   if (html) {
     if ((m_options & hoNoParseMetaHTTPEquiv) != 0) return;
-    const std::vector<uint8_t> body = StreamBytesFrom(target, bodyStart);
     net::TIdHeaderList lines;
-    std::u16string metaCharSet = ParseMetaHTTPEquiv(body.data(), body.size(), lines);
+    std::u16string metaCharSet = WithBytesFrom(
+        target, bodyStart, [&](const uint8_t* data, size_t size) { return ParseMetaHTTPEquiv(data, size, lines); });
     if (lines.Count() > 0) {
       m_response.MetaHTTPEquiv = lines;
       if (metaCharSet.empty()) {
@@ -557,8 +646,8 @@ void TIdHTTP::applyCharsetRules(TStream& target, int64_t bodyStart) {
                    (slash != std::u16string_view::npos && !SameTextAscii(media.substr(0, slash), u"text") &&
                     media.size() >= 4 && SameTextAscii(media.substr(media.size() - 4), u"+xml"));
   if (xml) {
-    const std::vector<uint8_t> body = StreamBytesFrom(target, bodyStart);
-    m_response.CharSet = XmlCharSet(body.data(), body.size());
+    m_response.CharSet =
+        WithBytesFrom(target, bodyStart, [](const uint8_t* data, size_t size) { return XmlCharSet(data, size); });
   }
 }
 

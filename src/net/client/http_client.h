@@ -16,6 +16,7 @@ namespace tessarine::client {
 
 class TIdCompressorZLib;
 class TIdCookieManager;
+class TLimitedStream;
 
 enum TIdHTTPProtocolVersion : uint8_t { pv1_0, pv1_1 };
 enum TIdHTTPConnectionType : uint8_t { ctNormal, ctSSL, ctProxy, ctSSLProxy };
@@ -89,7 +90,8 @@ class TIdHTTPResponse : public net::TIdResponseHeaderInfo {
 class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
  public:
   // Configured as the program uses it: a TLS-capable connection object (plain TCP for "http"), gzip and
-  // deflate, redirects followed, cookies kept, a connect limit of 15 s and a read limit of 30 s.
+  // deflate, redirects followed, cookies kept, a connect limit of 15 s, a read limit of 30 s, 60 s for a whole
+  // call, and the reply limits below.
   TIdHTTP();
   ~TIdHTTP() override;
 
@@ -99,6 +101,9 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   std::u16string Post(const std::u16string& url, TStream& source) override;
   // Retry-After of a refused last call, as delay seconds or an HTTP date.
   std::optional<int64_t> RetryAfterSeconds() const override { return m_retryAfter; }
+  // The body of a refused last call, as its exception's ErrorMessage carries it.
+  std::optional<std::u16string> RefusedReplyText() const override { return m_refusedReply; }
+  std::u16string ReplyCharSet() const override { return m_response.CharSet; }
 
   TIdHTTPRequest& Request() { return m_request; }
   const TIdHTTPResponse& Response() const { return m_response; }
@@ -122,6 +127,23 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   TIdCookieManager* CookieManager() const { return m_cookieManager.get(); }
   TIdCompressorZLib* Compressor() const { return m_compressor.get(); }
 
+  // What one reply may bring, in bytes; 0 or less means no limit. A reply over a limit fails the call with
+  // EIdHTTPReplyTooLarge and its connection is closed. The body as read from the connection (16 MiB; framing
+  // included, and a body announced larger fails before it is read), the body after gzip or deflate decoding
+  // (16 MiB), and the status line with the header lines, each counted with its CR LF (1 MiB; trailer lines of
+  // a chunked body count on).
+  int64_t MaxBodyBytes() const { return m_maxBodyBytes; }
+  void SetMaxBodyBytes(int64_t bytes) { m_maxBodyBytes = bytes; }
+  int64_t MaxDecodedBytes() const { return m_maxDecodedBytes; }
+  void SetMaxDecodedBytes(int64_t bytes) { m_maxDecodedBytes = bytes; }
+  int64_t MaxHeaderBlockBytes() const { return m_maxHeaderBlockBytes; }
+  void SetMaxHeaderBlockBytes(int64_t bytes) { m_maxHeaderBlockBytes = bytes; }
+  // Milliseconds one Get or Post may take from its start, interim replies, redirects and the body included
+  // (60 s); 0 or less means no limit. Running out fails the call as a time-out ("Read timed out.", or "Connect
+  // timed out." while connecting) and closes the connection.
+  int CallTimeout() const { return m_callTimeout; }
+  void SetCallTimeout(int timeout) { m_callTimeout = timeout; }
+
   // Ends the call in progress from another thread (its connection closes and the call raises) and makes every
   // call fail at once until ResumeCalls. The program does this while it switches the server off, so no worker
   // thread waits for an engine.
@@ -139,17 +161,24 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   void sendRequest();
   void readStatusAndHeaders();
   void retrieveHeaders();
+  // Counts a line of the header block (trailers included) against its limit.
+  void chargeHeaderLine(const std::u16string& line);
+  // Raises the time-out once the call's deadline has passed; the waits end there by themselves, this catches a
+  // peer whose bytes never let a wait begin.
+  void checkDeadline() const;
+  // Closes the connection after a call that failed, unless its reply was read whole and allows keep-alive.
+  void endFailedCall(bool keepConnection);
   void takeCookies();
   TIdHTTPWhatsNext processResponse();
   TIdHTTPWhatsNext processRedirect(int code);
   [[noreturn]] void raiseProtocolError(int code);
   // Reads the body as the reply frames it into target (nullptr drops it) and decodes its content coding.
   void readResult(TStream* target);
-  void readChunked(TStream* target);
-  void readMultipart(TStream* target, std::u16string_view boundary);
+  void readChunked(TLimitedStream& target);
+  void readMultipart(TLimitedStream& target, std::u16string_view boundary);
   void applyCharsetRules(TStream& target, int64_t bodyStart);
   bool keepAlive();
-  std::u16string decodeText(TStream& stream) const;
+  std::u16string decodeText(const TMemoryStream& stream) const;
   void checkNotAborted() const;
 
   TIdHTTPRequest m_request;
@@ -165,8 +194,15 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   bool m_allowCookies = true;
   // Set once the last reply was read to its end: only then may a failed call leave its connection open.
   bool m_replyComplete = false;
+  int64_t m_maxBodyBytes = int64_t{16} << 20;
+  int64_t m_maxDecodedBytes = int64_t{16} << 20;
+  int64_t m_maxHeaderBlockBytes = int64_t{1} << 20;
+  int64_t m_headerBlockBytes = 0;
+  int m_callTimeout = 60000;
+  net::TIdIOHandler::TDeadline m_deadline;
   std::atomic<bool> m_aborted{false};
   std::optional<int64_t> m_retryAfter;
+  std::optional<std::u16string> m_refusedReply;
   std::unique_ptr<TIdCookieManager> m_cookieManager;
   std::unique_ptr<TIdCompressorZLib> m_compressor;
 };

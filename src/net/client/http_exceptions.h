@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/exception.h"
@@ -26,6 +27,20 @@ class EIdHTTPProtocolException : public EIdReplyRFCError {
 
  private:
   std::u16string m_errorMessage;
+};
+
+// A reply bigger than the client takes in: the part that was too large and the limit, as in "Reply body exceeds
+// 16777216 bytes.".
+class EIdHTTPReplyTooLarge : public EIdException {
+ public:
+  enum TPart : uint8_t { rpBody, rpDecodedBody, rpHeaderBlock };
+  EIdHTTPReplyTooLarge(TPart part, int64_t limit);
+  TPart Part() const noexcept { return m_part; }
+  int64_t Limit() const noexcept { return m_limit; }
+
+ private:
+  TPart m_part;
+  int64_t m_limit;
 };
 
 TESSARINE_FIXED_EXCEPTION(EIdUnknownProtocol, EIdException, "Unknown Protocol");

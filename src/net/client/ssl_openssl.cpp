@@ -4,12 +4,14 @@
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 
 #include "common/text.h"
@@ -28,6 +30,45 @@ thread_local bool t_socketTimedOut = false;
 // Set while a session says goodbye on close: close_notify must never wait for a peer that stopped reading.
 thread_local bool t_sendWithoutWaiting = false;
 
+// The connection's deadline and socket time-out while a session call runs on this thread. OpenSSL reads a record
+// in as many receives as it takes, each one allowed the socket's full time-out, so a peer sending a byte now and
+// then would hold one call for ever; the socket BIO ends its receives at the deadline instead.
+struct ReadLimit {
+  net::TIdIOHandler::TDeadline deadline;
+  int socketTimeoutMs = 0;
+};
+thread_local ReadLimit t_readLimit;
+
+// Installs the handler's read limit for the session calls of one scope.
+class ReadLimitScope {
+ public:
+  ReadLimitScope(const net::TIdIOHandler::TDeadline& deadline, int socketTimeoutMs) : m_saved(t_readLimit) {
+    t_readLimit = {deadline, socketTimeoutMs};
+  }
+  ~ReadLimitScope() { t_readLimit = m_saved; }
+  ReadLimitScope(const ReadLimitScope&) = delete;
+  ReadLimitScope& operator=(const ReadLimitScope&) = delete;
+
+ private:
+  ReadLimit m_saved;
+};
+
+// False when the deadline passes before the socket has anything to read; waits only when the deadline comes
+// before the socket's own time-out would.
+bool ReadableBeforeDeadline(int fd) {
+  if (!t_readLimit.deadline) return true;
+  const auto left =
+      std::chrono::ceil<std::chrono::milliseconds>(*t_readLimit.deadline - std::chrono::steady_clock::now()).count();
+  if (left <= 0) return false;
+  if (left >= t_readLimit.socketTimeoutMs) return true;
+  pollfd entry{fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = ::poll(&entry, 1, static_cast<int>(left));
+  } while (ready < 0 && errno == EINTR);
+  return ready != 0;
+}
+
 int SocketOf(BIO* bio) { return static_cast<int>(BIO_ctrl(bio, BIO_C_GET_FD, 0, nullptr)); }
 
 void NoteSocketFailure(ssize_t result) {
@@ -40,6 +81,12 @@ void NoteSocketFailure(ssize_t result) {
 int SocketRead(BIO* bio, char* out, int size) {
   BIO_clear_retry_flags(bio);
   if (out == nullptr || size <= 0) return 0;
+  if (!ReadableBeforeDeadline(SocketOf(bio))) {
+    // Reported as the socket's own time-out would be.
+    errno = EAGAIN;
+    NoteSocketFailure(-1);
+    return -1;
+  }
   ssize_t n;
   do {
     n = ::recv(SocketOf(bio), out, static_cast<size_t>(size), 0);
@@ -307,12 +354,20 @@ void TIdSSLIOHandlerSocketOpenSSL::startTLS() {
   handshake();
 }
 
+int TIdSSLIOHandlerSocketOpenSSL::socketTimeout() const {
+  return ReadTimeout() > 0 ? ReadTimeout() : kDefaultTimeoutMs;
+}
+
 void TIdSSLIOHandlerSocketOpenSSL::handshake() {
+  // Without a name only the chain would be checked, and any certificate a trusted authority signed would do.
+  if (Host().empty()) {
+    throw EIdOSSLConnectError(WithDetail(EIdOSSLConnectError().Message(), "no host name to check the certificate for"));
+  }
   const net::TIdSocketUse socket = Binding() != nullptr ? Binding()->Use() : nullptr;
   if (!socket) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   // Every TLS call on the socket, the handshake included, gives up after this long without progress;
   // the wait for the first bytes of a record is Readable's.
-  SetSocketTimeouts(socket->Fd(), ReadTimeout() > 0 ? ReadTimeout() : kDefaultTimeoutMs);
+  SetSocketTimeouts(socket->Fd(), socketTimeout());
 
   std::shared_ptr<TIdSSLContext> context;
   {
@@ -330,6 +385,7 @@ void TIdSSLIOHandlerSocketOpenSSL::handshake() {
 
   ERR_clear_error();
   t_socketTimedOut = false;
+  const ReadLimitScope limit(Deadline(), socketTimeout());
   const int result = SSL_connect(tls->Ssl());
   const int systemError = errno;
   if (result < 1) {
@@ -378,6 +434,7 @@ ptrdiff_t TIdSSLIOHandlerSocketOpenSSL::ReceiveRaw(uint8_t* buffer, size_t size)
   const std::shared_ptr<TIdSSLSocket> tls = session();
   if (!tls) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   const int wanted = static_cast<int>(std::min<size_t>(size, INT_MAX));
+  const ReadLimitScope limit(Deadline(), socketTimeout());
   while (true) {
     ERR_clear_error();
     t_socketTimedOut = false;
@@ -398,6 +455,8 @@ ptrdiff_t TIdSSLIOHandlerSocketOpenSSL::SendRaw(const uint8_t* data, size_t size
   const std::shared_ptr<TIdSSLSocket> tls = session();
   if (!tls) net::GStack()->RaiseSocketError(net::Id_WSAENOTSOCK);
   size_t sent = 0;
+  // A write may have to read first (a key update of the peer's, for one).
+  const ReadLimitScope limit(Deadline(), socketTimeout());
   while (sent < size) {
     ERR_clear_error();
     t_socketTimedOut = false;

@@ -74,6 +74,8 @@ class TIdSSLIOHandlerSocketOpenSSL : public TIdSSLIOHandlerSocketBase {
   void releaseTLS();
   void startTLS();
   void handshake();
+  // The socket time-out of every TLS call: the read limit, or 30 s without one.
+  int socketTimeout() const;
   // Reads the failure of the call that just returned result on the owner's thread.
   TlsFailure captureFailure(TIdSSLSocket& session, int result, int systemError);
 

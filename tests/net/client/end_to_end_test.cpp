@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <chrono>
+
 #include "common/text.h"
 #include "net/client/http_client.h"
 #include "net/server/http_server.h"
@@ -214,6 +216,31 @@ TEST_F(EndToEnd, CompressedChunkedAndRedirectedRepliesStillTranslate) {
     s_fake->SetMode(mode);
     EXPECT_EQ(Ask("text=abc&langpair=en|ru"), Wrapped("ru: ABC"));
   }
+}
+
+TEST_F(EndToEnd, AGzipBombIsRefusedQuicklyAndTheNextTranslationWorks) {
+  choice.SetChecked(translate::kGoogle);
+  // 200 MiB of zeros in about 200 KB: inflating stops at 16 MiB.
+  s_fake->SetMode(R"({"mode": "gzip-bomb", "times": 1})");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("text=a&langpair=en|ru"),
+            "HTTP/1.1 500 Internal Server Error|Decompressed reply body exceeds 16777216 bytes.");
+  // The fake engine packs its bomb on first use, which takes about a second of this.
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_EQ(Ask("text=a&langpair=en|ru"), Wrapped("ru: A"));
+}
+
+TEST_F(EndToEnd, ATricklingEngineFailsAtTheCallLimitAndTheNextTranslationWorks) {
+  choice.SetChecked(translate::kGoogle);
+  client.SetCallTimeout(2000);
+  // A byte every 100 ms: the answer would take half a minute, yet no read ever waits long.
+  s_fake->SetMode(R"({"mode": "trickle", "interval_ms": 100, "times": 1})");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Ask("text=a&langpair=en|ru"), "HTTP/1.1 500 Internal Server Error|Read timed out.");
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::seconds(2));
+  EXPECT_LT(took, std::chrono::seconds(6));
+  EXPECT_EQ(Ask("text=a&langpair=en|ru"), Wrapped("ru: A"));
 }
 
 TEST_F(EndToEnd, CookiesSetByAnEngineGoBackOnItsNextRequest) {

@@ -32,7 +32,7 @@ class ExtrasEndToEnd : public ::testing::Test {
   static void TearDownTestSuite() { delete s_fake; }
 
   ExtrasEndToEnd() {
-    choice.AddLibreTranslate(false);
+    choice.AddOptionalEngine(translate::kLibreTranslate, false);
     s_fake->Reset();
   }
   ~ExtrasEndToEnd() override {
@@ -43,7 +43,7 @@ class ExtrasEndToEnd : public ::testing::Test {
     translate::TEngineHosts hosts;
     for (int engine = 0; engine < translate::kEngineCount; ++engine) hosts.SetHost(engine, Widen(s_fake->HttpHost()));
     translate::TServiceExtras extras;
-    extras.LibreTranslate = translate::TLibreTranslateConfig::Parse(Widen(s_fake->HttpHost()), u"k");
+    extras.Endpoints[translate::kLibreTranslate] = translate::TEngineEndpoint::Parse(Widen(s_fake->HttpHost()), u"k");
     if (cache) extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);
     if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
     extras.RestClock = [this] { return steady.load(); };

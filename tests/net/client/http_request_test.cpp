@@ -164,6 +164,21 @@ TEST(ClientRequests, AGetAfterAKeptPostReusesItsConnectionAndKeepsItsConnectionL
   EXPECT_EQ(requests[1].Head.substr(0, 42), "GET /g HTTP/1.1\r\nConnection: keep-alive\r\nP");
 }
 
+TEST(ClientRequests, AGetAfterAPostWhoseReplyDoesNotSayKeepAliveOpensANewConnection) {
+  ScriptedServer server;
+  // An HTTP/1.1 reply that leaves the connection open: the HTTP/1.0 request it answers still ends there.
+  server.Push(HttpReply("post"));
+  server.Push(HttpReply("get"));
+  TIdHTTP client;
+  TMemoryStream source({'x'});
+  client.Post(Url(server, "/p"), source);
+  EXPECT_FALSE(client.Connected());
+  EXPECT_EQ(client.Get(Url(server, "/g")), u"get");
+  const auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(requests[1].Connection, 2);
+}
+
 TEST(ClientRequests, AFailedPostStillRestoresTheProtocolVersion) {
   ScriptedServer server;
   server.Push(ScriptedServer::Reply{"", true});  // closes before any status line
@@ -245,6 +260,10 @@ TEST(ClientFailures, ConfiguredWithConnectAndReadLimits) {
   EXPECT_EQ(client.RedirectMaximum(), 15);
   EXPECT_TRUE(client.AllowCookies());
   EXPECT_EQ(client.HTTPOptions(), hoForceEncodeParams);
+  EXPECT_EQ(client.CallTimeout(), 60000);
+  EXPECT_EQ(client.MaxBodyBytes(), 16 << 20);
+  EXPECT_EQ(client.MaxDecodedBytes(), 16 << 20);
+  EXPECT_EQ(client.MaxHeaderBlockBytes(), 1 << 20);
 }
 
 TEST(RequestPaths, ResolvedAgainstThePreviousPath) {

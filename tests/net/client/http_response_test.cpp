@@ -80,6 +80,18 @@ TEST(ReplyBodies, MultipartIsReadUpToItsClosingDelimiter) {
   EXPECT_EQ(server.Connections(), 1);
 }
 
+TEST(ReplyBodies, AMultipartBodyCutOffByTheCloseKeepsWhatArrived) {
+  ScriptedServer server;
+  // No closing delimiter: the last bytes, which could have begun one, are the body's too.
+  const std::string body = "--b1\r\n\r\npart without end";
+  server.Push("HTTP/1.1 200 OK\r\nContent-Type: multipart/mixed; boundary=b1\r\n\r\n" + body, true);
+  TIdHTTP client;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(client.Get(Url(server, "/")), Widen(body));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+  EXPECT_FALSE(client.Connected());
+}
+
 TEST(ReplyBodies, ChunkedCloseWhereAChunkIsDueRaisesAndDropsTheConnection) {
   ScriptedServer server;
   server.Push("HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nab", true);
@@ -151,6 +163,9 @@ TEST(ReplyCharsets, TheResultTextFollowsTheReplyCharset) {
       {"Content-Type: text/plain; charset=cp1251\r\n", "\xCF", u"\u00CF"},
       {"Content-Type: text/plain; charset=windows-1251\r\n", "\xCF", u"\u041F"},
       {"Content-Type: text/plain; charset=no-such-charset\r\n", "\xCF", u"\u00CF"},
+      // No charset in the header: the page's own meta tag decides.
+      {"Content-Type: text/html\r\n", "<html><head><meta charset=\"windows-1251\"></head>\xCF</html>",
+       u"<html><head><meta charset=\"windows-1251\"></head>\u041F</html>"},
   };
   ScriptedServer server;
   for (const Case& c : cases) server.Push(HttpReply(c.body, c.contentType));
@@ -162,10 +177,13 @@ TEST(ReplyTimeLimits, ASilentServerRaisesReadTimedOut) {
   ScriptedServer server;
   server.Push(ScriptedServer::Reply{"", false, true});
   server.Push(ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nContent-Length: 10\r\n\r\nhal", false, false, true});
+  // Stalled where the next chunk-size line is due: not the end of the body.
+  server.Push(
+      ScriptedServer::Reply{"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n", false, false, true});
   server.Push(HttpReply("fine"));
   TIdHTTP client;
   client.SetReadTimeout(200);
-  for (int i = 0; i < 2; ++i) {
+  for (int i = 0; i < 3; ++i) {
     try {
       client.Get(Url(server, "/"));
       FAIL() << "a stalled reply must time out";
@@ -175,7 +193,7 @@ TEST(ReplyTimeLimits, ASilentServerRaisesReadTimedOut) {
     EXPECT_FALSE(client.Connected());
   }
   EXPECT_EQ(client.Get(Url(server, "/")), u"fine");
-  EXPECT_EQ(server.Connections(), 3);
+  EXPECT_EQ(server.Connections(), 4);
 }
 
 TEST(ReplyTimeLimits, AbortEndsABlockedCallAndRefusesCallsUntilResumed) {
@@ -194,6 +212,20 @@ TEST(ReplyTimeLimits, AbortEndsABlockedCallAndRefusesCallsUntilResumed) {
   EXPECT_THROW(client.Get(Url(server, "/")), net::EIdClosedSocket);
   client.ResumeCalls();
   EXPECT_EQ(client.Get(Url(server, "/")), u"back");
+}
+
+TEST(ReplyTimeLimits, AbortDuringABodyReadToTheCloseRaisesInsteadOfCuttingTheBody) {
+  ScriptedServer server;
+  server.Push(ScriptedServer::Reply{"HTTP/1.1 200 OK\r\n\r\nthe first half", false, false, true});
+  TIdHTTP client;
+  std::thread aborter([&] {
+    ASSERT_TRUE(test_support::WaitFor([&] { return server.Sent() == 1; }));
+    // Lets the client get from the header block into the body; an earlier Abort passes the test too.
+    std::this_thread::sleep_for(50ms);
+    client.Abort();
+  });
+  EXPECT_THROW(client.Get(Url(server, "/")), EIdException);
+  aborter.join();
 }
 
 std::string Redirect(int code, std::string_view location) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <netdb.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <poll.h>
@@ -17,6 +18,7 @@
 #include "common/text.h"
 #include "net/client/ssl_openssl.h"
 #include "net/exceptions.h"
+#include "net/socket_stack_posix.h"
 #include "support/raw_socket.h"
 #include "support/test_certificates.h"
 
@@ -47,6 +49,19 @@ class CertificateEnvironment : public ::testing::Environment {
 [[maybe_unused]] const auto* const g_environment = ::testing::AddGlobalTestEnvironment(new CertificateEnvironment);
 
 bool Ipv6LoopbackAvailable() { return test_support::RawListenOn(AF_INET6, 0).Valid(); }
+
+// Every name is the IPv4 loopback, so a test can reach its server under any name.
+int LoopbackResolver(const std::string&, int family, sockaddr_storage& address) {
+  address = {};
+  address.ss_family = static_cast<sa_family_t>(family);
+  reinterpret_cast<sockaddr_in*>(&address)->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return family == AF_INET ? 0 : EAI_FAMILY;
+}
+
+struct LoopbackNames {
+  LoopbackNames() { net::TIdStackPosix::SetResolver(&LoopbackResolver); }
+  ~LoopbackNames() { net::TIdStackPosix::SetResolver(nullptr); }
+};
 
 struct ServerOptions {
   std::string certificate = "server";  // base name of the .pem and .key in the certificate folder
@@ -251,7 +266,10 @@ TEST(TlsHandshakeFailure, CertificatesThatDoNotProveTheHost) {
   };
   const Case cases[] = {{"untrusted", u"localhost", u"self-signed certificate"},
                         {"other", u"localhost", u"hostname mismatch"},
-                        {"other", u"127.0.0.1", u"IP address mismatch"}};
+                        {"other", u"127.0.0.1", u"IP address mismatch"},
+                        // x*.example.test would take xyz.example.test if partial wildcards counted.
+                        {"partial", u"xyz.example.test", u"hostname mismatch"}};
+  const LoopbackNames names;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.certificate);
     TlsServer server({.certificate = c.certificate}, [](SSL*, int, ServerRecord&) {});
@@ -264,6 +282,20 @@ TEST(TlsHandshakeFailure, CertificatesThatDoNotProveTheHost) {
     EXPECT_FALSE(io->Binding()->HandleAllocated());
     EXPECT_FALSE(server.Join()[0].handshakeDone);
   }
+}
+
+TEST(TlsHandshakeFailure, NoHandshakeWithoutAHostName) {
+  TlsServer server({}, [](SSL*, int, ServerRecord&) {});
+  // Connected as plain TCP to the server's address, then switched to TLS with the name gone: the only way to
+  // a handshake with an empty name, since a connect needs a host.
+  auto io = TlsClient(server.Port(), u"127.0.0.1");
+  io->SetPassThrough(true);
+  io->Open();
+  io->SetHost(u"");
+  const std::u16string message = MessageOf<EIdOSSLConnectError>([&] { io->SetPassThrough(false); });
+  EXPECT_EQ(message, u"Error connecting with SSL.\r\nno host name to check the certificate for");
+  io->Close();
+  EXPECT_FALSE(server.Join()[0].handshakeDone);
 }
 
 TEST(TlsHandshakeFailure, ServerOfferingOnlyOldVersions) {
@@ -286,6 +318,23 @@ TEST(TlsTimeouts, StalledRecordIsAReadTimeout) {
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MessageOf<net::EIdReadTimeout>([&] { io->ReadBytes(bytes, 10); }), u"Read timed out.");
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+TEST(TlsTimeouts, ARecordTrickledInEndsAtTheDeadline) {
+  TlsServer server({}, [](SSL*, int fd, ServerRecord&) {
+    // A record of 100 bytes, a byte every 20 ms: every receive makes progress, so only the deadline ends it.
+    SendRecordHeaderOnly(fd);
+    for (int i = 0; i < 100 && !test_support::PollIn(fd, 20ms); ++i) ::send(fd, "x", 1, MSG_NOSIGNAL);
+    AwaitClientClose(fd);
+  });
+  auto io = TlsClient(server.Port(), u"localhost", 10000);
+  io->Open();
+  io->SetDeadline(std::chrono::steady_clock::now() + 300ms);
+  std::vector<uint8_t> bytes;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(MessageOf<net::EIdReadTimeout>([&] { io->ReadBytes(bytes, 10); }), u"Read timed out.");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+  io->Close();
 }
 
 TEST(TlsTimeouts, StalledHandshakeIsTheSocketTimeout) {

@@ -1,0 +1,90 @@
+#include "translate/apertium.h"
+
+#include "common/exception.h"
+#include "common/text.h"
+
+namespace tessarine::translate {
+
+namespace {
+
+constexpr char kEngine[] = "Apertium";
+
+// Form and query encoding: UTF-8, every byte but the unreserved characters as %XX. Unlike the fixed engines'
+// codec, an escape already in the text is encoded again, so "100%25" reaches the service as written.
+void AppendEncoded(std::u16string& out, std::u16string_view text) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  for (char byte : ToUtf8(text)) {
+    const auto b = static_cast<uint8_t>(byte);
+    if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') || b == '-' || b == '.' ||
+        b == '_' || b == '~') {
+      out += static_cast<char16_t>(b);
+    } else {
+      out += u'%';
+      out += kHex[b >> 4];
+      out += kHex[b & 0x0F];
+    }
+  }
+}
+
+std::optional<std::u16string> Explanation(const TJsonValue& document) {
+  const TJsonValue* explanation = document.Find(u"explanation", TJsonValue::TKind::String);
+  if (!explanation || Trim(explanation->Text).empty()) return std::nullopt;
+  return explanation->Characters();
+}
+
+}  // namespace
+
+TEngineRequest BuildApertiumRequest(const TEngineEndpoint& endpoint, const std::u16string& text,
+                                    const std::u16string& langs_out, const std::u16string& langs_in) {
+  std::u16string query = u"q=";
+  AppendEncoded(query, text);
+  query += u"&langpair=";
+  AppendEncoded(query, langs_in);
+  query += u"%7C";
+  AppendEncoded(query, langs_out);
+  query += u"&markUnknown=no";
+
+  TEngineRequest request;
+  constexpr std::u16string_view kPath = u"/translate";
+  if (kPath.size() + 1 + query.size() <= kApertiumLongestGetTarget) {
+    request.Url = endpoint.Origin() + std::u16string(kPath) + u"?" + query;
+    return request;
+  }
+  request.Url = endpoint.Origin() + std::u16string(kPath);
+  request.CustomHeaders = {{u"Content-Type", u"application/x-www-form-urlencoded"}};
+  // The query is ASCII.
+  request.Body = std::vector<uint8_t>(query.begin(), query.end());
+  return request;
+}
+
+std::u16string ExtractApertiumTranslation(std::u16string_view reply, TReplyText form) {
+  const TJsonValue document = ParseJsonReply(reply, form, kEngine);
+  if (const TJsonValue* data = document.Find(u"responseData", TJsonValue::TKind::Object)) {
+    if (const TJsonValue* text = data->Find(u"translatedText", TJsonValue::TKind::String)) return text->Text;
+  }
+  if (auto explanation = Explanation(document)) throw Exception(std::move(*explanation));
+  throw Exception("Apertium: the reply holds no translatedText");
+}
+
+std::optional<std::u16string> ApertiumRefusal(std::u16string_view body, TReplyText form) {
+  try {
+    return Explanation(ParseJsonReply(body, form, kEngine));
+  } catch (const Exception&) {
+    return std::nullopt;  // an error page of something else in between, not the service's refusal
+  }
+}
+
+std::vector<std::u16string> ApertiumPairs(std::u16string_view reply, TReplyText form) {
+  const TJsonValue document = ParseJsonReply(reply, form, kEngine);
+  std::vector<std::u16string> pairs;
+  const TJsonValue* data = document.Find(u"responseData", TJsonValue::TKind::Array);
+  if (!data) return pairs;
+  for (const TJsonValue& item : data->Items) {
+    const TJsonValue* from = item.Find(u"sourceLanguage", TJsonValue::TKind::String);
+    const TJsonValue* to = item.Find(u"targetLanguage", TJsonValue::TKind::String);
+    if (from && to) pairs.push_back(from->Characters() + u"|" + to->Characters());
+  }
+  return pairs;
+}
+
+}  // namespace tessarine::translate

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "translate/engine_endpoint.h"
+#include "translate/engine_request.h"
+#include "translate/json_reply.h"
+#include "translate/service_interfaces.h"
+
+namespace tessarine::translate {
+
+// An engine that exists only when the settings name where it is reached. The engine choice, the menu and its
+// pictures, the saved check marks, the failover order and --check-engines all go through the table of these,
+// so another such engine is one more entry there and a function pair for its request and reply.
+struct TOptionalEngine {
+  // Its engine index: after the six built-in engines, in table order.
+  int Index;
+  // Its caption and its name everywhere else: the [Engines] key of its host, the [General] key of its check
+  // mark, its name in [Failover] Order and in the log.
+  std::u16string_view Name;
+  // The [Engines] key of its API key; empty when it takes none.
+  std::u16string_view KeyName;
+  // The port of a host given without one; 0 for the scheme's.
+  uint16_t DefaultPort;
+  // The picture of its menu item and of the tray icon while it is chosen, by name (an image of the user
+  // interface's list).
+  std::string_view Picture;
+
+  TEngineRequest (*BuildRequest)(const TEngineEndpoint& endpoint, const std::u16string& text,
+                                 const std::u16string& langs_out, const std::u16string& langs_in);
+  // The translation in a reply, as UTF-8 bytes one character per byte; raises when there is none.
+  std::u16string (*ReadReply)(std::u16string_view reply, TReplyText form);
+  // The engine's own explanation in the body of a refused request, which then becomes the failure's message;
+  // nullptr for an engine whose refusals keep the status line.
+  std::optional<std::u16string> (*ReadRefusal)(std::u16string_view body, TReplyText form);
+  // The path that lists the language pairs it offers, and its reader; empty and nullptr when it has none.
+  std::u16string_view PairsPath;
+  std::vector<std::u16string> (*ReadPairs)(std::u16string_view reply, TReplyText form);
+};
+
+// Every optional engine in menu order.
+std::span<const TOptionalEngine> OptionalEngines();
+// The optional engine of that index, or nullptr (a built-in engine, an unknown index).
+const TOptionalEngine* FindOptionalEngine(int index);
+
+}  // namespace tessarine::translate

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# The real program, offscreen, as a localization tool meets it:
+# - an engine that cannot be reached (a closed port) is answered with status 500 and the connection's error, the
+#   log (--log) says so, and with failover on the next engine answers;
+# - without [Server] Address the server listens on every IPv4 and IPv6 address; with Address=127.0.0.1 on that
+#   address only.
+# Uses port 8888 like the other program runs; skipped (77) when another program holds it.
+set -uo pipefail
+
+program=$(realpath "${1:?program}")
+SKIP=77
+# shellcheck source=/dev/null
+source "$(dirname "$(realpath "$0")")/../../tools/program_harness.sh"
+LIMIT=30
+
+fail() {
+  echo "FAIL: $*" >&2
+  [[ -s ${work:-/nonexistent}/stderr.log ]] && { echo "--- program stderr:" >&2; tail -n 30 "$work/stderr.log" >&2; }
+  exit 1
+}
+cleanup() {
+  harness_stop_all
+  [[ -n ${work:-} ]] && rm -rf "$work"
+}
+trap cleanup EXIT
+
+for tool in curl ss python3 openssl; do command -v "$tool" >/dev/null || fail "$tool is not installed"; done
+port_taken && { echo "SKIP: port $PORT is in use by another program"; exit $SKIP; }
+work=$(mktemp -d)
+# shellcheck disable=SC2034  # read by the harness
+harness_work=$work
+start_fake_engines || fail "the fake engines did not start"
+
+here=$(dirname "$(realpath "$0")")
+# start_program SETTINGS: the program offscreen with that setting.ini and its log on stderr.
+start_program() {
+  printf '%s\n' "$1" >"$work/setting.ini"
+  env "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0" \
+    "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$here/lsan_suppressions.txt:print_suppressions=0" \
+    QT_QPA_PLATFORM=offscreen "$program" --settings "$work/setting.ini" --log >"$work/stdout.log" 2>"$work/stderr.log" &
+  program_pid=$!
+  harness_pids+=("$program_pid")
+  wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
+}
+stop_program() {
+  kill -s TERM "$program_pid"
+  wait_for_exit "$LIMIT"
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$work/stderr.log"; then fail "sanitizer report"; fi
+}
+# listeners: the local addresses listening on the port, sorted, one line.
+listeners() { ss -Hltn "sport = :$PORT" | awk '{ print $4 }' | sort | tr '\n' ' '; }
+
+# A port of this machine that nobody listens on.
+closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+bing=$(engine_host Bing)
+
+start_program "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s' "$closed" "$bing")"
+code=$(curl -s --max-time 20 -o "$work/body" -w '%{http_code}' \
+  "http://127.0.0.1:$PORT/linxp_translate_t?text=Hello&langpair=en%7Cde") || fail "no answer for an unreachable engine"
+[[ $code == 500 && $(cat "$work/body") == $'Socket Error # 10061\r\nConnection refused.' ]] ||
+  fail "unreachable engine answered $code: $(cat -A "$work/body")"
+wait_until "$LIMIT" grep -q 'Google: Socket Error # 10061' "$work/stderr.log" || fail "the failure is not in the log"
+echo "ok: an unreachable engine is answered with 500 and the error, and logged"
+[[ $(listeners) == "*:$PORT [::]:$PORT " || $(listeners) == "0.0.0.0:$PORT [::]:$PORT " ]] ||
+  fail "default listeners: $(listeners)"
+echo "ok: without [Server] Address it listens on every address: $(listeners)"
+stop_program
+
+start_program "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s\n[Failover]\nEnabled=1\n[Server]\nAddress=127.0.0.1' \
+  "$closed" "$bing")"
+answer=$(translate Hello en\|de) || fail "no answer with failover"
+[[ $answer == *'de: HELLO'* ]] || fail "failover answered: $answer"
+echo "ok: with failover on, the next engine answers"
+[[ $(listeners) == "127.0.0.1:$PORT " ]] || fail "listeners with Address=127.0.0.1: $(listeners)"
+echo "ok: with [Server] Address=127.0.0.1 it listens there only"
+stop_program
