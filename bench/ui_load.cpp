@@ -6,6 +6,9 @@
 //   tessarine_ui_load memory    resident memory after start-up and after 10,000 translations through the
 //                               local server; the engine is a stand-in inside the process that answers at
 //                               once in Google's format (the real upstream client is not used)
+//   tessarine_ui_load shown [s] the log window left open under a steady flow of requests' lines (8 threads,
+//                               9 lines and a 1 ms pause each round) for s seconds (default 60): resident
+//                               memory, lines kept and the worst lateness of a 10 ms timer every 5 s
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -14,6 +17,7 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTextBlock>
 #include <QTimer>
 #include <algorithm>
 #include <atomic>
@@ -29,6 +33,7 @@
 #include "common/text.h"
 #include "ui/application.h"
 #include "ui/form1.h"
+#include "ui/qt_text.h"
 #include "ui/theme.h"
 
 namespace {
@@ -107,13 +112,6 @@ int BenchLog() {
   constexpr int kTotal = 100000;
   const std::u16string sample = u"Получение данных: a line of about the length the endpoint writes";
   std::atomic<int> finished{0};
-  // Every line and its break, and the document's closing paragraph mark: the text is complete at this count.
-  qsizetype expectedChars = 1;
-  for (int t = 0; t < kThreads; ++t) {
-    for (int i = 0; i < kTotal / kThreads; ++i) {
-      expectedChars += static_cast<qsizetype>((sample + u" " + IntToStr(t) + u"/" + IntToStr(i)).size()) + 1;
-    }
-  }
   QElapsedTimer clock;
   clock.start();
   std::vector<std::thread> threads;
@@ -123,11 +121,17 @@ int BenchLog() {
       ++finished;
     });
   }
+  // One queue keeps the order of all calls, so once a line logged after every thread has finished is the
+  // last line of the text, every line has been through the panel.
+  const QString endMarker = QStringLiteral("end of the lines");
   double threadsDoneMs = 0;
   const double worstStall = RunLoopMeasuringStalls([&] {
     if (finished < kThreads) return false;
-    if (threadsDoneMs == 0) threadsDoneMs = clock.nsecsElapsed() / 1e6;
-    return form->sMemo1->document()->characterCount() >= expectedChars;
+    if (threadsDoneMs == 0) {
+      threadsDoneMs = clock.nsecsElapsed() / 1e6;
+      form->AddLogLine(ui::FromQString(endMarker));
+    }
+    return form->sMemo1->document()->lastBlock().previous().text() == endMarker;
   });
   const double allShownMs = clock.nsecsElapsed() / 1e6;
   for (std::thread& thread : threads) thread.join();
@@ -136,7 +140,52 @@ int BenchLog() {
               kTotal / (threadsDoneMs / 1000));
   std::printf("  all in the text box after %.0f ms (%.0f lines/s shown)\n", allShownMs, kTotal / (allShownMs / 1000));
   std::printf("  worst lateness of a 10 ms timer: %.1f ms\n", worstStall);
+  std::printf("  lines kept in the text box: %d\n", form->sMemo1->document()->blockCount() - 1);
   std::printf("  resident memory: %ld KiB\n", ResidentKiB());
+  return 0;
+}
+
+int BenchShown(int seconds) {
+  InstantUpstream upstream;
+  auto form = MakeForm(upstream);
+  form->N1->trigger();
+  constexpr int kThreads = 8;
+  std::atomic<bool> stop{false};
+  std::atomic<long long> appended{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (long long round = 0; !stop; ++round) {
+        form->AddLogLine(u"Получение данных");
+        form->AddLogLine(u"soak " + IntToStr(t) + u" " + IntToStr(round));
+        form->AddLogLine(u"Получение значения языка");
+        form->AddLogLine(u"en|de");
+        form->AddLogLine(u"Сервис");
+        form->AddLogLine(u"Google");
+        form->AddLogLine(u"Результат");
+        form->AddLogLine(u"Hallo, Welt");
+        form->AddLogLine(u"______________________________");
+        appended += 9;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    });
+  }
+  std::printf("shown: the log window open, %d threads logging, %d s\n", kThreads, seconds);
+  std::printf("| s | lines appended | lines/s | lines kept | worst timer lateness ms | resident KiB |\n");
+  std::printf("|---|---|---|---|---|---|\n");
+  QElapsedTimer clock;
+  clock.start();
+  long long lastAppended = 0;
+  for (int elapsed = 5; elapsed <= seconds; elapsed += 5) {
+    const double worstStall = RunLoopMeasuringStalls([&] { return clock.elapsed() >= elapsed * 1000LL; });
+    const long long now = appended;
+    std::printf("| %d | %lld | %lld | %d | %.1f | %ld |\n", elapsed, now, (now - lastAppended) / 5,
+                form->sMemo1->document()->blockCount() - 1, worstStall, ResidentKiB());
+    std::fflush(stdout);
+    lastAppended = now;
+  }
+  stop = true;
+  for (std::thread& thread : threads) thread.join();
   return 0;
 }
 
@@ -199,12 +248,13 @@ int BenchMemory() {
 
 int main(int argc, char** argv) {
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode != "log" && mode != "memory") {
-    std::fprintf(stderr, "usage: %s log|memory\n", argv[0]);
+  if (mode != "log" && mode != "memory" && mode != "shown") {
+    std::fprintf(stderr, "usage: %s log|memory|shown [seconds]\n", argv[0]);
     return 2;
   }
   ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
   tessarine::ui::TApplication application(argc, argv);
   tessarine::ui::ApplyTheme(application, tessarine::ui::kThemeName);
+  if (mode == "shown") return BenchShown(argc > 2 ? std::max(5, std::atoi(argv[2])) : 60);
   return mode == "log" ? BenchLog() : BenchMemory();
 }

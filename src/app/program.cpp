@@ -1,14 +1,18 @@
 #include "app/program.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <cstdio>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "app/check_engines.h"
 #include "app/command_line.h"
 #include "app/ini_file.h"
+#include "app/log_echo.h"
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
@@ -21,12 +25,6 @@
 namespace tessarine::app {
 
 namespace {
-
-// One write per line, so the lines of concurrent requests do not mix.
-void WriteLogLineToStderr(const std::u16string& line) {
-  const std::string bytes = ToUtf8(line) + "\n";
-  std::fwrite(bytes.data(), 1, bytes.size(), stderr);
-}
 
 TSettingsPlace SettingsFor(const TCommandLine& commandLine) {
   return commandLine.SettingsFile ? GivenSettingsFile(*commandLine.SettingsFile)
@@ -46,9 +44,12 @@ int RunTessarineProxy(int argc, char** argv) {
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
-  // Without a display nobody sees a message box: with --log its text goes to stderr beside the log lines.
+  // Outlives the main window, and so the request threads that it stops, and every message box.
+  std::optional<TLogEcho> echo;
   if (commandLine.Log) {
-    ui::SetErrorEcho([](const std::u16string& text) { WriteLogLineToStderr(ui::kApplicationTitle + (u": " + text)); });
+    echo.emplace(STDERR_FILENO);
+    // Without a display nobody sees a message box: its text goes to stderr beside the log lines.
+    ui::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(ui::kApplicationTitle + (u": " + text)); });
   }
   TStopSignals stopSignals;
   ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
@@ -58,7 +59,7 @@ int RunTessarineProxy(int argc, char** argv) {
   std::fflush(stdout);
   ui::TForm1Options options;
   options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
-  if (commandLine.Log) options.EchoLogLine = WriteLogLineToStderr;
+  if (echo) options.EchoLogLine = [&echo](const std::u16string& line) { echo->Add(line); };
   options.CacheDatabase = settings.FileName.substr(0, settings.FileName.rfind('/') + 1) + "translations.sqlite";
   {
     ui::TForm1 Form1(std::move(options));
@@ -69,6 +70,7 @@ int RunTessarineProxy(int argc, char** argv) {
     if (!stopSignals.StopRequested()) QCoreApplication::exec();
     Form1.SetForm2(nullptr);
   }  // the About window goes first, then the main window: server stopped, threads joined, tray icon removed
+  if (echo) ui::SetErrorEcho(nullptr);
   return 0;
 }
 

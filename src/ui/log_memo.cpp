@@ -1,10 +1,12 @@
 #include "ui/log_memo.h"
 
-#include <QScrollBar>
+#include <QHideEvent>
+#include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <algorithm>
+#include <utility>
 
 #include "ui/qt_text.h"
 
@@ -12,14 +14,27 @@ namespace tessarine::ui {
 
 namespace {
 
-// At most this many lines per turn of the event loop: one text insertion of a few hundred lines costs a
-// few milliseconds, so timers, painting and the menu keep running under any load.
-constexpr size_t kLinesPerBatch = 512;
+// How often a visible panel takes in the queued lines: soon enough to look immediate, seldom enough that
+// the text is edited and laid out once per batch rather than once per line.
+constexpr int kDrainIntervalMs = 50;
 
-// Lines inside one text block are separated by line separators (shown and copied as line breaks): every
-// block carries a layout of a few hundred bytes once shown, so a block per line would let a day's log cost
-// several times its text.
-constexpr qsizetype kLinesPerBlock = 16;
+qsizetype WithBreak(const std::u16string& line) { return static_cast<qsizetype>(line.size()) + 1; }
+
+// One entry is one text block, so dropping whole blocks drops whole entries: a break inside an entry (a
+// text with a line feed, say) becomes a line separator, which shows and copies as a line break.
+void AppendEntry(QString& text, const std::u16string& line) {
+  const qsizetype start = text.size();
+  text += ToQString(line);
+  for (qsizetype i = start; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
+      text.remove(i + 1, 1);
+      text[i] = QChar::LineSeparator;
+    } else if (c == u'\n' || c == u'\r' || c == QChar::ParagraphSeparator) {
+      text[i] = QChar::LineSeparator;
+    }
+  }
+}
 
 }  // namespace
 
@@ -27,85 +42,118 @@ TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-  // The log only grows; an undo history would keep a second copy of every line.
+  // An undo history would keep a second copy of every line, and of every line the limit removes.
   document()->setUndoRedoEnabled(false);
+  m_drainTimer.setInterval(kDrainIntervalMs);
+  connect(&m_drainTimer, &QTimer::timeout, this, &TLogMemo::FlushPending);
 }
 
 void TLogMemo::AddLogLine(const std::u16string& line) {
-  bool post = false;
-  {
-    std::lock_guard lock(m_mutex);
-    m_pending.push_back(line);
-    if (!m_drainPosted) {
-      m_drainPosted = true;
-      post = true;
-    }
+  // The line is copied before the lock is taken, and the one it usually pushes out is freed after.
+  std::u16string copy = line;
+  std::u16string dropped;
+  std::lock_guard lock(m_mutex);
+  m_pendingCharacters += WithBreak(copy);
+  m_pending.push_back(std::move(copy));
+  if (m_pending.size() > 1 &&
+      (static_cast<qsizetype>(m_pending.size()) > m_maxLines || m_pendingCharacters > m_maxCharacters)) {
+    m_pendingCharacters -= WithBreak(m_pending.front());
+    dropped.swap(m_pending.front());
+    m_pending.pop_front();
+    trimQueueLocked();
   }
-  if (post) QMetaObject::invokeMethod(this, &TLogMemo::drainSome, Qt::QueuedConnection);
+}
+
+void TLogMemo::trimQueueLocked() {
+  while (m_pending.size() > 1 &&
+         (static_cast<qsizetype>(m_pending.size()) > m_maxLines || m_pendingCharacters > m_maxCharacters)) {
+    m_pendingCharacters -= WithBreak(m_pending.front());
+    m_pending.pop_front();
+  }
 }
 
 void TLogMemo::ClearLog() {
+  std::deque<std::u16string> dropped;
   {
     std::lock_guard lock(m_mutex);
-    m_pending.clear();
+    dropped.swap(m_pending);
+    m_pendingCharacters = 0;
   }
   clear();
 }
 
 void TLogMemo::FlushPending() {
-  std::vector<std::u16string> lines;
+  std::deque<std::u16string> lines;
   {
     std::lock_guard lock(m_mutex);
     lines.swap(m_pending);
+    m_pendingCharacters = 0;
   }
-  if (!lines.empty()) appendBatch(lines);
+  if (lines.empty()) return;
+  appendLines(lines);
+  trimText();
+  // The caret follows the newest line, also when the user was reading older ones.
+  moveCursor(QTextCursor::End);
+  ensureCursorVisible();
 }
 
-void TLogMemo::drainSome() {
-  std::vector<std::u16string> lines;
-  bool more = false;
+void TLogMemo::SetHistoryLimit(qsizetype maxLines, qsizetype maxCharacters) {
   {
     std::lock_guard lock(m_mutex);
-    if (m_pending.size() <= kLinesPerBatch) {
-      lines.swap(m_pending);
-    } else {
-      const auto cut = m_pending.begin() + static_cast<std::ptrdiff_t>(kLinesPerBatch);
-      lines.assign(std::make_move_iterator(m_pending.begin()), std::make_move_iterator(cut));
-      m_pending.erase(m_pending.begin(), cut);
-      more = true;
-    }
-    // Whoever appends next posts a new drain unless this one goes on.
-    m_drainPosted = more;
+    m_maxLines = std::max<qsizetype>(maxLines, 1);
+    m_maxCharacters = std::max<qsizetype>(maxCharacters, 1);
+    trimQueueLocked();
   }
-  if (!lines.empty()) appendBatch(lines);
-  if (more) QMetaObject::invokeMethod(this, &TLogMemo::drainSome, Qt::QueuedConnection);
+  trimText();
 }
 
-void TLogMemo::appendBatch(const std::vector<std::u16string>& lines) {
-  QTextCursor cursor(document());
-  cursor.movePosition(QTextCursor::End);
+void TLogMemo::showEvent(QShowEvent* event) {
+  QPlainTextEdit::showEvent(event);
+  // Before the first paint, so the window never shows the text without the lines logged while it was hidden.
+  FlushPending();
+  m_drainTimer.start();
+}
+
+void TLogMemo::hideEvent(QHideEvent* event) {
+  QPlainTextEdit::hideEvent(event);
+  m_drainTimer.stop();
+}
+
+void TLogMemo::appendLines(const std::deque<std::u16string>& lines) {
   // An empty text or one ending in a line break gets "line" + break; after an unfinished last line (the
   // user typed it) a break goes first and the line stays unfinished, as every later line then does.
-  const QString lastBlock = cursor.block().text();
-  const bool atLineStart = lastBlock.isEmpty() || lastBlock.back() == QChar::LineSeparator;
-  qsizetype inBlock = lastBlock.count(QChar::LineSeparator);
-  const auto lineBreak = [&inBlock] {
-    if (++inBlock < kLinesPerBlock) return QChar(QChar::LineSeparator);
-    inBlock = 0;
-    return QChar(u'\n');
-  };
-  size_t length = 0;
-  for (const std::u16string& line : lines) length += line.size() + 1;
+  const QTextBlock last = document()->lastBlock();
+  const bool atLineStart = last.length() <= 1;
+  qsizetype length = 0;
+  for (const std::u16string& line : lines) length += WithBreak(line);
   QString text;
-  text.reserve(static_cast<qsizetype>(length));
+  text.reserve(length);
   for (const std::u16string& line : lines) {
-    if (!atLineStart) text += lineBreak();
-    text += ToQString(line);
-    if (atLineStart) text += lineBreak();
+    if (!atLineStart) text += u'\n';
+    AppendEntry(text, line);
+    if (atLineStart) text += u'\n';
   }
+  QTextCursor cursor(document());
+  cursor.movePosition(QTextCursor::End);
   cursor.insertText(text);
-  setTextCursor(cursor);
-  ensureCursorVisible();
+}
+
+void TLogMemo::trimText() {
+  QTextDocument* doc = document();
+  // A text that ends with a break has an empty last block, which is no line.
+  qsizetype lines = doc->blockCount() - (doc->lastBlock().length() <= 1 ? 1 : 0);
+  qsizetype characters = doc->characterCount() - 1;
+  int cut = 0;
+  for (QTextBlock block = doc->firstBlock(); block.isValid() && lines > 1; block = block.next()) {
+    if (lines <= m_maxLines && characters <= m_maxCharacters) break;
+    --lines;
+    characters -= block.length();
+    cut = block.position() + block.length();
+  }
+  if (cut == 0) return;
+  QTextCursor cursor(doc);
+  cursor.setPosition(cut, QTextCursor::KeepAnchor);
+  cursor.removeSelectedText();
 }
 
 }  // namespace tessarine::ui

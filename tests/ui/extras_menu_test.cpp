@@ -153,7 +153,10 @@ TEST_F(FormTest, TheCacheFromTheSettingsAnswersARepeatWithoutTheEngine) {
   EXPECT_EQ(Ask(f.ListeningPort(), "Hello"), "HTTP/1.1 200 OK");
   EXPECT_EQ(upstream.Calls(), 1);
   EXPECT_TRUE(std::filesystem::exists(folder.Path() / "translations.sqlite"));
-  ASSERT_TRUE(ProcessEventsUntil([&] { return f.sMemo1->toPlainText().contains(QStringLiteral("Google (cache)")); }));
+  ASSERT_TRUE(ProcessEventsUntil([&] {
+    f.sMemo1->FlushPending();  // the window is hidden: its lines wait until it is shown
+    return f.sMemo1->toPlainText().contains(QStringLiteral("Google (cache)"));
+  }));
   const QString log = f.sMemo1->toPlainText();
   EXPECT_TRUE(log.contains(QStringLiteral("Cache: MaxEntries=none is not a positive number; 10000 is used")));
   EXPECT_TRUE(log.contains(QStringLiteral("Failover: unknown engine \"Nowhere\" in Order is skipped")));
