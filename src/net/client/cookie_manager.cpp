@@ -187,7 +187,33 @@ void TIdCookieManager::AddServerCookie(std::u16string_view setCookie, const net:
     m_cookies.erase(same);
   }
   if (cookie->IsExpired(at)) return;
+  const std::u16string domain = cookie->Domain;
   m_cookies.push_back(std::make_unique<StoredCookie>(std::move(*cookie)));
+  evictOverLimits(domain, at);
+}
+
+// RFC 6265 5.3 step 12 and 6.1: the expired go first, then the least recently used of a domain over its
+// share, then the least recently used of all; otherwise an engine that names a new cookie in every reply
+// would grow the store, and every request's Cookie line, for as long as the program runs.
+void TIdCookieManager::evictOverLimits(const std::u16string& domain, TDateTime at) {
+  if (static_cast<int>(m_cookies.size()) <= kMaxCookiesPerDomain) return;
+  std::erase_if(m_cookies, [&](const std::unique_ptr<StoredCookie>& s) { return s->cookie.IsExpired(at); });
+  auto leastRecent = [this](auto&& eligible) {
+    auto oldest = m_cookies.end();
+    for (auto it = m_cookies.begin(); it != m_cookies.end(); ++it) {
+      if (!eligible(**it)) continue;
+      if (oldest == m_cookies.end() ||
+          (*it)->lastAccessed.load(std::memory_order_relaxed) < (*oldest)->lastAccessed.load(std::memory_order_relaxed))
+        oldest = it;
+    }
+    return oldest;
+  };
+  auto inDomain = [&domain](const StoredCookie& s) { return SameTextAscii(s.cookie.Domain, domain); };
+  while (std::count_if(m_cookies.begin(), m_cookies.end(), [&](const auto& s) { return inDomain(*s); }) >
+         kMaxCookiesPerDomain)
+    m_cookies.erase(leastRecent(inDomain));
+  while (static_cast<int>(m_cookies.size()) > kMaxCookies)
+    m_cookies.erase(leastRecent([](const StoredCookie&) { return true; }));
 }
 
 void TIdCookieManager::AddServerCookies(const TStringList& setCookies, const net::TIdURI& url) {

@@ -59,10 +59,16 @@ class TIdCookieManager {
   std::vector<TIdCookie> Cookies() const;
   int Count() const;
 
+  // The most cookies kept for one domain and in all; beyond them the least recently used go.
+  static constexpr int kMaxCookiesPerDomain = 50;
+  static constexpr int kMaxCookies = 3000;
+
  private:
   struct StoredCookie;
 
   net::TDateTime now() const;
+  // With the write lock held, after a cookie of domain was stored.
+  void evictOverLimits(const std::u16string& domain, net::TDateTime at);
 
   TClock m_clock;
   mutable std::shared_mutex m_lock;

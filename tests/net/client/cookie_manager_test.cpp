@@ -211,3 +211,25 @@ TEST(CookieStoreThreads, ConcurrentAddAndGenerate) {
   EXPECT_LE(store.Count(), 80);
   for (const TIdCookie& c : store.Cookies()) EXPECT_GE(c.LastAccessed, c.CreatedAt);
 }
+
+// An engine naming a new cookie in every reply must not grow the store, nor every request's Cookie line, for as
+// long as the program runs: a domain keeps its 50 most recently used, and expired ones go first.
+TEST_F(CookieStore, ADomainKeepsItsMostRecentlyUsedCookiesOnly) {
+  add(u"keep=1; Path=/k");
+  add(u"soon=1; Max-Age=5");
+  for (int i = 0; i < 200; ++i) {
+    advance(seconds(1));
+    sent(u"http://www.example.com/k/page");  // keep, the oldest stored, is used all the time
+    add(u"c" + Widen(std::to_string(i)) + u"=v");
+  }
+  add(u"other=1", u"http://other.example.org/");
+  const std::vector<TIdCookie> all = store.Cookies();
+  EXPECT_EQ(all.size(), static_cast<size_t>(TIdCookieManager::kMaxCookiesPerDomain) + 1);
+  auto held = [&all](std::u16string_view name) {
+    return std::any_of(all.begin(), all.end(), [&](const TIdCookie& c) { return c.CookieName == name; });
+  };
+  EXPECT_TRUE(held(u"keep"));
+  EXPECT_FALSE(held(u"soon"));
+  EXPECT_TRUE(held(u"c151") && held(u"c199") && held(u"other"));
+  EXPECT_FALSE(held(u"c150"));
+}
