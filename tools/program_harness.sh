@@ -88,10 +88,12 @@ start_apertium() {
   wait_until 30 curl -sf --max-time 2 "http://127.0.0.1:$apertium_port/listPairs"
 }
 
-# start_xvfb [WxH]: a virtual screen; sets DISPLAY.
+# start_xvfb [WxH]: a virtual screen; sets DISPLAY. Without -noreset the server resets whenever its last client
+# leaves, and a client connecting meanwhile (trayer after a probe's xdotool, say) is refused and gone: about one
+# connection in twenty failed so when clients came and went quickly.
 start_xvfb() {
   exec 5>"$harness_work/display"
-  Xvfb -displayfd 5 -screen 0 "${1:-1280x800}x24" -nolisten tcp >"$harness_work/xvfb.log" 2>&1 &
+  Xvfb -displayfd 5 -screen 0 "${1:-1280x800}x24" -nolisten tcp -noreset >"$harness_work/xvfb.log" 2>&1 &
   harness_pids+=($!)
   exec 5>&-
   wait_until 30 test -s "$harness_work/display" || return 1
@@ -160,4 +162,27 @@ open_menu() {
 translate() {
   curl -s --max-time 20 -G "http://127.0.0.1:$PORT/linxp_translate_t" --data-urlencode "text=$1" \
     --data-urlencode "langpair=$2"
+}
+
+# start_offscreen_program PROGRAM SETTINGS: the program without a display, SETTINGS as its setting.ini in
+# $harness_work and its log lines (--log) in $harness_work/stderr.log; sets $program_pid and waits until it
+# listens (the caller's fail otherwise).
+start_offscreen_program() {
+  printf '%s\n' "$2" >"$harness_work/setting.ini"
+  env "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0" \
+    "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$harness_root/tests/app/lsan_suppressions.txt:print_suppressions=0" \
+    QT_QPA_PLATFORM=offscreen "$1" --settings "$harness_work/setting.ini" --log \
+    >"$harness_work/stdout.log" 2>"$harness_work/stderr.log" &
+  program_pid=$!
+  harness_pids+=("$program_pid")
+  wait_until 30 port_taken || fail "not listening on $PORT"
+}
+
+# stop_offscreen_program: SIGTERM ends it with code 0 and no sanitizer report on its stderr, or the caller fails.
+stop_offscreen_program() {
+  kill -s TERM "$program_pid"
+  wait_for_exit 30
+  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$harness_work/stderr.log"; then
+    fail "sanitizer report"
+  fi
 }

@@ -37,21 +37,6 @@ work=$(mktemp -d)
 harness_work=$work
 start_apertium || fail "the Apertium service did not start (apertium-apy and apertium-eng-spa installed?)"
 
-here=$(dirname "$(realpath "$0")")
-start_program() {
-  printf '%s\n' "$1" >"$work/setting.ini"
-  env "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0" \
-    "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$here/lsan_suppressions.txt:print_suppressions=0" \
-    QT_QPA_PLATFORM=offscreen "$program" --settings "$work/setting.ini" --log >"$work/stdout.log" 2>"$work/stderr.log" &
-  program_pid=$!
-  harness_pids+=("$program_pid")
-  wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
-}
-stop_program() {
-  kill -s TERM "$program_pid"
-  wait_for_exit "$LIMIT"
-  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$work/stderr.log"; then fail "sanitizer report"; fi
-}
 # ask TEXT LANGPAIR: the program's status code; the body goes to $work/body.
 ask() {
   curl -s --max-time 20 -o "$work/body" -w '%{http_code}' -G "http://127.0.0.1:$PORT/linxp_translate_t" \
@@ -73,7 +58,7 @@ straight() {
 
 closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 
-start_program "$(printf '[General]\nProxyActive=1\nGoogle=0\nApertium=1\n[Engines]\nApertium=127.0.0.1:%s\n[Cache]\nEnabled=1' \
+start_offscreen_program "$program" "$(printf '[General]\nProxyActive=1\nGoogle=0\nApertium=1\n[Engines]\nApertium=127.0.0.1:%s\n[Cache]\nEnabled=1' \
   "$apertium_port")"
 expect "Hello world" "en|es" "Hola Mundo"
 echo "ok: Hello world is Hola Mundo"
@@ -96,12 +81,12 @@ wait_until "$LIMIT" grep -q '^Apertium (cache)$' "$work/stderr.log" || fail "the
 [[ $(grep -c 'GET /translate?q=Hello%20world&langpair=en%7Ces' "$work/apertium.log") == "$asked" ]] ||
   fail "the repeat reached the service"
 echo "ok: the second identical request is a cache hit"
-stop_program
+stop_offscreen_program
 
-start_program "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nApertium=127.0.0.1:%s\n[Failover]\nEnabled=1\nOrder=Apertium' \
+start_offscreen_program "$program" "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nApertium=127.0.0.1:%s\n[Failover]\nEnabled=1\nOrder=Apertium' \
   "$closed" "$apertium_port")"
 expect "Hello world" "en|es" "Hola Mundo"
 wait_until "$LIMIT" grep -q '^Google: Socket Error' "$work/stderr.log" || fail "Google's failure is not in the log"
-grep -q '^Apertium$' "$work/stderr.log" || fail "the log does not name Apertium as the engine that answered"
+wait_until "$LIMIT" grep -q '^Apertium$' "$work/stderr.log" || fail "the log does not name Apertium as the engine that answered"
 echo "ok: with failover on and Google failing, Apertium answers"
-stop_program
+stop_offscreen_program

@@ -31,22 +31,6 @@ work=$(mktemp -d)
 harness_work=$work
 start_fake_engines || fail "the fake engines did not start"
 
-here=$(dirname "$(realpath "$0")")
-# start_program SETTINGS: the program offscreen with that setting.ini and its log on stderr.
-start_program() {
-  printf '%s\n' "$1" >"$work/setting.ini"
-  env "ASAN_OPTIONS=${ASAN_OPTIONS:-}:strict_string_checks=0" \
-    "LSAN_OPTIONS=${LSAN_OPTIONS:-}:suppressions=$here/lsan_suppressions.txt:print_suppressions=0" \
-    QT_QPA_PLATFORM=offscreen "$program" --settings "$work/setting.ini" --log >"$work/stdout.log" 2>"$work/stderr.log" &
-  program_pid=$!
-  harness_pids+=("$program_pid")
-  wait_until "$LIMIT" port_taken || fail "not listening on $PORT"
-}
-stop_program() {
-  kill -s TERM "$program_pid"
-  wait_for_exit "$LIMIT"
-  if grep -qE 'ERROR: (AddressSanitizer|LeakSanitizer)|runtime error:' "$work/stderr.log"; then fail "sanitizer report"; fi
-}
 # listeners: the local addresses listening on the port, sorted, one line.
 listeners() { ss -Hltn "sport = :$PORT" | awk '{ print $4 }' | sort | tr '\n' ' '; }
 
@@ -54,7 +38,7 @@ listeners() { ss -Hltn "sport = :$PORT" | awk '{ print $4 }' | sort | tr '\n' ' 
 closed=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 bing=$(engine_host Bing)
 
-start_program "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s' "$closed" "$bing")"
+start_offscreen_program "$program" "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s' "$closed" "$bing")"
 code=$(curl -s --max-time 20 -o "$work/body" -w '%{http_code}' \
   "http://127.0.0.1:$PORT/linxp_translate_t?text=Hello&langpair=en%7Cde") || fail "no answer for an unreachable engine"
 [[ $code == 500 && $(cat "$work/body") == $'Socket Error # 10061\r\nConnection refused.' ]] ||
@@ -64,13 +48,13 @@ echo "ok: an unreachable engine is answered with 500 and the error, and logged"
 [[ $(listeners) == "*:$PORT [::]:$PORT " || $(listeners) == "0.0.0.0:$PORT [::]:$PORT " ]] ||
   fail "default listeners: $(listeners)"
 echo "ok: without [Server] Address it listens on every address: $(listeners)"
-stop_program
+stop_offscreen_program
 
-start_program "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s\n[Failover]\nEnabled=1\n[Server]\nAddress=127.0.0.1' \
+start_offscreen_program "$program" "$(printf '[General]\nProxyActive=1\n[Engines]\nGoogle=127.0.0.1:%s\nBing=%s\n[Failover]\nEnabled=1\n[Server]\nAddress=127.0.0.1' \
   "$closed" "$bing")"
 answer=$(translate Hello en\|de) || fail "no answer with failover"
 [[ $answer == *'de: HELLO'* ]] || fail "failover answered: $answer"
 echo "ok: with failover on, the next engine answers"
 [[ $(listeners) == "127.0.0.1:$PORT " ]] || fail "listeners with Address=127.0.0.1: $(listeners)"
 echo "ok: with [Server] Address=127.0.0.1 it listens there only"
-stop_program
+stop_offscreen_program

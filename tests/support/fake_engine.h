@@ -3,18 +3,15 @@
 // The fake engine server of tools/ as a test fixture: started on loopback for the test's lifetime, with a
 // throw-away certificate authority for its https side, and spoken to over its control paths.
 
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "common/text.h"
+#include "support/child_process.h"
 #include "support/mini_json.h"
 #include "support/test_certificates.h"
 #include "support/raw_socket.h"
@@ -64,27 +61,15 @@ class FakeEngine {
       args.insert(args.end(), {"--cert", certificates->File("server.pem").string(), "--key",
                                certificates->File("server.key").string()});
     }
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      std::vector<char*> argv;
-      for (std::string& arg : args) argv.push_back(arg.data());
-      argv.push_back(nullptr);
-      ::execvp("python3", argv.data());
-      ::_exit(127);
-    }
-    if (m_pid < 0) throw std::runtime_error("fork failed");
+    m_process = std::make_unique<ChildProcess>(std::move(args));
     if (!WaitFor([&] { return std::filesystem::exists(portFile); })) {
-      stop();
       throw std::runtime_error("the fake engine did not start");
     }
-    std::ifstream in(portFile);
-    std::stringstream text;
-    text << in.rdbuf();
-    const Json ports = Json::Parse(text.str());
+    const Json ports = Json::Parse(FileText(portFile));
     m_httpPort = static_cast<uint16_t>(ports["http"].number);
     if (!ports["https"].IsNull()) m_httpsPort = static_cast<uint16_t>(ports["https"].number);
   }
-  ~FakeEngine() { stop(); }
+  ~FakeEngine() = default;
   FakeEngine(const FakeEngine&) = delete;
   FakeEngine& operator=(const FakeEngine&) = delete;
 
@@ -98,16 +83,8 @@ class FakeEngine {
   Json Requests() const { return Json::Parse(LoopbackExchange(m_httpPort, "GET", "/_fake/requests")); }
 
  private:
-  void stop() {
-    if (m_pid <= 0) return;
-    ::kill(m_pid, SIGTERM);
-    int status = 0;
-    ::waitpid(m_pid, &status, 0);
-    m_pid = -1;
-  }
-
   TempDir m_dir;
-  pid_t m_pid = -1;
+  std::unique_ptr<ChildProcess> m_process;
   uint16_t m_httpPort = 0;
   uint16_t m_httpsPort = 0;
 };

@@ -178,20 +178,8 @@ TEST(OptionalEngines, OnlyTheConfiguredOnesCanBeChosen) {
   EXPECT_FALSE(choice.AllItems()[kApertium].Checked);
 }
 
-class ApertiumSettings : public ::testing::Test {
+class ApertiumSettings : public fakes::FakeSettingsTest {
  protected:
-  TSettingsAccess access() const {
-    return {[this](const std::u16string& section, const std::u16string& key, bool defaultValue) {
-              const auto found = values.find(section + u"/" + key);
-              return found == values.end() ? defaultValue : found->second == u"1";
-            },
-            [this](const std::u16string& section, const std::u16string& key, const std::u16string& defaultValue) {
-              const auto found = values.find(section + u"/" + key);
-              return found == values.end() ? defaultValue : found->second;
-            }};
-  }
-
-  std::map<std::u16string, std::u16string> values;
   fakes::FakeLogSink log;
 };
 

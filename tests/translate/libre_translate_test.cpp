@@ -99,20 +99,8 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   EXPECT_EQ(log.Lines().back(), u"LibreTranslate: the reply is not JSON");
 }
 
-class Settings : public ::testing::Test {
+class Settings : public fakes::FakeSettingsTest {
  protected:
-  TSettingsAccess access() const {
-    return {[this](const std::u16string& section, const std::u16string& key, bool defaultValue) {
-              const auto found = values.find(section + u"/" + key);
-              return found == values.end() ? defaultValue : found->second == u"1";
-            },
-            [this](const std::u16string& section, const std::u16string& key, const std::u16string& defaultValue) {
-              const auto found = values.find(section + u"/" + key);
-              return found == values.end() ? defaultValue : found->second;
-            }};
-  }
-
-  std::map<std::u16string, std::u16string> values;
   fakes::FakeLogSink log;
 };
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "translate/service_interfaces.h"
+#include "translate/service_settings.h"
 
 // Fakes at the seams of the translation service: the upstream client, the log panel and the server's
 // request and response records.
@@ -98,6 +102,23 @@ class FakeUpstreamClient : public IUpstreamClient {
   std::vector<RecordedRequest> m_requests;
   std::optional<std::thread::id> m_owner;
   bool m_overlapped = false;
+};
+
+// Settings as "Section/Key" -> value, read through the access the settings readers take.
+class FakeSettingsTest : public ::testing::Test {
+ protected:
+  TSettingsAccess access() const {
+    return {[this](const std::u16string& section, const std::u16string& key, bool defaultValue) {
+              const auto found = values.find(section + u"/" + key);
+              return found == values.end() ? defaultValue : found->second == u"1";
+            },
+            [this](const std::u16string& section, const std::u16string& key, const std::u16string& defaultValue) {
+              const auto found = values.find(section + u"/" + key);
+              return found == values.end() ? defaultValue : found->second;
+            }};
+  }
+
+  std::map<std::u16string, std::u16string> values;
 };
 
 class FakeLogSink : public ILogSink {
