@@ -1,6 +1,7 @@
 // The local server as the program runs it (IdHTTPServer1 with the translation endpoint), on 127.0.0.1. Without
 // an engine argument its upstream client answers every engine call at once (server_load.sh drives that with
-// wrk); with one, the real upstream client calls that engine at the host given (road_load.sh).
+// wrk); with one, the real upstream client calls that engine at the host given (road_load.sh), or for an engine
+// that serves several calls at once (Apertium) the clients of a pool as in the program (apertium_load.sh).
 //
 //   server_demo [port [engine=host:port]]   engine: google, bing, yandex, babylon, promt, systran, or an
 //                                            optional one (libretranslate, apertium: the host as in [Engines])
@@ -20,6 +21,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "net/client/http_client.h"
+#include "net/client/upstream_pool.h"
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
@@ -74,11 +76,13 @@ int main(int argc, char** argv) {
   using namespace tessarine;
   InstantUpstream instant;
   client::TIdHTTP IdHTTP1;
+  client::TUpstreamPool pool;
   NullLog log;
   translate::TEngineChoice choice;
   translate::TBabylonTable babylon;
   translate::TEngineHosts hosts;
   translate::TServiceExtras extras;
+  extras.Pool = &pool;
   if (const translate::TOptionalEngine* optional = translate::FindOptionalEngine(engine)) {
     extras.Endpoints[engine] =
         translate::TEngineEndpoint::Parse(FromUtf8(engineArg.substr(eq + 1)), u"", optional->DefaultPort);

@@ -16,9 +16,9 @@ std::u16string ReadLibreTranslateReply(std::u16string_view reply, TReplyText for
 const std::array<TOptionalEngine, kAllEngineCount - kEngineCount> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's.
     {kLibreTranslate, u"LibreTranslate", u"LibreTranslateKey", 0, "online", BuildLibreTranslateRequest,
-     ReadLibreTranslateReply, nullptr, u"", nullptr},
+     ReadLibreTranslateReply, nullptr, u"", nullptr, false},
     {kApertium, u"Apertium", u"", kApertiumDefaultPort, "apertium", BuildApertiumRequest, ExtractApertiumTranslation,
-     ApertiumRefusal, u"/listPairs", ApertiumPairs},
+     ApertiumRefusal, u"/listPairs", ApertiumPairs, true},
 }};
 
 }  // namespace

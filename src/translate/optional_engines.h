@@ -41,6 +41,10 @@ struct TOptionalEngine {
   // The path that lists the language pairs it offers, and its reader; empty and nullptr when it has none.
   std::u16string_view PairsPath;
   std::vector<std::u16string> (*ReadPairs)(std::u16string_view reply, TReplyText form);
+  // It serves several calls at once, so its calls need not wait for each other: given a pool of upstream
+  // clients, each takes one of its own. An online service's calls stay in line for the one client, which keeps
+  // their cookies and spares the service a burst of parallel requests.
+  bool ServesCallsAtOnce;
 };
 
 // Every optional engine in menu order.

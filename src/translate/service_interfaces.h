@@ -98,8 +98,8 @@ class EEngineRefusal : public EIdException {
   using EIdException::EIdException;
 };
 
-// The one upstream client, as the engine calls use it. It serves one call at a time; callers
-// serialize their use of it.
+// The one upstream client (or one of the pool's below), as the engine calls use it. It serves one call at a
+// time; callers serialize their use of it.
 class IUpstreamClient {
  public:
   virtual ~IUpstreamClient() = default;
@@ -121,6 +121,20 @@ class IUpstreamClient {
   virtual std::u16string ReplyCharSet() const { return {}; }
   // True while calls are being ended because the server is switching off: a failure then says nothing
   // about the engine.
+  virtual bool CallsStopped() const { return false; }
+};
+
+// Upstream clients for the engines that serve several calls at once (a service on the user's own machine with a
+// pipeline of its own): each such call has a client to itself, so those calls run side by side instead of
+// queueing for the one client.
+class IUpstreamPool {
+ public:
+  virtual ~IUpstreamPool() = default;
+  // A client that serves this caller alone, for one whole call and the reading of its results, until it is given
+  // back. Waits while every client is taken; raises as the clients' calls do while calls are stopped.
+  virtual IUpstreamClient& Take() = 0;
+  virtual void GiveBack(IUpstreamClient& client) = 0;
+  // True while calls are being ended because the server is switching off.
   virtual bool CallsStopped() const { return false; }
 };
 

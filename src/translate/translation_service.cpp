@@ -54,6 +54,37 @@ bool IsRefusal(const std::exception_ptr& failure) {
 
 }  // namespace
 
+// The client one engine call goes through, for the whole call: one of the pool's for an engine that serves
+// several calls at once, else the one client, taken in arrival order.
+class TTranslationService::TClientLease {
+ public:
+  TClientLease(TTranslationService& service, int engine)
+      : m_service(service), m_pool(service.pooled(engine) ? service.m_extras.Pool : nullptr) {
+    if (m_pool) {
+      m_client = &m_pool->Take();
+    } else {
+      service.m_clientMutex.lock();
+      m_client = &service.m_client;
+    }
+  }
+  ~TClientLease() {
+    if (m_pool) {
+      m_pool->GiveBack(*m_client);
+    } else {
+      m_service.m_clientMutex.unlock();
+    }
+  }
+  TClientLease(const TClientLease&) = delete;
+  TClientLease& operator=(const TClientLease&) = delete;
+
+  IUpstreamClient& Client() const { return *m_client; }
+
+ private:
+  TTranslationService& m_service;
+  IUpstreamPool* const m_pool;
+  IUpstreamClient* m_client = nullptr;
+};
+
 TTranslationService::TTranslationService(IUpstreamClient& client, ILogSink& log, const IEngineChoice& choice,
                                          const TBabylonTable& babylon, TEngineHosts hosts)
     : TTranslationService(client, log, choice, babylon, std::move(hosts), TServiceExtras{}) {}
@@ -131,7 +162,7 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
 
 void TTranslationService::logFailure(int engine, const std::exception_ptr& failure) {
   // A call ended because the server is switching off says nothing about the engine.
-  if (m_client.CallsStopped()) return;
+  if (callsStopped()) return;
   const std::u16string prefix = std::u16string(EngineName(engine)) + u": ";
   std::u16string message = FailureText(failure);
   // The optional engines' reply readers name the engine in their messages already.
@@ -141,6 +172,16 @@ void TTranslationService::logFailure(int engine, const std::exception_ptr& failu
 
 bool TTranslationService::available(int engine) const {
   return (engine >= 0 && engine < kEngineCount) || Endpoint(engine) != nullptr;
+}
+
+bool TTranslationService::pooled(int engine) const {
+  if (!m_extras.Pool) return false;
+  const TOptionalEngine* optional = FindOptionalEngine(engine);
+  return optional && optional->ServesCallsAtOnce && Endpoint(engine) != nullptr;
+}
+
+bool TTranslationService::callsStopped() const {
+  return m_client.CallsStopped() || (m_extras.Pool && m_extras.Pool->CallsStopped());
 }
 
 const TEngineEndpoint* TTranslationService::Endpoint(int engine) const {
@@ -159,14 +200,15 @@ TTranslationService::TAnswer TTranslationService::callEngine(const std::u16strin
                                                              const std::u16string& langs_out,
                                                              const std::u16string& langs_in, int engine,
                                                              std::optional<int64_t>* retryAfter) {
-  std::lock_guard lock(m_clientMutex);
-  // The same request may have been answered while this one waited for the client.
+  const TClientLease lease(*this, engine);
+  // The same request may have been answered while this one waited for a client.
   if (auto hit = cached(engine, text, langs_out, langs_in)) return {std::move(*hit), engine, true};
+  IUpstreamClient& client = lease.Client();
   std::u16string result;
   try {
-    result = requestLocked(text, langs_out, langs_in, engine);
+    result = requestThrough(client, text, langs_out, langs_in, engine);
   } catch (...) {
-    if (retryAfter) *retryAfter = m_client.RetryAfterSeconds();
+    if (retryAfter) *retryAfter = client.RetryAfterSeconds();
     throw;
   }
   if (m_extras.Cache) m_extras.Cache->Store(TCacheKey{engine, langs_in, langs_out, text}, result);
@@ -199,7 +241,7 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
       m_log.AddLogLine(std::u16string(EngineName(engine)) + u": no translation in the reply");
     } catch (...) {
       // Ended because the server is switching off: the engine is not to blame, and no other is asked.
-      if (m_client.CallsStopped()) throw;
+      if (callsStopped()) throw;
       if (!failed) firstError = std::current_exception();
       logFailure(engine, std::current_exception());
       refused = IsRefusal(std::current_exception());
@@ -232,14 +274,15 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
 std::u16string TTranslationService::translateget(const std::u16string& text, const std::u16string& langs_out,
                                                  const std::u16string& langs_in, int servises,
                                                  [[maybe_unused]] const std::u16string& Coder) {
-  std::lock_guard lock(m_clientMutex);
-  return requestLocked(text, langs_out, langs_in, servises);
+  const TClientLease lease(*this, servises);
+  return requestThrough(lease.Client(), text, langs_out, langs_in, servises);
 }
 
-std::u16string TTranslationService::requestLocked(const std::u16string& text, const std::u16string& langs_out,
-                                                  const std::u16string& langs_in, int servises) {
+std::u16string TTranslationService::requestThrough(IUpstreamClient& client, const std::u16string& text,
+                                                   const std::u16string& langs_out, const std::u16string& langs_in,
+                                                   int servises) {
   // Emptied for every call, so one engine's headers never reach a later request.
-  m_client.CustomHeadersClear();
+  client.CustomHeadersClear();
   const TOptionalEngine* optional = FindOptionalEngine(servises);
   std::optional<TEngineRequest> request;
   if (optional) {
@@ -250,15 +293,15 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
     request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
   }
   if (!request) return {};
-  for (const auto& [name, value] : request->CustomHeaders) m_client.CustomHeadersAddValue(name, value);
+  for (const auto& [name, value] : request->CustomHeaders) client.CustomHeadersAddValue(name, value);
 
   std::u16string reply;
   try {
     if (request->Body) {
       TMemoryStream source(*request->Body);
-      reply = m_client.Post(request->Url, source);
+      reply = client.Post(request->Url, source);
     } else {
-      reply = m_client.Get(request->Url);
+      reply = client.Get(request->Url);
     }
   } catch (const EIdSocketError& e) {
     // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
@@ -266,15 +309,15 @@ std::u16string TTranslationService::requestLocked(const std::u16string& text, co
   } catch (const Exception&) {
     // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
     if (optional && optional->ReadRefusal) {
-      if (const std::optional<std::u16string> body = m_client.RefusedReplyText()) {
+      if (const std::optional<std::u16string> body = client.RefusedReplyText()) {
         if (std::optional<std::u16string> explanation =
-                optional->ReadRefusal(*body, ReplyTextOf(m_client.ReplyCharSet())))
+                optional->ReadRefusal(*body, ReplyTextOf(client.ReplyCharSet())))
           throw EEngineRefusal(std::move(*explanation));
       }
     }
     throw;
   }
-  if (optional) return optional->ReadReply(reply, ReplyTextOf(m_client.ReplyCharSet()));
+  if (optional) return optional->ReadReply(reply, ReplyTextOf(client.ReplyCharSet()));
   return ExtractTranslation(servises, reply);
 }
 

@@ -17,7 +17,7 @@
 
 namespace tessarine::translate {
 
-// What the settings may add to the service; none of it is there by default.
+// What the settings and the program may add to the service; none of it is there by default.
 struct TServiceExtras {
   // Answers already given, asked before any engine is called.
   std::unique_ptr<TTranslationCache> Cache;
@@ -27,10 +27,14 @@ struct TServiceExtras {
   // Where each configured optional engine is reached, by engine index (see optional_engines.h); an optional
   // engine that is not here does not exist.
   std::map<int, TEngineEndpoint> Endpoints;
+  // Clients of their own for the calls to engines that serve several calls at once; without it those calls
+  // share the one client too. Must outlive the service.
+  IUpstreamPool* Pool = nullptr;
 };
 
 // The translation endpoint and the engine call behind it. The handler runs on many worker threads at
-// once; the engine calls are serialized because they share the one upstream client.
+// once; the engine calls are serialized because they share the one upstream client, except those to an engine
+// that serves several calls at once, which run side by side through clients of the pool.
 class TTranslationService {
  public:
   // The references must outlive the service.
@@ -59,6 +63,8 @@ class TTranslationService {
   const TEngineRest& Rest() const { return m_rest; }
 
  private:
+  class TClientLease;
+
   struct TAnswer {
     std::u16string Result;
     int Engine = 0;
@@ -74,10 +80,14 @@ class TTranslationService {
   // the same request made meanwhile. On failure *retryAfter gets what the reply asked for.
   TAnswer callEngine(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
                      int engine, std::optional<int64_t>* retryAfter);
-  // The request and its extraction; m_clientMutex held.
-  std::u16string requestLocked(const std::u16string& text, const std::u16string& langs_out,
-                               const std::u16string& langs_in, int servises);
+  // The request and its extraction through a client that serves this call alone meanwhile.
+  std::u16string requestThrough(IUpstreamClient& client, const std::u16string& text, const std::u16string& langs_out,
+                                const std::u16string& langs_in, int servises);
   bool available(int engine) const;
+  // Its calls go through the pool.
+  bool pooled(int engine) const;
+  // Calls are being ended because the server is switching off: a failure then says nothing about the engine.
+  bool callsStopped() const;
   // One log line "engine: message" for an engine call that failed.
   void logFailure(int engine, const std::exception_ptr& failure);
 
@@ -88,8 +98,8 @@ class TTranslationService {
   const TEngineHosts m_hosts;
   const TServiceExtras m_extras;
   TEngineRest m_rest;
-  // Held for a whole engine call: the client's header list, request and cookie store serve one call
-  // at a time. Taken in arrival order, so that under load no request waits much longer than the others.
+  // Held for a whole engine call through the one client: its header list, request and cookie store serve one
+  // call at a time. Taken in arrival order, so that under load no request waits much longer than the others.
   TFifoLock m_clientMutex;
 };
 

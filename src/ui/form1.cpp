@@ -72,11 +72,15 @@ TForm1::TForm1(TForm1Options options)
               m_options.AbortUpstreamForTesting();
             } else {
               IdHTTP1.Abort();
+              m_pool.Abort();
             }
           },
           [this] {
-            if (!m_options.AbortUpstreamForTesting) IdHTTP1.ResumeCalls();
-          }) {
+            if (m_options.AbortUpstreamForTesting) return;
+            IdHTTP1.ResumeCalls();
+            m_pool.ResumeCalls();
+          },
+          m_options.UpstreamForTesting ? nullptr : &m_pool) {
   if (!m_options.OpenSettings) throw Exception("TForm1 needs a settings file");
   // exit, not quit: a quit can be refused by a window that will not close, as this one will not.
   if (!m_options.Terminate) m_options.Terminate = [] { QCoreApplication::exit(0); };
@@ -236,6 +240,7 @@ void TForm1::FormCreate() {
 
 void TForm1::createService(translate::TEngineHosts hosts, translate::TServiceExtras extras) {
   m_babylon = std::make_unique<translate::TBabylonTable>();
+  extras.Pool = m_upstream.Pool();
   m_service = std::make_unique<translate::TTranslationService>(m_upstream, *this, m_engineChoice, *m_babylon,
                                                                std::move(hosts), std::move(extras));
 }

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "net/client/http_client.h"
+#include "net/client/upstream_pool.h"
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
@@ -44,7 +45,8 @@ struct TForm1Options {
   std::string CacheDatabase;
 
   // Test hooks, not settings: IdHTTPServer1 listens on this one address and port (0: any free one) instead
-  // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1.
+  // of all addresses on 8888, and the engine calls go to this client (ended by this abort) instead of IdHTTP1
+  // and the pool, all of them.
   std::optional<std::pair<std::u16string, uint16_t>> ListenForTesting;
   translate::IUpstreamClient* UpstreamForTesting = nullptr;
   std::function<void()> AbortUpstreamForTesting;
@@ -189,6 +191,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
 
   TForm1Options m_options;
   translate::TEngineChoice m_engineChoice;
+  // Clients of their own for the calls to an engine that serves several at once (Apertium), beside IdHTTP1.
+  client::TUpstreamPool m_pool;
   TUpstreamGate m_upstream;
   std::unique_ptr<TCustomIniFile> SettingsFile;
   std::unique_ptr<translate::TBabylonTable> m_babylon;

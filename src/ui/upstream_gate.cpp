@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "common/exception.h"
 #include "net/exceptions.h"
 
 namespace tessarine::ui {
@@ -16,8 +17,8 @@ constexpr auto kAbortInterval = std::chrono::milliseconds(20);
 }  // namespace
 
 TUpstreamGate::TUpstreamGate(translate::IUpstreamClient& client, std::function<void()> abort,
-                             std::function<void()> resume)
-    : m_client(client), m_abort(std::move(abort)), m_resume(std::move(resume)) {}
+                             std::function<void()> resume, translate::IUpstreamPool* pool)
+    : m_client(client), m_abort(std::move(abort)), m_resume(std::move(resume)), m_pool(pool) {}
 
 void TUpstreamGate::CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) {
   m_client.CustomHeadersAddValue(name, value);
@@ -59,9 +60,30 @@ std::optional<std::u16string> TUpstreamGate::RefusedReplyText() const {
   return m_client.RefusedReplyText();
 }
 
-void TUpstreamGate::enter() {
+translate::IUpstreamClient& TUpstreamGate::Take() {
+  if (m_pool == nullptr) throw Exception("The upstream gate has no pool");
+  enter(true);
+  try {
+    return m_pool->Take();
+  } catch (...) {
+    leave();
+    throw;
+  }
+}
+
+void TUpstreamGate::GiveBack(translate::IUpstreamClient& client) {
+  struct Leave {
+    TUpstreamGate& gate;
+    ~Leave() { gate.leave(); }
+  } leave{*this};
+  m_pool->GiveBack(client);
+}
+
+void TUpstreamGate::enter(bool pooled) {
   std::lock_guard lock(m_mutex);
-  m_lastRefused = m_closed;
+  // The one client's RetryAfterSeconds and RefusedReplyText answer for its last call; a pooled caller reads its
+  // own client's.
+  if (!pooled) m_lastRefused = m_closed;
   if (m_closed) throw net::EIdClosedSocket();
   ++m_running;
 }
