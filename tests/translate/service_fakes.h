@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -12,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/exception.h"
 #include "translate/service_interfaces.h"
 #include "translate/service_settings.h"
 
@@ -119,6 +123,71 @@ class FakeSettingsTest : public ::testing::Test {
   }
 
   std::map<std::u16string, std::u16string> values;
+};
+
+// A pool of Size fake clients, each made by Make. Take waits while every client is taken and raises
+// "Disconnected." while Stopped; the pool counts the clients taken at once.
+class FakeUpstreamPool : public IUpstreamPool {
+ public:
+  explicit FakeUpstreamPool(size_t size, const std::function<void(FakeUpstreamClient&)>& make = {}) {
+    for (size_t i = 0; i < size; ++i) {
+      m_clients.push_back(std::make_unique<FakeUpstreamClient>());
+      if (make) make(*m_clients.back());
+      m_idle.push_back(m_clients.back().get());
+    }
+  }
+
+  IUpstreamClient& Take() override {
+    std::unique_lock lock(m_mutex);
+    if (Stopped) throw EIdException(u"Disconnected.");
+    ++m_waiting;
+    m_changed.wait(lock, [this] { return !m_idle.empty(); });
+    --m_waiting;
+    FakeUpstreamClient* client = m_idle.back();
+    m_idle.pop_back();
+    ++m_takes;
+    m_most = std::max(m_most, m_clients.size() - m_idle.size());
+    return *client;
+  }
+  void GiveBack(IUpstreamClient& client) override {
+    std::lock_guard lock(m_mutex);
+    m_idle.push_back(&static_cast<FakeUpstreamClient&>(client));
+    m_changed.notify_all();
+  }
+  bool CallsStopped() const override { return Stopped; }
+  std::atomic<bool> Stopped = false;
+
+  FakeUpstreamClient& Client(size_t i) { return *m_clients[i]; }
+  size_t Size() const { return m_clients.size(); }
+  // Every request of every client.
+  std::vector<RecordedRequest> Requests() const {
+    std::vector<RecordedRequest> all;
+    for (const auto& client : m_clients) {
+      for (RecordedRequest& request : client->Requests()) all.push_back(std::move(request));
+    }
+    return all;
+  }
+  int Takes() const {
+    std::lock_guard lock(m_mutex);
+    return m_takes;
+  }
+  size_t MostAtOnce() const {
+    std::lock_guard lock(m_mutex);
+    return m_most;
+  }
+  int Waiting() const {
+    std::lock_guard lock(m_mutex);
+    return m_waiting;
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::vector<std::unique_ptr<FakeUpstreamClient>> m_clients;
+  std::vector<FakeUpstreamClient*> m_idle;
+  int m_takes = 0;
+  int m_waiting = 0;
+  size_t m_most = 0;
 };
 
 class FakeLogSink : public ILogSink {

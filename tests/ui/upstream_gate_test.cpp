@@ -1,5 +1,5 @@
-// The gate in front of the upstream client: switching off ends a call an engine holds, and the client
-// works again once the gate reopens.
+// The gate in front of the upstream client and the pool: switching off ends the calls engines hold, and the
+// clients work again once the gate reopens.
 
 #include "ui/upstream_gate.h"
 
@@ -9,15 +9,18 @@
 #include <chrono>
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "common/text.h"
 #include "net/client/http_client.h"
+#include "net/client/upstream_pool.h"
 #include "net/exceptions.h"
 #include "support/scripted_server.h"
 
 namespace tessarine::ui {
 namespace {
 
+using namespace std::chrono_literals;
 using test_support::ScriptedServer;
 
 std::u16string UrlOf(const ScriptedServer& server) {
@@ -28,7 +31,8 @@ const char kReply[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Le
 
 TEST(UpstreamGateTest, SwitchingOffEndsAStalledCallAndTheClientWorksAfterwards) {
   client::TIdHTTP http;
-  TUpstreamGate gate(http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
+  TUpstreamGate gate(
+      http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
   ScriptedServer silent;
   silent.Push(ScriptedServer::Reply{.Bytes = {}, .Close = false, .Stall = true, .StallAfter = false});
 
@@ -48,15 +52,72 @@ TEST(UpstreamGateTest, SwitchingOffEndsAStalledCallAndTheClientWorksAfterwards) 
   });
   EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
   EXPECT_FALSE(gate.Closed());
+  EXPECT_EQ(gate.Pool(), nullptr) << "a gate without a pool offers none";
 
   ScriptedServer answering;
   answering.Push(std::string(kReply));
   EXPECT_EQ(gate.Get(UrlOf(answering)), u"ok") << "the client was resumed when the gate reopened";
 }
 
+TEST(UpstreamGateTest, SwitchingOffEndsEveryPooledCallAndRefusesClientsUntilItReopens) {
+  client::TIdHTTP http;
+  client::TUpstreamPool pool(2);
+  TUpstreamGate gate(
+      http,
+      [&] {
+        http.Abort();
+        pool.Abort();
+      },
+      [&] {
+        http.ResumeCalls();
+        pool.ResumeCalls();
+      },
+      &pool);
+  ASSERT_EQ(gate.Pool(), &gate);
+  ScriptedServer silent;
+  for (int i = 0; i < 2; ++i) silent.Push(ScriptedServer::Reply{.Bytes = {}, .Stall = true});
+  auto pooledCall = [&] {
+    translate::IUpstreamClient& client = gate.Take();
+    struct GiveBack {
+      TUpstreamGate& gate;
+      translate::IUpstreamClient& client;
+      ~GiveBack() { gate.GiveBack(client); }
+    } giveBack{gate, client};
+    return client.Get(UrlOf(silent));
+  };
+  // Only pooled calls run: two at the service, one waiting for a client.
+  std::vector<std::future<std::u16string>> calls;
+  for (int i = 0; i < 3; ++i) calls.push_back(std::async(std::launch::async, pooledCall));
+  ASSERT_TRUE(silent.WaitForRequests(2));
+  ASSERT_TRUE(test_support::WaitFor([&] { return pool.Waiting() == 1; }));
+
+  const auto begin = std::chrono::steady_clock::now();
+  gate.RunClosed([&] {
+    EXPECT_TRUE(gate.CallsStopped());
+    EXPECT_THROW(gate.Take(), net::EIdClosedSocket) << "no client is handed out while closed";
+    for (auto& call : calls) {
+      if (call.wait_for(5s) != std::future_status::ready) {
+        ADD_FAILURE() << "a pooled call was left running";
+        pool.Abort();
+      }
+      EXPECT_ANY_THROW(call.get());
+    }
+  });
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, 5s);
+  EXPECT_EQ(silent.Requests().size(), 2u);
+
+  ScriptedServer answering;
+  answering.Push(std::string(kReply));
+  translate::IUpstreamClient& client = gate.Take();
+  EXPECT_EQ(client.Get(UrlOf(answering)), u"ok") << "the pool's clients were resumed when the gate reopened";
+  gate.GiveBack(client);
+  EXPECT_EQ(pool.Made(), 2u);
+}
+
 TEST(UpstreamGateTest, ReopensWhenTheStopFails) {
   client::TIdHTTP http;
-  TUpstreamGate gate(http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
+  TUpstreamGate gate(
+      http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
   EXPECT_THROW(gate.RunClosed([] { throw std::runtime_error("stop failed"); }), std::runtime_error);
   EXPECT_FALSE(gate.Closed());
   ScriptedServer answering;

@@ -79,4 +79,9 @@ size_t TUpstreamPool::Made() const {
   return m_clients.size();
 }
 
+size_t TUpstreamPool::Waiting() const {
+  std::lock_guard lock(m_mutex);
+  return m_waiters.size();
+}
+
 }  // namespace tessarine::client

@@ -40,6 +40,8 @@ class TUpstreamPool final : public translate::IUpstreamPool {
 
   // Clients made so far; never more than the bound.
   size_t Made() const;
+  // Callers waiting for a client now.
+  size_t Waiting() const;
   size_t Bound() const { return m_bound; }
 
  private:

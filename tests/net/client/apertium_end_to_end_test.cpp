@@ -1,11 +1,18 @@
-// Apertium over the whole road with the real client and the local server on loopback: against the fake
-// engines, the reply shapes the real service does not produce on demand; against the real service (Debian's
-// apertium-apy with apertium-eng-spa), a text long enough to go as a form POST.
+// Apertium over the whole road with the real clients of the pool and the local server on loopback: against the
+// fake engines, the reply shapes the real service does not produce on demand and requests served side by side;
+// against the real service (Debian's apertium-apy with apertium-eng-spa), a text long enough to go as a form POST
+// and concurrent requests each answered with its own translation.
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <future>
+#include <set>
+#include <vector>
+
 #include "common/text.h"
 #include "net/client/http_client.h"
+#include "net/client/upstream_pool.h"
 #include "net/server/http_server.h"
 #include "support/apertium_service.h"
 #include "support/fake_engine.h"
@@ -29,7 +36,11 @@ class ApertiumRoad : public ::testing::Test {
     if (server.Active()) server.SetActive(false);
   }
 
-  void start(const std::string& apertiumHost, bool failover = false) {
+  // readTimeoutMs, when given, is the read limit of the pool's clients.
+  void start(const std::string& apertiumHost, bool failover = false, int readTimeoutMs = 0) {
+    pool = std::make_unique<client::TUpstreamPool>(client::TUpstreamPool::kDefaultSize, [=](client::TIdHTTP& made) {
+      if (readTimeoutMs > 0) made.SetReadTimeout(readTimeoutMs);
+    });
     choice.AddOptionalEngine(translate::kApertium, false);
     choice.SetChecked(translate::kApertium);
     translate::TServiceExtras extras;
@@ -39,6 +50,7 @@ class ApertiumRoad : public ::testing::Test {
       hosts.SetHost(translate::kBing, Widen(fallback.HttpHost()));
       extras.Failover = translate::TFailoverSettings{{translate::kBing}, 2};
     }
+    extras.Pool = pool.get();
     service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
     test_support::ServeOnLoopback(server,
                                   [this](server::TIdHTTPRequestInfo& request, server::TIdHTTPResponseInfo& response) {
@@ -53,12 +65,13 @@ class ApertiumRoad : public ::testing::Test {
   test_support::RecordingLog log;
   translate::TEngineChoice choice;
   translate::TBabylonTable babylon;
+  std::unique_ptr<client::TUpstreamPool> pool;
   std::unique_ptr<translate::TTranslationService> service;
   server::TIdHTTPServer server;
 };
 
 TEST_F(ApertiumRoad, FakeServiceRepliesOfEveryShape) {
-  start(fallback.HttpHost());
+  start(fallback.HttpHost(), false, 300);
   // Its raw UTF-8, declared as such, reaches the local client as the same bytes.
   EXPECT_EQ(Ask("text=ni%C3%B1o%20%C2%BF&langpair=en|es"), Wrapped("es: NI\xC3\xB1O \xC2\xBF"));
   const Json requests = fallback.Requests();
@@ -75,7 +88,6 @@ TEST_F(ApertiumRoad, FakeServiceRepliesOfEveryShape) {
   fallback.SetMode(R"({"engine": "apertium", "mode": "status", "code": 503, "body": "<h1>Busy</h1>", "times": 1})");
   EXPECT_EQ(Ask("text=a&langpair=en|es"), std::string(kError) + "HTTP/1.1 503 Service Unavailable");
 
-  client.SetReadTimeout(300);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"engine": "apertium", "mode": "garbage", "bytes": "Hola\r\n\r\n", "times": 1})", "Hola"},
       {R"({"engine": "apertium", "mode": "stall", "times": 1})", "Read timed out."},
@@ -93,6 +105,28 @@ TEST_F(ApertiumRoad, FakeServiceRepliesOfEveryShape) {
     EXPECT_EQ(log.Last(), logged.starts_with(u"Apertium: ") ? logged : u"Apertium: " + logged);
     EXPECT_EQ(Ask("text=a&langpair=en|es"), Wrapped("es: A"));
   }
+}
+
+TEST_F(ApertiumRoad, ConcurrentRequestsAreServedSideBySideOnNoMoreConnectionsThanThePoolHolds) {
+  start(fallback.HttpHost());
+  fallback.SetMode(R"({"engine": "apertium", "mode": "stall", "seconds": 0.5})");
+  constexpr int kRequests = 8;
+  const auto begin = std::chrono::steady_clock::now();
+  std::vector<std::future<std::string>> answers;
+  for (int i = 0; i < kRequests; ++i)
+    answers.push_back(
+        std::async(std::launch::async, [this, i] { return Ask("text=t" + std::to_string(i) + "&langpair=en|es"); }));
+  for (int i = 0; i < kRequests; ++i)
+    EXPECT_EQ(answers[static_cast<size_t>(i)].get(), Wrapped("es: T" + std::to_string(i)));
+  // One at a time they would take 4 s; four at a time, two rounds of half a second.
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(3000));
+
+  const Json requests = fallback.Requests();
+  ASSERT_EQ(requests.size(), static_cast<size_t>(kRequests));
+  std::set<double> connections;
+  for (size_t i = 0; i < requests.size(); ++i) connections.insert(requests[i]["conn"].number);
+  EXPECT_EQ(connections.size(), client::TUpstreamPool::kDefaultSize) << "each client kept its connection";
+  EXPECT_EQ(pool->Made(), client::TUpstreamPool::kDefaultSize);
 }
 
 TEST_F(ApertiumRoad, AFailingServiceHandsOverToTheNextEngine) {
@@ -117,6 +151,26 @@ TEST_F(ApertiumRoad, RealServiceTranslatesALongTextSentAsAFormPost) {
   EXPECT_EQ(direct.substr(0, 28), "The boy ate bread. The boy a");
   EXPECT_EQ(answer, Wrapped(direct));
   EXPECT_NE(apertium.Log().find("200 POST /translate"), std::string::npos) << apertium.Log();
+}
+
+TEST_F(ApertiumRoad, RealServiceAnswersConcurrentRequestsEachWithItsOwnTranslation) {
+  test_support::ApertiumService apertium;
+  start(apertium.Host());
+  const std::vector<std::string> texts = {"The%20child%20ate%20an%20apple.", "I%20opened%20the%20file.",
+                                          "The%20house%20is%20big.", "We%20read%20a%20book."};
+  std::vector<std::string> straight;
+  for (const std::string& text : texts) {
+    straight.push_back(Json::Parse(apertium.Get("/translate?langpair=en%7Ces&markUnknown=no&q=" +
+                                                text))["responseData"]["translatedText"]
+                           .text);
+  }
+  std::vector<std::future<std::string>> answers;
+  for (size_t i = 0; i < 2 * texts.size(); ++i) {
+    answers.push_back(
+        std::async(std::launch::async, [&, i] { return Ask("text=" + texts[i % texts.size()] + "&langpair=en|es"); }));
+  }
+  for (size_t i = 0; i < answers.size(); ++i) EXPECT_EQ(answers[i].get(), Wrapped(straight[i % texts.size()]));
+  EXPECT_LE(pool->Made(), client::TUpstreamPool::kDefaultSize);
 }
 
 }  // namespace

@@ -1,0 +1,236 @@
+// Calls to an engine that serves several at once (Apertium) through a pool of fake clients: they overlap, each on
+// a client of its own, while the online engines' calls stay in line for the one client; failures, switching off
+// and the cache treat them as the others.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <future>
+#include <vector>
+
+#include "common/exception.h"
+#include "common/text.h"
+#include "service_fakes.h"
+#include "translate/apertium.h"
+#include "translate/engine_choice.h"
+#include "translate/text_codecs.h"
+#include "translate/translation_service.h"
+
+namespace tessarine::translate {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int64_t kSecond = 1000;
+
+// Lets callers wait, bounded, until enough of them have arrived or until Open.
+class Meeting {
+ public:
+  // False when the others did not come in time.
+  bool Arrive(int expected) {
+    std::unique_lock lock(m_mutex);
+    ++m_arrived;
+    m_changed.notify_all();
+    return m_changed.wait_for(lock, 5s, [&] { return m_open || m_arrived >= expected; });
+  }
+  void Open() {
+    std::lock_guard lock(m_mutex);
+    m_open = true;
+    m_changed.notify_all();
+  }
+
+ private:
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  int m_arrived = 0;
+  bool m_open = false;
+};
+
+// Polls until cond holds, for at most 5 s.
+template <typename Condition>
+bool WaitUntil(Condition cond) {
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (!cond()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// Apertium's reply translating the request's text as "es: " + text.
+std::u16string ApertiumReply(const fakes::RecordedRequest& request) {
+  return u"{\"responseData\": {\"translatedText\": \"es: " + TextBetween(u"q=", request.Url + u"&", u"&") + u"\"}}";
+}
+
+class PooledCalls : public ::testing::Test {
+ protected:
+  PooledCalls() {
+    client.Reply = [](const fakes::RecordedRequest& request) -> std::u16string {
+      if (request.Url.find(u"libre.test") != std::u16string::npos) return u"{\"translatedText\":\"LibreTranslate\"}";
+      if (request.Url.find(u"/v2/ajax.svc/") != std::u16string::npos) return u"\"Bing\"";
+      return u"[{\"trans\":\"Google\"}]";
+    };
+  }
+
+  void make(size_t clients, std::optional<TFailoverSettings> failover = std::nullopt, bool cache = false) {
+    pool = std::make_unique<fakes::FakeUpstreamPool>(clients, [this](fakes::FakeUpstreamClient& pooled) {
+      pooled.CharSet = u"UTF-8";
+      pooled.Reply = [this](const fakes::RecordedRequest& request) { return apertium(request); };
+    });
+    choice.AddOptionalEngine(kLibreTranslate, false);
+    choice.AddOptionalEngine(kApertium, false);
+    TServiceExtras extras;
+    extras.Endpoints[kLibreTranslate] = TEngineEndpoint::Parse(u"libre.test:5000", u"");
+    extras.Endpoints[kApertium] = TEngineEndpoint::Parse(u"127.0.0.1", u"", kApertiumDefaultPort);
+    extras.Failover = std::move(failover);
+    extras.RestClock = [this] { return steady.load(); };
+    if (cache) extras.Cache = std::make_unique<TTranslationCache>(TCacheSettings{}, log);
+    extras.Pool = pool.get();
+    service = std::make_unique<TTranslationService>(client, log, choice, babylon, TEngineHosts(), std::move(extras));
+  }
+
+  std::u16string translate(int engine, const std::u16string& text) {
+    return service->translateget(text, u"es", u"en", engine, u"UTF-8");
+  }
+  // Through the endpoint with the engine chosen now: the translation, or "failed: " and the failure's message.
+  std::u16string ask(const std::u16string& text, const std::u16string& langpair = u"en|es") {
+    fakes::FakeRequestInfo request;
+    request.Query = {u"text=" + text, u"langpair=" + langpair};
+    fakes::FakeResponseInfo response;
+    try {
+      service->IdHTTPServer1CommandGet(request, response);
+    } catch (const Exception& e) {
+      return u"failed: " + e.Message();
+    }
+    return TextBetween(u"class=hps>", response.Content, u"</span>");
+  }
+  bool logged(const std::u16string& line) const {
+    const std::vector<std::u16string> lines = log.Lines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  }
+  bool anyPooledClientOverlapped() {
+    for (size_t i = 0; i < pool->Size(); ++i) {
+      if (pool->Client(i).Overlapped()) return true;
+    }
+    return false;
+  }
+  std::function<std::u16string(const fakes::RecordedRequest&)> apertium = ApertiumReply;
+  std::atomic<int64_t> steady{0};
+  fakes::FakeUpstreamClient client;
+  fakes::FakeLogSink log;
+  TEngineChoice choice;
+  TBabylonTable babylon;
+  std::unique_ptr<fakes::FakeUpstreamPool> pool;
+  std::unique_ptr<TTranslationService> service;
+};
+
+TEST_F(PooledCalls, ApertiumCallsOverlapWhileTheOnlineEnginesStayInLine) {
+  make(4);
+  Meeting inside;
+  std::atomic<bool> alone = false;
+  apertium = [&](const fakes::RecordedRequest& request) {
+    if (!inside.Arrive(4)) alone = true;
+    return ApertiumReply(request);
+  };
+  std::vector<std::future<std::u16string>> calls;
+  for (int i = 0; i < 4; ++i) {
+    const std::u16string word = u"w" + Widen(std::to_string(i));
+    calls.push_back(std::async(std::launch::async, [this, word] { return translate(kApertium, word); }));
+  }
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(calls[static_cast<size_t>(i)].get(), u"es: w" + Widen(std::to_string(i)));
+  EXPECT_FALSE(alone) << "four calls were inside Apertium at once";
+  EXPECT_EQ(pool->MostAtOnce(), 4u);
+  EXPECT_FALSE(anyPooledClientOverlapped()) << "each call had its client to itself";
+  EXPECT_TRUE(client.Requests().empty());
+
+  // A running Apertium call holds nothing the online engines need.
+  Meeting googleDone;
+  apertium = [&](const fakes::RecordedRequest& request) {
+    if (!googleDone.Arrive(2)) alone = true;
+    return ApertiumReply(request);
+  };
+  auto slow = std::async(std::launch::async, [this] { return translate(kApertium, u"slow"); });
+  EXPECT_EQ(translate(kGoogle, u"a"), u"Google");
+  googleDone.Open();
+  EXPECT_EQ(slow.get(), u"es: slow");
+
+  // The online engines, LibreTranslate among them, go one at a time through the one client, never the pool.
+  const int takes = pool->Takes();
+  calls.clear();
+  for (int i = 0; i < 8; ++i) {
+    const int engine = i % 2 == 0 ? kGoogle : kLibreTranslate;
+    calls.push_back(std::async(std::launch::async, [this, engine] { return translate(engine, u"b"); }));
+  }
+  for (auto& call : calls) call.get();
+  EXPECT_FALSE(client.Overlapped());
+  EXPECT_EQ(client.Requests().size(), 9u);
+  EXPECT_EQ(pool->Takes(), takes);
+}
+
+TEST_F(PooledCalls, APooledCallsFailureIsReadFromItsOwnClient) {
+  make(2, TFailoverSettings{{kBing}, 2});
+  choice.SetChecked(kApertium);
+  // The one client knows nothing of these failures: a refusal's body and Retry-After come from the pooled client.
+  for (size_t i = 0; i < 2; ++i) {
+    pool->Client(i).RefusedBody = u"{\"status\": \"error\", \"explanation\": \"That pair is not installed\"}";
+    pool->Client(i).RetryAfter = 300;
+  }
+  apertium = [](const fakes::RecordedRequest&) -> std::u16string { throw EIdException(u"HTTP/1.1 400 Bad Request"); };
+  EXPECT_EQ(ask(u"a", u"en|ru"), u"Bing");
+  EXPECT_TRUE(logged(u"Apertium: That pair is not installed"));
+  EXPECT_FALSE(service->Rest().Resting(kApertium)) << "a refusal with an explanation does not rest it";
+
+  for (size_t i = 0; i < 2; ++i) pool->Client(i).RefusedBody.reset();
+  apertium = [](const fakes::RecordedRequest&) -> std::u16string {
+    throw EIdException(u"HTTP/1.1 503 Service Unavailable");
+  };
+  EXPECT_EQ(ask(u"a"), u"Bing");
+  EXPECT_TRUE(logged(u"Apertium: HTTP/1.1 503 Service Unavailable"));
+  steady += 300 * kSecond - 1;
+  EXPECT_TRUE(service->Rest().Resting(kApertium)) << "for as long as its Retry-After asked";
+  steady += 1;
+  EXPECT_FALSE(service->Rest().Resting(kApertium));
+}
+
+TEST_F(PooledCalls, APooledCallEndedBySwitchingOffNeitherRestsNorFailsOverNorIsLogged) {
+  make(1, TFailoverSettings{{kBing}, 2});
+  choice.SetChecked(kApertium);
+  // Refused a client, and aborted after taking one.
+  pool->Stopped = true;
+  EXPECT_EQ(ask(u"a"), u"failed: Disconnected.");
+  pool->Stopped = false;
+  apertium = [this](const fakes::RecordedRequest&) -> std::u16string {
+    pool->Stopped = true;
+    throw EIdException(u"Disconnected.");
+  };
+  EXPECT_EQ(ask(u"a"), u"failed: Disconnected.");
+  pool->Stopped = false;
+
+  EXPECT_TRUE(client.Requests().empty()) << "Bing was not asked";
+  EXPECT_FALSE(service->Rest().Resting(kApertium));
+  for (const std::u16string& line : log.Lines()) EXPECT_FALSE(line.starts_with(u"Apertium:")) << ToUtf8(line);
+  apertium = ApertiumReply;
+  EXPECT_EQ(ask(u"a"), u"es: a");
+}
+
+TEST_F(PooledCalls, ARequestThatWaitedForAClientTakesTheSameRequestsAnswerFromTheCache) {
+  make(1, std::nullopt, true);
+  choice.SetChecked(kApertium);
+  Meeting release;
+  apertium = [&](const fakes::RecordedRequest& request) {
+    release.Arrive(2);
+    return ApertiumReply(request);
+  };
+  auto first = std::async(std::launch::async, [this] { return ask(u"same"); });
+  ASSERT_TRUE(WaitUntil([&] { return pool->Takes() == 1; }));
+  auto second = std::async(std::launch::async, [this] { return ask(u"same"); });
+  ASSERT_TRUE(WaitUntil([&] { return pool->Waiting() == 1; }));
+  release.Open();
+  EXPECT_EQ(first.get(), u"es: same");
+  EXPECT_EQ(second.get(), u"es: same");
+  EXPECT_EQ(pool->Requests().size(), 1u);
+  EXPECT_TRUE(logged(u"Apertium (cache)"));
+}
+
+}  // namespace
+}  // namespace tessarine::translate
