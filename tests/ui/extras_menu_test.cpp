@@ -1,8 +1,9 @@
-// The optional parts as the main window sets them up: the self-hosted engine's menu item and check mark, and
-// the cache and failover switched on from the settings.
+// The optional parts as the main window sets them up: the self-hosted engine's menu item and check mark, the
+// cache and failover switched on from the settings, and Apertium's calls through the pool.
 
 #include "form_fixture.h"
 #include "support/raw_socket.h"
+#include "support/scripted_server.h"
 #include "support/test_certificates.h"
 
 namespace tessarine::ui::testing {
@@ -160,6 +161,43 @@ TEST_F(FormTest, TheCacheFromTheSettingsAnswersARepeatWithoutTheEngine) {
   const QString log = f.sMemo1->toPlainText();
   EXPECT_TRUE(log.contains(QStringLiteral("Cache: MaxEntries=none is not a positive number; 10000 is used")));
   EXPECT_TRUE(log.contains(QStringLiteral("Failover: unknown engine \"Nowhere\" in Order is skipped")));
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormTest, ApertiumsCallsRunSideBySideAndSwitchingOffEndsThemAll) {
+  test_support::ScriptedServer apertium;
+  // Answers that would come after 10 s: a call left running fails the time check below instead of hanging.
+  for (int i = 0; i < 3; ++i)
+    apertium.Push(
+        test_support::ScriptedServer::Reply{.Bytes = "HTTP/1.1 503 Late\r\n\r\n", .Delay = std::chrono::seconds(10)});
+  set(u"Engines", u"Apertium", u"127.0.0.1:" + IntToStr(apertium.Port()));
+  set(u"General", u"Google", u"0");
+  set(u"General", u"Apertium", u"1");
+  TForm1Options options;
+  options.OpenSettings = [this] { return std::make_unique<FakeIniFile>(settings); };
+  options.Terminate = [] {};
+  options.ListenForTesting = std::make_pair(std::u16string(u"127.0.0.1"), uint16_t{0});
+  form = std::make_unique<TForm1>(std::move(options));
+  TForm1& f = *form;
+  f.N6->trigger();
+  ASSERT_TRUE(f.IdHTTPServer1.Active());
+  const uint16_t port = f.ListeningPort();
+
+  std::vector<std::thread> clients;
+  for (int i = 0; i < 3; ++i) clients.emplace_back([port] { Ask(port, "hang"); });
+  EXPECT_TRUE(apertium.WaitForRequests(3)) << "the three calls reached the service together";
+  const auto begin = std::chrono::steady_clock::now();
+  f.N6->trigger();  // off: returns once every worker has ended
+  EXPECT_FALSE(f.IdHTTPServer1.Active());
+  EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(5));
+  for (std::thread& client : clients) client.join();
+
+  const std::string json = "{\"responseData\": {\"translatedText\": \"Hola\"}}";
+  apertium.Push("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(json.size()) +
+                "\r\n\r\n" + json);
+  f.N6->trigger();
+  ASSERT_TRUE(f.IdHTTPServer1.Active());
+  EXPECT_EQ(Ask(f.ListeningPort(), "Hello"), "HTTP/1.1 200 OK") << "the pool's clients work again";
   EXPECT_TRUE(errors.empty());
 }
 
