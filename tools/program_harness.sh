@@ -16,6 +16,14 @@ harness_stop_all() {
   harness_pids=()
 }
 
+# harness_cleanup: for a trap on EXIT in the tests that keep their files in $work: ends everything started and
+# removes the folder.
+harness_cleanup() {
+  harness_stop_all
+  [[ -n ${work:-} ]] && rm -rf "$work"
+  return 0
+}
+
 # harness_forget PID: a process that has been stopped and waited for already.
 harness_forget() {
   local kept=() pid

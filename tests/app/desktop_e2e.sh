@@ -44,11 +44,7 @@ skip() {
   exit $SKIP
 }
 
-cleanup() {
-  harness_stop_all
-  [[ -n ${work:-} ]] && rm -rf "$work"
-}
-trap cleanup EXIT
+trap harness_cleanup EXIT
 
 for tool in curl python3 openssl dbus-daemon status-notifier-watcher /usr/bin/python3; do
   command -v "$tool" >/dev/null || fail "$tool is not installed (scripts/install-deps.sh installs it)"

@@ -24,11 +24,7 @@ fail() {
   [[ -s ${work:-/nonexistent}/apertium.log ]] && { echo "--- apertium:" >&2; tail -n 10 "$work/apertium.log" >&2; }
   exit 1
 }
-cleanup() {
-  harness_stop_all
-  [[ -n ${work:-} ]] && rm -rf "$work"
-}
-trap cleanup EXIT
+trap harness_cleanup EXIT
 
 for tool in curl python3; do command -v "$tool" >/dev/null || fail "$tool is not installed"; done
 port_taken && { echo "SKIP: port $PORT is in use by another program"; exit $SKIP; }

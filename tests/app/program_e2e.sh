@@ -42,11 +42,7 @@ skip() {
 }
 need() { command -v "$1" >/dev/null || skip "$1 is not installed"; }
 
-cleanup() {
-  harness_stop_all
-  [[ -n ${work:-} ]] && rm -rf "$work"
-}
-trap cleanup EXIT
+trap harness_cleanup EXIT
 
 need curl
 port_taken && skip "port $PORT is in use by another program"

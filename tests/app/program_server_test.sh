@@ -18,11 +18,7 @@ fail() {
   [[ -s ${work:-/nonexistent}/stderr.log ]] && { echo "--- program stderr:" >&2; tail -n 30 "$work/stderr.log" >&2; }
   exit 1
 }
-cleanup() {
-  harness_stop_all
-  [[ -n ${work:-} ]] && rm -rf "$work"
-}
-trap cleanup EXIT
+trap harness_cleanup EXIT
 
 for tool in curl ss python3 openssl; do command -v "$tool" >/dev/null || fail "$tool is not installed"; done
 port_taken && { echo "SKIP: port $PORT is in use by another program"; exit $SKIP; }
