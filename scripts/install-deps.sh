@@ -7,7 +7,7 @@ packages=(
   zlib1g-dev libssl-dev libsqlite3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev qt6-svg-dev
-  python3 openssl curl clang iproute2
+  python3 openssl curl clang clang-format iproute2
   xvfb xauth trayer xdotool x11-utils
   desktop-file-utils appstream lintian dpkg-dev
   librsvg2-bin imagemagick openbox x11-xserver-utils

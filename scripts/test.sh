@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds and runs every test: a plain build, then the same tests under
+# Installs what is missing, checks the formatting, builds and runs every test: a plain build, then the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+bash scripts/check-format.sh
 
 export QT_QPA_PLATFORM=offscreen
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1

@@ -115,8 +115,8 @@ std::string OfferedPairs(client::TIdHTTP& client, const translate::TOptionalEngi
 
 }  // namespace
 
-int CheckEngines(const std::string& settingsPath, const std::u16string& givenText,
-                 const std::u16string& givenLangpair, std::ostream& out) {
+int CheckEngines(const std::string& settingsPath, const std::u16string& givenText, const std::u16string& givenLangpair,
+                 std::ostream& out) {
   const std::u16string text = givenText.empty() ? kDefaultText : givenText;
   const std::u16string langpair = givenLangpair.empty() ? kDefaultLangpair : givenLangpair;
   const size_t bar = langpair.find(u'|');

@@ -19,7 +19,6 @@ using tessarine::EIdSocketError;
     Name() : Base(std::string_view(Text)) {}        \
   }
 
-
 // Code 10038.
 class EIdNotASocket : public EIdSocketError {
  public:

@@ -13,8 +13,8 @@
 #include "common/text.h"
 #include "support/child_process.h"
 #include "support/mini_json.h"
-#include "support/test_certificates.h"
 #include "support/raw_socket.h"
+#include "support/test_certificates.h"
 
 namespace tessarine::test_support {
 

@@ -90,11 +90,21 @@ struct Json {
       if (pos >= in.size()) throw std::runtime_error("JSON: open escape");
       const char e = in[pos++];
       switch (e) {
-        case 'n': out += '\n'; break;
-        case 't': out += '\t'; break;
-        case 'r': out += '\r'; break;
-        case 'b': out += '\b'; break;
-        case 'f': out += '\f'; break;
+        case 'n':
+          out += '\n';
+          break;
+        case 't':
+          out += '\t';
+          break;
+        case 'r':
+          out += '\r';
+          break;
+        case 'b':
+          out += '\b';
+          break;
+        case 'f':
+          out += '\f';
+          break;
         case 'u': {
           uint32_t cp = hex4(in, pos);
           pos += 4;
@@ -108,7 +118,8 @@ struct Json {
           appendUtf8(out, cp);
           break;
         }
-        default: out += e;
+        default:
+          out += e;
       }
     }
   }

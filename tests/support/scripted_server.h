@@ -37,7 +37,7 @@ class ScriptedServer {
   };
 
   struct Request {
-    int Connection;  // 1 for the first accepted connection
+    int Connection;    // 1 for the first accepted connection
     std::string Head;  // request line and header lines, CR LF included, up to the empty line
     std::string Body;
   };

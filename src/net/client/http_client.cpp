@@ -48,7 +48,8 @@ std::u16string HeaderParameter(std::u16string_view value, std::u16string_view na
   size_t start = value.find(u';');
   while (start != std::u16string_view::npos) {
     const size_t end = value.find(u';', start + 1);
-    const std::u16string_view part = Trim(value.substr(start + 1, end == std::u16string_view::npos ? end : end - start - 1));
+    const std::u16string_view part =
+        Trim(value.substr(start + 1, end == std::u16string_view::npos ? end : end - start - 1));
     const size_t eq = part.find(u'=');
     if (eq != std::u16string_view::npos && SameTextAscii(Trim(part.substr(0, eq)), name)) {
       std::u16string_view v = Trim(part.substr(eq + 1));
@@ -292,7 +293,8 @@ void TIdHTTP::prepareRequest() {
     throw EIdUnknownProtocol();
   }
 
-  m_request.URL = SameTextAscii(m_request.Method, u"OPTIONS") && m_url.Document == u"*" ? u"*" : m_url.GetPathAndParams();
+  m_request.URL =
+      SameTextAscii(m_request.Method, u"OPTIONS") && m_url.Document == u"*" ? u"*" : m_url.GetPathAndParams();
   m_request.IPVersion = m_url.IPVersion;
 
   for (const std::u16string& method : {m_request.Method, m_request.MethodOverride}) {
@@ -342,7 +344,8 @@ void TIdHTTP::connectToHost() {
   std::u16string& encoding = m_request.AcceptEncoding;
   if (m_compressor && m_compressor->IsReady()) {
     for (const char16_t* coding : {u"deflate", u"gzip"}) {
-      if (encoding.find(coding) == std::u16string::npos) encoding = encoding.empty() ? coding : encoding + u", " + coding;
+      if (encoding.find(coding) == std::u16string::npos)
+        encoding = encoding.empty() ? coding : encoding + u", " + coding;
     }
   }
   if (!encoding.empty() && encoding.find(u"identity") == std::u16string::npos) encoding += u", identity";
@@ -390,7 +393,8 @@ void TIdHTTP::sendRequest() {
   }
   if (!handler.WriteBufferingActive()) handler.WriteBufferOpen();
   try {
-    handler.WriteLn(m_request.Method + u" " + m_request.URL + u" HTTP/" + (m_protocolVersion == pv1_0 ? u"1.0" : u"1.1"));
+    handler.WriteLn(m_request.Method + u" " + m_request.URL + u" HTTP/" +
+                    (m_protocolVersion == pv1_0 ? u"1.0" : u"1.1"));
     for (const std::u16string& line : m_request.RawHeaders) {
       if (!line.empty()) handler.WriteLn(line);
     }
@@ -513,7 +517,8 @@ void TIdHTTP::readResult(TStream* target) {
   const bool chunked = ContainsNoCase(m_response.TransferEncoding, u"chunked");
   bool hasBody = chunked || !m_response.HasContentLength() || m_response.ContentLength > 0;
   if (SameTextAscii(m_request.Method, u"HEAD") || code / 100 == 1 || code == 204 || code == 304) hasBody = false;
-  if (hasBody && code / 100 == 3 && handler.InputBufferIsEmpty()) hasBody = handler.CheckForDataOnSource(kRedirectBodyWaitMs);
+  if (hasBody && code / 100 == 3 && handler.InputBufferIsEmpty())
+    hasBody = handler.CheckForDataOnSource(kRedirectBodyWaitMs);
   if (!hasBody) {
     m_replyComplete = true;
     return;
@@ -584,7 +589,8 @@ void TIdHTTP::readChunked(TLimitedStream& target) {
 
 void TIdHTTP::readMultipart(TLimitedStream& target, std::u16string_view boundary) {
   net::TIdIOHandler& handler = *IOHandler();
-  const std::vector<uint8_t> delimiter = net::IndyTextEncoding_8Bit()->GetBytes(u"--" + std::u16string(boundary) + u"--");
+  const std::vector<uint8_t> delimiter =
+      net::IndyTextEncoding_8Bit()->GetBytes(u"--" + std::u16string(boundary) + u"--");
   net::TIdBuffer& input = handler.InputBuffer();
   auto moveOut = [&](size_t count) { input.ExtractToStream(target, static_cast<ptrdiff_t>(count)); };
   while (true) {

@@ -1,5 +1,5 @@
-#include "net/client/http_client.h"
 #include "common/text.h"
+#include "net/client/http_client.h"
 #include "net/http_date.h"
 
 namespace tessarine::client {

@@ -49,8 +49,8 @@ void parseContentRange(std::u16string_view value, TIdHTTPResponse& response) {
 void TIdHTTPResponse::SetResponseText(std::u16string text) {
   m_responseText = std::move(text);
   m_responseCode = -2;
-  const std::u16string_view version = m_responseText.size() >= 8 ? std::u16string_view(m_responseText).substr(5, 3)
-                                                                  : std::u16string_view();
+  const std::u16string_view version =
+      m_responseText.size() >= 8 ? std::u16string_view(m_responseText).substr(5, 3) : std::u16string_view();
   m_responseVersion = SameTextAscii(version, u"1.1") ? pv1_1 : pv1_0;
 }
 

@@ -6,8 +6,8 @@
 
 #include "common/stream.h"
 #include "common/string_list.h"
-#include "net/server/cookies.h"
 #include "net/header_info.h"
+#include "net/server/cookies.h"
 #include "translate/service_interfaces.h"
 
 namespace tessarine::server {

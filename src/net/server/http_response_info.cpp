@@ -1,8 +1,8 @@
 #include "net/server/http_response_info.h"
 
 #include "common/text.h"
-#include "net/exceptions.h"
 #include "net/content_type.h"
+#include "net/exceptions.h"
 #include "net/server/http_request_info.h"
 #include "net/server/server_exceptions.h"
 #include "net/text_encoding.h"

@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "common/stream.h"
-#include "net/server/cookies.h"
 #include "net/header_info.h"
+#include "net/server/cookies.h"
 #include "net/tcp_connection.h"
 #include "translate/service_interfaces.h"
 

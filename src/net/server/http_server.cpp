@@ -1,10 +1,10 @@
 #include "net/server/http_server.h"
 
 #include "common/text.h"
+#include "net/content_type.h"
 #include "net/exceptions.h"
 #include "net/io_handler.h"
 #include "net/io_handler_socket.h"
-#include "net/content_type.h"
 #include "net/server/server_exceptions.h"
 #include "net/text_encoding.h"
 #include "net/uri.h"

@@ -3,8 +3,8 @@
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <string>
 #include <memory>
+#include <string>
 #include <thread>
 
 #include "net/io_handler.h"

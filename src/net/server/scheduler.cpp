@@ -274,7 +274,8 @@ void TIdSchedulerOfThreadDefault::makeSpares() noexcept {
     if (!started) {
       if (thread != nullptr) {
         --m_starting;
-        std::erase_if(m_threads, [thread](const std::unique_ptr<TIdThreadWithTask>& item) { return item.get() == thread; });
+        std::erase_if(m_threads,
+                      [thread](const std::unique_ptr<TIdThreadWithTask>& item) { return item.get() == thread; });
       }
       m_makerWake.wait_for(lock, kCreateRetryPause);
     }

@@ -45,10 +45,10 @@ class EndToEnd : public ::testing::Test {
   }
 
   EndToEnd() : service(client, log, choice, babylon, Hosts()) {
-    port = test_support::ServeOnLoopback(server, [this](server::TIdHTTPRequestInfo& request,
-                                                        server::TIdHTTPResponseInfo& response) {
-      service.IdHTTPServer1CommandGet(request, response);
-    });
+    port = test_support::ServeOnLoopback(
+        server, [this](server::TIdHTTPRequestInfo& request, server::TIdHTTPResponseInfo& response) {
+          service.IdHTTPServer1CommandGet(request, response);
+        });
     s_fake->Reset();
   }
   ~EndToEnd() override { server.SetActive(false); }
@@ -89,9 +89,13 @@ TEST_F(EndToEnd, EveryEngineTranslatesThroughTheWholeRoad) {
       "Chrome/53.0.2785.116 Safari/537.36";
   const std::string host = s_fake->HttpHost();
   auto getHeaders = [&](const std::string& engineHost) {
-    return std::vector<std::string>{"Proxy-Connection: NoProxy", "Host: " + engineHost, "Accept: text/html",
-                                    "Accept-Charset: utf-8", "Accept-Encoding: identity, deflate, gzip",
-                                    "Accept-Language: en-us", userAgent};
+    return std::vector<std::string>{"Proxy-Connection: NoProxy",
+                                    "Host: " + engineHost,
+                                    "Accept: text/html",
+                                    "Accept-Charset: utf-8",
+                                    "Accept-Encoding: identity, deflate, gzip",
+                                    "Accept-Language: en-us",
+                                    userAgent};
   };
   const std::string promtBody =
       "{ dirCode:'en-ru', template:'auto', text:'Hello%20world', lang:'ru', limit:3000,useAutoDetect:true, key:'', "
@@ -120,24 +124,26 @@ TEST_F(EndToEnd, EveryEngineTranslatesThroughTheWholeRoad) {
        "GET /translate/babylon.php?v=1.0&q=Hello%20world&langpair=0%7C7&callback=babylonTranslator.callback&context="
        "babylon.7.0._babylon_api_response HTTP/1.1",
        getHeaders(host), ""},
-      {translate::kPromt, "ru: HELLO WORLD",
+      {translate::kPromt,
+       "ru: HELLO WORLD",
        "POST /services/TranslationService.asmx/GetTranslateNew HTTP/1.0",
        {"Connection: keep-alive", "Content-Length: " + std::to_string(promtBody.size()),
         "Content-Type: application/json; charset=UTF-8", "Accept: text/html", "X-Requested-With: XMLHttpRequest",
-        "Accept-Language: en-us", "DNT: 1", "Referer: http://" + host + "/",
-        "Accept-Encoding: identity, deflate, gzip", "Accept-Language: ru-RU,ru;q=0.8,en-US;q=0.6,en;q=0.4",
+        "Accept-Language: en-us", "DNT: 1", "Referer: http://" + host + "/", "Accept-Encoding: identity, deflate, gzip",
+        "Accept-Language: ru-RU,ru;q=0.8,en-US;q=0.6,en;q=0.4",
         "Cookie: BrowserTypeTouch=desktop; UserParams=prmtULang=ru; LoggedUserParams=loggedOn=false&userLogin=&"
         "sessionID=&userName=&encodedUserName=&userSurname=; prmtULang=ru; tooltip=1; selDirText=selectedDir=ru-en&"
         "selectedTpl=auto&detectedTpl=General",
         "Proxy-Connection: NoProxy", "Host: " + host, "Accept-Charset: utf-8", userAgent},
        promtBody},
-      {translate::kSystran, "ru: HELLO WORLD",
+      {translate::kSystran,
+       "ru: HELLO WORLD",
        "POST /sai?gui=WebUI&lp=ru_en&sessionid=27418096530172645&service=systranettranslate HTTP/1.0",
        {"Connection: keep-alive", "Content-Length: " + std::to_string(systranBody.size()),
         "Content-Type: application/x-www-form-urlencoded; charset=UTF-8", "Accept: text/html", "DNT: 1",
-        "Referer: http://" + host + "/translate", "Accept-Encoding: identity, deflate, gzip",
-        "Accept-Language: en-us", "Cookie: txtPop=0; lphistory=en_ru;", "Proxy-Connection: NoProxy",
-        "Host: " + host, "Accept-Charset: utf-8", userAgent},
+        "Referer: http://" + host + "/translate", "Accept-Encoding: identity, deflate, gzip", "Accept-Language: en-us",
+        "Cookie: txtPop=0; lphistory=en_ru;", "Proxy-Connection: NoProxy", "Host: " + host, "Accept-Charset: utf-8",
+        userAgent},
        systranBody},
   };
   for (const Case& c : cases) {
@@ -192,8 +198,10 @@ TEST_F(EndToEnd, MisbehavingEnginesGiveErrorAnswersAndTheNextRequestStillWorks) 
   client.SetReadTimeout(300);
   const std::vector<std::pair<std::string, std::string>> cases = {
       {R"({"mode": "stall", "times": 1})", "HTTP/1.1 500 Internal Server Error|Read timed out."},
-      {R"({"mode": "close-before-status", "times": 1})", "HTTP/1.1 500 Internal Server Error|Connection Closed Gracefully."},
-      {R"({"mode": "garbage", "bytes": "NOT HTTP\r\n\r\n", "times": 1})", "HTTP/1.1 500 Internal Server Error|NOT HTTP"},
+      {R"({"mode": "close-before-status", "times": 1})",
+       "HTTP/1.1 500 Internal Server Error|Connection Closed Gracefully."},
+      {R"({"mode": "garbage", "bytes": "NOT HTTP\r\n\r\n", "times": 1})",
+       "HTTP/1.1 500 Internal Server Error|NOT HTTP"},
   };
   for (const auto& [mode, answer] : cases) {
     SCOPED_TRACE(mode);

@@ -48,10 +48,10 @@ class ExtrasEndToEnd : public ::testing::Test {
     if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
     extras.RestClock = [this] { return steady.load(); };
     service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
-    test_support::ServeOnLoopback(server, [this](server::TIdHTTPRequestInfo& request,
-                                                 server::TIdHTTPResponseInfo& response) {
-      service->IdHTTPServer1CommandGet(request, response);
-    });
+    test_support::ServeOnLoopback(server,
+                                  [this](server::TIdHTTPRequestInfo& request, server::TIdHTTPResponseInfo& response) {
+                                    service->IdHTTPServer1CommandGet(request, response);
+                                  });
   }
 
   std::string Ask(std::string_view query) { return test_support::AskEndpoint(server.Bindings()[0].Port(), query); }

@@ -96,8 +96,8 @@ TEST(ClientRequests, CustomLinesGoOutInOrderWithTheStandardValuesMergedIn) {
   const std::string expected =
       "X-One: 1\r\nAccept: text/html\r\nAccept-Language: en-us\r\nAccept-Language: de-DE\r\nCookie: a=1\r\n"
       "Proxy-Connection: NoProxy\r\n" +
-      HostLine(server) + "Accept-Charset: utf-8\r\nAccept-Encoding: identity, deflate, gzip\r\nUser-Agent: " +
-      kUserAgent + "\r\n\r\n";
+      HostLine(server) +
+      "Accept-Charset: utf-8\r\nAccept-Encoding: identity, deflate, gzip\r\nUser-Agent: " + kUserAgent + "\r\n\r\n";
   EXPECT_EQ(server.Requests()[0].Head, "GET /x HTTP/1.1\r\n" + expected);
   EXPECT_EQ(server.Requests()[1].Head, "GET /y HTTP/1.1\r\n" + expected);
 }
@@ -112,8 +112,7 @@ TEST(ClientRequests, StoredCookiesFollowEveryOtherLineAndACustomCookieLineStaysA
   client.Get(Url(server, "/a/page"));
   ASSERT_TRUE(server.WaitForRequests(2));
   const std::string head = server.Requests()[1].Head;
-  EXPECT_NE(head.find("GET /a/page HTTP/1.1\r\nCookie: custom=1\r\nProxy-Connection: NoProxy\r\n"),
-            std::string::npos);
+  EXPECT_NE(head.find("GET /a/page HTTP/1.1\r\nCookie: custom=1\r\nProxy-Connection: NoProxy\r\n"), std::string::npos);
   EXPECT_TRUE(head.ends_with("Safari/537.36\r\nCookie: lang=ru; sid=42\r\n\r\n")) << head;
 }
 
@@ -138,12 +137,14 @@ TEST(ClientRequests, PostOpensAFreshHttp10ConnectionAndSendsTheWholeSource) {
   const auto requests = server.Requests();
   ASSERT_EQ(requests.size(), 3u);
   EXPECT_EQ(requests[1].Connection, 2);
-  EXPECT_EQ(requests[1].Head, "POST /post HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"
-                              "Content-Type: application/json; charset=UTF-8\r\n"
-                              "Accept-Encoding: identity, deflate, gzip\r\nProxy-Connection: NoProxy\r\n" +
-                                  HostLine(server) + "Accept: text/html\r\nAccept-Charset: utf-8\r\n"
-                                                     "Accept-Language: en-us\r\nUser-Agent: " +
-                                  kUserAgent + "\r\n\r\n");
+  EXPECT_EQ(requests[1].Head,
+            "POST /post HTTP/1.0\r\nConnection: keep-alive\r\nContent-Length: 3\r\n"
+            "Content-Type: application/json; charset=UTF-8\r\n"
+            "Accept-Encoding: identity, deflate, gzip\r\nProxy-Connection: NoProxy\r\n" +
+                HostLine(server) +
+                "Accept: text/html\r\nAccept-Charset: utf-8\r\n"
+                "Accept-Language: en-us\r\nUser-Agent: " +
+                kUserAgent + "\r\n\r\n");
   EXPECT_EQ(requests[1].Body, "{a}");
   EXPECT_EQ(requests[2].Connection, 3);
   EXPECT_NE(requests[2].Head.find("\r\nContent-Length: 0\r\n"), std::string::npos);

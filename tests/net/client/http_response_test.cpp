@@ -35,8 +35,9 @@ EIdHTTPProtocolException ProtocolError(Call call) {
 TEST(ReplyBodies, LengthChunkedAndUntilClose) {
   ScriptedServer server;
   server.Push(HttpReply(""));
-  server.Push("HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
-              "1a;foo=bar\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-Trailer: t\r\n\r\n");
+  server.Push(
+      "HTTP/1.1 200 OK\r\nTransfer-Encoding: Chunked\r\n\r\n"
+      "1a;foo=bar\r\nabcdefghijklmnopqrstuvwxyz\r\n3\r\n123\r\n0\r\nX-Trailer: t\r\n\r\n");
   server.Push("HTTP/1.1 200 OK\r\n\r\nuntil the end", true);
   server.Push(HttpReply("after"));
   TIdHTTP client;
@@ -124,10 +125,8 @@ TEST(ReplyStatus, ErrorRepliesRaiseWithTheStatusLineAndTheDecodedBody) {
 }
 
 TEST(ReplyStatus, OddStatusLinesAreErrors) {
-  for (const std::string& reply : {std::string("HTTP/1.1 101 Switching\r\n\r\n"),
-                                   std::string("GARBAGE\r\n\r\n"),
-                                   HttpReply("", "", "304 Not Modified"),
-                                   HttpReply("moved", "", "302 Found")}) {
+  for (const std::string& reply : {std::string("HTTP/1.1 101 Switching\r\n\r\n"), std::string("GARBAGE\r\n\r\n"),
+                                   HttpReply("", "", "304 Not Modified"), HttpReply("moved", "", "302 Found")}) {
     ScriptedServer server;
     server.Push(reply, true);
     TIdHTTP client;
