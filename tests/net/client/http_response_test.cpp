@@ -70,6 +70,15 @@ TEST(ReplyBodies, ALengthBodyCutShortKeepsWhatArrivedAndTheConnectionIsDropped) 
   EXPECT_EQ(server.Connections(), 2);
 }
 
+TEST(ReplyBodies, ALengthTooLargeForSixtyFourBitsIsNoLength) {
+  ScriptedServer server;
+  // 2^64 + 4: read as 4, the rest of the body would be taken for the next reply.
+  server.Push("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551620\r\n\r\nabcdefgh", true);
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"abcdefgh");
+  EXPECT_EQ(client.Response().ContentLength, -1);
+}
+
 TEST(ReplyBodies, MultipartIsReadUpToItsClosingDelimiter) {
   ScriptedServer server;
   const std::string body = "--b1\r\nContent-Type: text/plain\r\n\r\npart\r\n--b1--";
