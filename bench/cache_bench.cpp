@@ -1,6 +1,8 @@
-// The translation cache: a memory hit, and opening a persistent cache of 100,000 entries (what start-up pays).
+// The translation cache: a memory hit, opening a persistent cache of 100,000 entries (what start-up pays), and
+// storing into a persistent cache that is full.
 
 #include <benchmark/benchmark.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -49,5 +51,31 @@ void BM_CacheOpen100k(benchmark::State& state) {
   state.counters["persistent"] = TTranslationCache(settings, log).Persistent();
 }
 BENCHMARK(BM_CacheOpen100k)->Unit(benchmark::kMillisecond);
+
+// A new entry stored into a database that already holds MaxEntries (10,000) rows, as after a few days of use;
+// "rows" is what the table holds afterwards.
+void BM_CacheStoreWhenFull(benchmark::State& state) {
+  const std::string path = (std::filesystem::temp_directory_path() / "tessarine-bench-full.sqlite").string();
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  NullLog log;
+  TCacheSettings settings;
+  settings.DatabasePath = path;
+  int i = 0;
+  {
+    TTranslationCache cache(settings, log);
+    for (; i < settings.MaxEntries; ++i) cache.Store(Key(i), u"Segment Nummer des Projekts, eine typische Länge");
+    for (auto _ : state) cache.Store(Key(i++), u"Segment Nummer des Projekts, eine typische Länge");
+  }
+  sqlite3* db = nullptr;
+  sqlite3_stmt* count = nullptr;
+  if (sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+      sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM translations", -1, &count, nullptr) == SQLITE_OK &&
+      sqlite3_step(count) == SQLITE_ROW)
+    state.counters["rows"] = static_cast<double>(sqlite3_column_int64(count, 0));
+  sqlite3_finalize(count);
+  sqlite3_close(db);
+  for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+}
+BENCHMARK(BM_CacheStoreWhenFull)->Iterations(20000);
 
 }  // namespace

@@ -38,6 +38,7 @@ class InstantUpstream : public translate::IUpstreamClient {
  public:
   void CustomHeadersAddValue(const std::u16string&, const std::u16string&) override {}
   void CustomHeadersClear() override {}
+  void SetCarriesCredentials(bool) override {}
   std::u16string Get(const std::u16string&) override {
     if (Slow) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     return u"[{\"trans\":\"Hallo, Welt\"}]";

@@ -57,6 +57,7 @@ class InstantUpstream : public translate::IUpstreamClient {
  public:
   void CustomHeadersAddValue(const std::u16string&, const std::u16string&) override {}
   void CustomHeadersClear() override {}
+  void SetCarriesCredentials(bool) override {}
   std::u16string Get(const std::u16string&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
   std::u16string Post(const std::u16string&, TStream&) override { return u"[{\"trans\":\"Hallo, Welt\"}]"; }
 };

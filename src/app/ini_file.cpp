@@ -174,7 +174,8 @@ bool ReplaceFile(const std::string& fileName, const std::string& bytes) {
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
     temporary = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Owner only from the start: a file the program creates is nobody else's to read.
+    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;

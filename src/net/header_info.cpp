@@ -16,13 +16,15 @@ int64_t toInt64(std::u16string_view text) {
     text.remove_prefix(1);
   }
   if (text.empty()) return -1;
-  uint64_t value = 0;
+  int64_t value = 0;
   for (char16_t c : text) {
     if (c < u'0' || c > u'9') return -1;
-    value = value * 10 + static_cast<uint64_t>(c - u'0');
-    if (value > static_cast<uint64_t>(INT64_MAX)) return -1;
+    const int digit = c - u'0';
+    // Checked before the step: past 64 bits the product wraps, and 18446744073709551620 would read as 4.
+    if (value > (INT64_MAX - digit) / 10) return -1;
+    value = value * 10 + digit;
   }
-  return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+  return negative ? -value : value;
 }
 
 TDateTime dateHeader(const net::TIdHeaderList& headers, std::u16string_view name) {

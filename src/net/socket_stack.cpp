@@ -64,6 +64,11 @@ constexpr ErrorText kErrorTexts[] = {
     {10065, "No route to host."},
     {10066, "Directory not empty"},
     {11001, "Host not found."},
+    // The resolver's other outcomes: without words of their own, no network at all read "Socket Error # 11002"
+    // and nothing else.
+    {11002, "Host not found, try again later (no network?)."},
+    {11003, "Name server failure; the name cannot be resolved."},
+    {11004, "Host name is valid, but has no address."},
 };
 
 bool IsAsciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }

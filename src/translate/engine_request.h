@@ -17,6 +17,8 @@ struct TEngineRequest {
   // Custom header lines (name, value) in the order they are added.
   std::vector<std::pair<std::u16string, std::u16string>> CustomHeaders;
   std::optional<std::vector<uint8_t>> Body;
+  // A key rides in the body (see IUpstreamClient::SetCarriesCredentials).
+  bool CarriesCredentials = false;
 };
 
 // Builds the request of engine servises (0 to 5) for text from langs_in to langs_out; nullopt for any

@@ -57,6 +57,7 @@ TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const s
   if (!config.ApiKey.empty()) {
     body += u",\"api_key\":";
     AppendJsonString(body, config.ApiKey);
+    request.CarriesCredentials = true;
   }
   body += u'}';
   const std::string utf8 = ToUtf8(body);

@@ -91,6 +91,14 @@ class EEngineConnectionError : public EIdException {
   int m_lastError;
 };
 
+// A request that carries a key or other credentials was not sent: a reply redirected it away from its origin
+// (scheme, host and port), or it would have gone out over plain http to a host other than this machine. The
+// message names the host, never the key. An engine failure like any other: a 500 answer, and failover goes on.
+class ECredentialsWithheld : public EIdException {
+ public:
+  using EIdException::EIdException;
+};
+
 // The engine refused the request and said why in its reply (Apertium's "That pair is not installed"): the
 // message is the engine's explanation, which the local client then reads in the 500 answer.
 class EEngineRefusal : public EIdException {
@@ -107,6 +115,11 @@ class IUpstreamClient {
   // until the list is emptied.
   virtual void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) = 0;
   virtual void CustomHeadersClear() = 0;
+  // Whether the calls from now on carry a key or credentials of their own in the body. Such a call, like one
+  // whose custom headers carry them (Authorization, a header named ...-Key or ...-Token), never leaves its
+  // origin, whatever a redirect says, and never goes out over plain http except to this machine; the client
+  // raises ECredentialsWithheld instead. Set for every call: a client serves many engines.
+  virtual void SetCarriesCredentials(bool carries) = 0;
   // The URL goes on the request line unchanged. Both return the reply body as text.
   virtual std::u16string Get(const std::u16string& url) = 0;
   virtual std::u16string Post(const std::u16string& url, TStream& source) = 0;

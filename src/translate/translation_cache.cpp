@@ -9,6 +9,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "common/owner_only_file.h"
 #include "common/text.h"
 #include "translate/engine_choice.h"
 
@@ -25,8 +26,15 @@ constexpr char kSchema[] =
     "CREATE INDEX IF NOT EXISTS translations_stored ON translations(stored);";
 constexpr char kSelect[] =
     "SELECT result, stored FROM translations WHERE engine=?1 AND source=?2 AND target=?3 AND text=?4";
+// A new key is inserted, a known one updated: only the first adds a row, and so only it is counted.
 constexpr char kInsert[] =
-    "INSERT OR REPLACE INTO translations(engine, source, target, text, result, stored) VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
+    "INSERT OR IGNORE INTO translations(engine, source, target, text, result, stored) VALUES(?1, ?2, ?3, ?4, ?5, ?6)";
+constexpr char kUpdate[] =
+    "UPDATE translations SET result=?5, stored=?6 WHERE engine=?1 AND source=?2 AND target=?3 AND text=?4";
+// The oldest rows, through the index on stored.
+constexpr char kTrim[] =
+    "DELETE FROM translations WHERE (engine, source, target, text) IN "
+    "(SELECT engine, source, target, text FROM translations ORDER BY stored LIMIT ?1)";
 constexpr char kDelete[] = "DELETE FROM translations WHERE engine=?1 AND source=?2 AND target=?3 AND text=?4";
 
 // A prepared statement for one use, reset and finalized on every path.
@@ -166,8 +174,21 @@ bool TTranslationCache::Persistent() const {
 }
 
 void TTranslationCache::openDatabase() {
-  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
-  int code = sqlite3_open_v2(m_settings.DatabasePath.c_str(), &m_db, flags, nullptr);
+  const std::string& path = m_settings.DatabasePath;
+  // The file holds every text the user has translated, often a client's confidential material. SQLite would
+  // create it readable by everybody, so it is created first, for its owner alone, and SQLite only opens it;
+  // SQLite gives the journal files it makes the database's permissions. Files of an earlier run that others may
+  // read are narrowed.
+  for (const char* suffix : {"", "-journal", "-wal", "-shm"}) {
+    const std::string file = path + suffix;
+    if (const std::string error = RestrictToOwner(file, *suffix == '\0'); !error.empty()) {
+      m_log.AddLogLine(
+          FromUtf8("Translation cache: cannot open " + file + " (" + error + "); the cache is kept in memory only"));
+      return;
+    }
+  }
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+  int code = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
   if (code != SQLITE_OK) {
     databaseFailed(code, "open");
     return;
@@ -188,7 +209,21 @@ void TTranslationCache::openDatabase() {
     sqlite3_bind_int64(purge.Get(), 1, m_clock() - m_maxAgeMs);
     code = sqlite3_step(purge.Get());
   }
-  if (code != SQLITE_OK && code != SQLITE_DONE) databaseFailed(code, "open");
+  if (code != SQLITE_OK && code != SQLITE_DONE) {
+    databaseFailed(code, "open");
+    return;
+  }
+  // Counted once here; from now on the count follows the rows added and removed.
+  TStatement count(m_db, "SELECT COUNT(*) FROM translations");
+  code = count.PrepareCode();
+  if (code == SQLITE_OK) code = sqlite3_step(count.Get());
+  if (code != SQLITE_ROW) {
+    databaseFailed(code, "open");
+    return;
+  }
+  m_dbRows = sqlite3_column_int64(count.Get(), 0);
+  // MaxEntries may have been lowered since the last run.
+  trimDatabase();
 }
 
 std::optional<TTranslationCache::TEntry> TTranslationCache::readDatabase(const TCacheKey& key) {
@@ -216,28 +251,59 @@ std::optional<TTranslationCache::TEntry> TTranslationCache::readDatabase(const T
   if (remove.PrepareCode() == SQLITE_OK) {
     remove.BindKey(key);
     code = sqlite3_step(remove.Get());
-    if (code != SQLITE_DONE) databaseFailed(code, "write");
+    if (code == SQLITE_DONE) {
+      m_dbRows -= sqlite3_changes(m_db);
+    } else {
+      databaseFailed(code, "write");
+    }
   }
   return std::nullopt;
 }
 
 void TTranslationCache::writeDatabase(const TCacheKey& key, const std::u16string& result, int64_t stored) {
-  TStatement insert(m_db, kInsert);
-  int code = insert.PrepareCode();
-  if (code == SQLITE_OK) {
-    insert.BindKey(key);
+  bool added = false;
+  int code = SQLITE_OK;
+  for (const char* sql : {kInsert, kUpdate}) {
+    TStatement write(m_db, sql);
+    code = write.PrepareCode();
+    if (code != SQLITE_OK) break;
+    write.BindKey(key);
     // The result as UTF-16 bytes: an engine's escapes may leave unpaired surrogates, which text columns would
     // not keep.
-    sqlite3_bind_blob(insert.Get(), 5, result.data(), static_cast<int>(result.size() * sizeof(char16_t)),
+    sqlite3_bind_blob(write.Get(), 5, result.data(), static_cast<int>(result.size() * sizeof(char16_t)),
                       SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert.Get(), 6, stored);
-    code = sqlite3_step(insert.Get());
+    sqlite3_bind_int64(write.Get(), 6, stored);
+    code = sqlite3_step(write.Get());
+    if (code != SQLITE_DONE) break;
+    added = sql == kInsert && sqlite3_changes(m_db) > 0;
+    if (added) break;
   }
-  if (code == SQLITE_DONE || code == SQLITE_OK) {
-    m_writeFailureReported = false;
+  if (code != SQLITE_DONE) {
+    databaseFailed(code, "write");
     return;
   }
-  databaseFailed(code, "write");
+  m_writeFailureReported = false;
+  if (added) {
+    ++m_dbRows;
+    trimDatabase();
+  }
+}
+
+void TTranslationCache::trimDatabase() {
+  if (m_dbRows <= m_settings.MaxEntries) return;
+  TStatement trim(m_db, kTrim);
+  int code = trim.PrepareCode();
+  if (code == SQLITE_OK) {
+    // A hundredth more than the excess: a full table is then trimmed once per that many new entries, not with
+    // every one (each trim is a commit of its own).
+    sqlite3_bind_int64(trim.Get(), 1, m_dbRows - m_settings.MaxEntries + m_settings.MaxEntries / 100);
+    code = sqlite3_step(trim.Get());
+  }
+  if (code != SQLITE_DONE) {
+    databaseFailed(code, "write");
+    return;
+  }
+  m_dbRows -= sqlite3_changes(m_db);
 }
 
 bool TTranslationCache::databaseFailed(int code, const char* during) {

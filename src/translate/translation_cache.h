@@ -34,7 +34,8 @@ struct TCacheKey {
 // Translations already given: engine, source code, target code and text to the extracted result. In memory
 // the least recently used entries go first once MaxEntries are held; with a database every entry is also
 // written there and read back on a memory miss, so the database is never loaded whole and start-up does not
-// grow with it. Entries older than MaxAgeDays are neither used nor kept.
+// grow with it. The database keeps at most MaxEntries rows too, the oldest going first, and is readable by its
+// owner only. Entries older than MaxAgeDays are neither used nor kept.
 //
 // A database that cannot be opened, or turns out damaged, is reported in one log line and the cache goes on
 // in memory only; a damaged file is renamed aside, never deleted. A failed write (a full disk) is reported
@@ -74,6 +75,8 @@ class TTranslationCache {
   void openDatabase();
   std::optional<TEntry> readDatabase(const TCacheKey& key);
   void writeDatabase(const TCacheKey& key, const std::u16string& result, int64_t stored);
+  // Removes the oldest rows beyond MaxEntries, and a hundredth of MaxEntries more.
+  void trimDatabase();
   // Handles a failed SQLite call: a damaged file is moved aside and the database given up. Returns false
   // when the database is gone.
   bool databaseFailed(int code, const char* during);
@@ -90,6 +93,7 @@ class TTranslationCache {
 
   mutable std::mutex m_dbMutex;
   sqlite3* m_db = nullptr;
+  int64_t m_dbRows = 0;  // rows in the database's table, counted at open and followed since
   bool m_writeFailureReported = false;
 };
 

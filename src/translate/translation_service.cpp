@@ -294,6 +294,7 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
   }
   if (!request) return {};
   for (const auto& [name, value] : request->CustomHeaders) client.CustomHeadersAddValue(name, value);
+  client.SetCarriesCredentials(request->CarriesCredentials);
 
   std::u16string reply;
   try {
@@ -306,6 +307,9 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
   } catch (const EIdSocketError& e) {
     // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
     throw EEngineConnectionError(e);
+  } catch (const ECredentialsWithheld& e) {
+    // The client cannot tell whose key it kept back; the user reading the answer must.
+    throw ECredentialsWithheld(std::u16string(EngineName(servises)) + u": " + e.Message());
   } catch (const Exception&) {
     // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
     if (optional && optional->ReadRefusal) {

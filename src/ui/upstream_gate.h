@@ -22,6 +22,7 @@ class TUpstreamGate final : public translate::IUpstreamClient, public translate:
 
   void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override;
   void CustomHeadersClear() override;
+  void SetCarriesCredentials(bool carries) override { m_client.SetCarriesCredentials(carries); }
   // Raise "Disconnected." while the gate is closed.
   std::u16string Get(const std::u16string& url) override;
   std::u16string Post(const std::u16string& url, TStream& source) override;

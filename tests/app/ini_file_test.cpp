@@ -2,6 +2,7 @@
 // place, and failed writes that leave the file whole.
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "app/ini_file.h"
 #include "common/text.h"
@@ -143,6 +144,13 @@ TEST_F(IniFileTest, FailedWriteRaisesAndLeavesTheFileWhole) {
   // A folder that does not exist.
   TIniFile nowhere(folder.File("missing/setting.ini"));
   EXPECT_THROW(nowhere.WriteString(u"Setting", u"Language", u"English"), EIniFileException);
+}
+
+TEST_F(IniFileTest, TheFileAWriteCreatesIsReadableByItsOwnerOnly) {
+  const mode_t saved = ::umask(022);
+  ini.WriteBool(u"General", u"Google", false);
+  ::umask(saved);
+  EXPECT_EQ(std::filesystem::status(folder.File("setting.ini")).permissions(), std::filesystem::perms(0600));
 }
 
 TEST_F(IniFileTest, AWriteKeepsTheFilesPermissions) {

@@ -42,7 +42,7 @@ TEST_F(StackTest, MessagesCarryCodeAndTableText) {
 
 TEST_F(StackTest, CodeMissingFromTableHasEmptyText) {
   ExpectSocketError(12345, u"Socket Error # 12345\r\n");
-  ExpectSocketError(11002, u"Socket Error # 11002\r\n");
+  ExpectSocketError(11005, u"Socket Error # 11005\r\n");
 }
 
 TEST_F(StackTest, NotASocketHasItsOwnClass) {
@@ -123,6 +123,17 @@ TEST_F(ResolveTest, UnknownHostIsHostNotFound) {
   // A NUL would shorten the name the resolver sees.
   EXPECT_THROW(stack().HostByName(std::u16string(u"good.test\0evil", 14)), EIdSocketError);
   EXPECT_EQ(g_resolverCalls, 1);
+}
+
+// Without a network the resolver says "try again" (EAI_AGAIN), the commonest failure of all: it has words too.
+TEST_F(ResolveTest, TheResolversOtherFailuresSayWhatHappened) {
+  g_resolverAnswer = EAI_AGAIN;
+  ExpectRaises<EIdSocketError>([&] { stack().HostByName(u"translate.example"); },
+                               u"Socket Error # 11002\r\nHost not found, try again later (no network?).");
+  g_resolverAnswer = EAI_FAIL;
+  ExpectRaises<EIdSocketError>([&] { stack().HostByName(u"translate.example"); },
+                               u"Socket Error # 11003\r\nName server failure; the name cannot be resolved.");
+  ExpectSocketError(11004, u"Socket Error # 11004\r\nHost name is valid, but has no address.");
 }
 
 TEST(AddressLiterals, IPv4NeedsFourDecimalPartsUpTo255) {

@@ -33,6 +33,9 @@ TEST(LibreTranslate, RequestIsAJsonPostToTranslate) {
   EXPECT_EQ(secure.Url, u"https://lt.example.org/translate");
   EXPECT_EQ(BodyOf(secure),
             "{\"q\":\"a\",\"source\":\"auto\",\"target\":\"de\",\"format\":\"text\",\"api_key\":\"k\\\"1\"}");
+  // Only the keyed request is held to its origin.
+  EXPECT_FALSE(plain.CarriesCredentials);
+  EXPECT_TRUE(secure.CarriesCredentials);
 
   for (const char16_t* bad : {u"http://", u"lt.example.org/path", u"host:0", u"ftp://host", u"a b"}) {
     EXPECT_THROW(TEngineEndpoint::Parse(bad, u""), Exception) << ToUtf8(bad);
@@ -97,6 +100,26 @@ TEST(LibreTranslate, TheServiceCallsItOnlyWhenConfigured) {
   client.Reply = [](const fakes::RecordedRequest&) { return u"<html>busy</html>"; };
   EXPECT_THROW(with.IdHTTPServer1CommandGet(request, response), Exception);
   EXPECT_EQ(log.Lines().back(), u"LibreTranslate: the reply is not JSON");
+
+  // The keyed call tells the client so, and a key the client withheld is this engine's failure.
+  EXPECT_TRUE(client.Requests().back().CarriesCredentials);
+  client.Reply = [](const fakes::RecordedRequest&) -> std::u16string {
+    throw ECredentialsWithheld(
+        u"the reply redirects to another host (evil.example); a request with a key is not sent there");
+  };
+  const std::u16string withheld =
+      u"LibreTranslate: the reply redirects to another host (evil.example); a request with a key is not sent there";
+  try {
+    with.IdHTTPServer1CommandGet(request, response);
+    ADD_FAILURE() << "nothing raised";
+  } catch (const ECredentialsWithheld& e) {
+    EXPECT_EQ(e.Message(), withheld);
+  }
+  EXPECT_EQ(log.Lines().back(), withheld);
+  // The next engine's call through the same client carries nothing.
+  client.Reply = [](const fakes::RecordedRequest&) { return u""; };
+  with.translateget(u"Hello", u"de", u"en", kGoogle, u"UTF-8");
+  EXPECT_FALSE(client.Requests().back().CarriesCredentials);
 }
 
 class Settings : public fakes::FakeSettingsTest {

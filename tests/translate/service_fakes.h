@@ -27,6 +27,7 @@ struct RecordedRequest {
   std::u16string Method, Url;
   std::vector<std::u16string> HeaderLines;  // "name: value", as held when the request is sent
   std::string Body;
+  bool CarriesCredentials = false;  // as set when the request is sent
 };
 
 // Records every request and answers with Reply. It also reports overlapping engine calls: a call runs
@@ -49,6 +50,10 @@ class FakeUpstreamClient : public IUpstreamClient {
     std::lock_guard lock(m_mutex);
     claim(false);
     m_headers.push_back(name + u": " + value);
+  }
+  void SetCarriesCredentials(bool carries) override {
+    std::lock_guard lock(m_mutex);
+    m_carriesCredentials = carries;
   }
   std::u16string Get(const std::u16string& url) override { return send(u"GET", url, {}); }
   std::u16string Post(const std::u16string& url, TStream& source) override {
@@ -85,7 +90,7 @@ class FakeUpstreamClient : public IUpstreamClient {
     {
       std::lock_guard lock(m_mutex);
       claim(false);
-      request = {std::move(method), url, m_headers, std::move(body)};
+      request = {std::move(method), url, m_headers, std::move(body), m_carriesCredentials};
       m_requests.push_back(request);
     }
     // Leave room for another thread to barge in while this call is open.
@@ -103,6 +108,7 @@ class FakeUpstreamClient : public IUpstreamClient {
 
   mutable std::mutex m_mutex;
   std::vector<std::u16string> m_headers;
+  bool m_carriesCredentials = false;
   std::vector<RecordedRequest> m_requests;
   std::optional<std::thread::id> m_owner;
   bool m_overlapped = false;

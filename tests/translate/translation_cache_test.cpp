@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +33,19 @@ class TranslationCache : public ::testing::Test {
     return std::make_unique<TTranslationCache>(settings, log, [this] { return now.load(); });
   }
   std::string database() const { return (folder.Path() / "translations.sqlite").string(); }
+  // The texts of the database's rows, oldest first, read through a connection of the test's own.
+  std::vector<std::string> storedTexts() const {
+    std::vector<std::string> texts;
+    sqlite3* db = nullptr;
+    EXPECT_EQ(sqlite3_open_v2(database().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    sqlite3_stmt* select = nullptr;
+    sqlite3_prepare_v2(db, "SELECT text FROM translations ORDER BY stored", -1, &select, nullptr);
+    while (sqlite3_step(select) == SQLITE_ROW)
+      texts.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(select, 0)));
+    sqlite3_finalize(select);
+    sqlite3_close(db);
+    return texts;
+  }
   std::vector<std::string> folderEntries() const {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(folder.Path()))
@@ -95,13 +109,13 @@ TEST_F(TranslationCache, TheDatabaseKeepsEntriesAcrossARestartAndDropsOldOnes) {
     cache->Store(Key(u"b", kLibreTranslate), u"B");
   }
   now += 15 * kDay;  // "old" is 35 days old now, "a" 15
-  auto cache = open(1);
+  auto cache = open(2);
   EXPECT_EQ(cache->MemoryCount(), 0u);  // nothing is loaded at start
   EXPECT_EQ(cache->Find(Key(u"a")), awkward);
   EXPECT_EQ(cache->Find(Key(u"b", kLibreTranslate)), u"B");
   EXPECT_EQ(cache->Find(Key(u"old")), std::nullopt);
-  // Memory holds one entry, the database all of them.
-  EXPECT_EQ(cache->MemoryCount(), 1u);
+  // What was read from the database is held in memory now.
+  EXPECT_EQ(cache->MemoryCount(), 2u);
   EXPECT_EQ(cache->Find(Key(u"a")), awkward);
   cache.reset();
 
@@ -113,6 +127,54 @@ TEST_F(TranslationCache, TheDatabaseKeepsEntriesAcrossARestartAndDropsOldOnes) {
   EXPECT_EQ(sqlite3_column_int(count, 0), 2);  // the old entry was removed at start
   sqlite3_finalize(count);
   sqlite3_close(db);
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+// Network clients could otherwise grow it for as long as entries stay young enough to keep.
+TEST_F(TranslationCache, TheDatabaseKeepsAtMostMaxEntriesRowsTheOldestGoingFirst) {
+  {
+    auto cache = open(3);
+    for (const char16_t* text : {u"a", u"b", u"c", u"a", u"d"}) {  // a second a is the same row, newer
+      now += 1000;
+      cache->Store(Key(text), u"X");
+    }
+    EXPECT_EQ(storedTexts(), (std::vector<std::string>{"c", "a", "d"}));
+    now += 1000;
+    cache->Store(Key(u"e"), u"X");
+    EXPECT_EQ(storedTexts(), (std::vector<std::string>{"a", "d", "e"}));
+  }
+  // A lower bound at the next start applies at once; a stale row read and dropped makes room for another.
+  {
+    auto cache = open(2);
+    EXPECT_EQ(storedTexts(), (std::vector<std::string>{"d", "e"}));
+    now += 31 * kDay;
+    EXPECT_EQ(cache->Find(Key(u"d")), std::nullopt);
+    cache->Store(Key(u"f"), u"X");
+    EXPECT_EQ(cache->Find(Key(u"e")), std::nullopt);
+    cache->Store(Key(u"g"), u"X");
+    EXPECT_EQ(storedTexts(), (std::vector<std::string>{"f", "g"}));
+  }
+  EXPECT_TRUE(log.Lines().empty());
+}
+
+// It holds every text the user translated: neither it nor its journal files may be readable by other users.
+TEST_F(TranslationCache, TheDatabaseAndItsJournalsAreReadableByTheOwnerOnly) {
+  const mode_t saved = ::umask(022);
+  auto mode = [this](const char* suffix) {
+    struct stat info {};
+    EXPECT_EQ(::stat((database() + suffix).c_str(), &info), 0) << suffix;
+    return info.st_mode & 0777;
+  };
+  auto cache = open();
+  cache->Store(Key(u"a"), u"A");
+  for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(mode(suffix), 0600u) << suffix;
+  // Files an earlier version left readable by everybody are narrowed when they are opened.
+  for (const char* suffix : {"", "-wal", "-shm"}) ::chmod((database() + suffix).c_str(), 0644);
+  auto second = open();
+  EXPECT_TRUE(second->Persistent());
+  for (const char* suffix : {"", "-wal", "-shm"}) EXPECT_EQ(mode(suffix), 0600u) << suffix;
+  EXPECT_EQ(second->Find(Key(u"a")), u"A");
+  ::umask(saved);
   EXPECT_TRUE(log.Lines().empty());
 }
 

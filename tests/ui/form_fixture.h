@@ -62,6 +62,7 @@ class ScriptedUpstream : public translate::IUpstreamClient {
  public:
   void CustomHeadersAddValue(const std::u16string&, const std::u16string&) override {}
   void CustomHeadersClear() override {}
+  void SetCarriesCredentials(bool) override {}
   std::u16string Get(const std::u16string& url) override { return call(url); }
   std::u16string Post(const std::u16string& url, TStream&) override { return call(url); }
 

@@ -57,6 +57,14 @@ TEST(UpstreamGateTest, SwitchingOffEndsAStalledCallAndTheClientWorksAfterwards) 
   ScriptedServer answering;
   answering.Push(std::string(kReply));
   EXPECT_EQ(gate.Get(UrlOf(answering)), u"ok") << "the client was resumed when the gate reopened";
+
+  // A call's key is the client's to guard: the gate passes the word on.
+  ScriptedServer elsewhere;
+  answering.Push("HTTP/1.1 302 Found\r\nLocation: http://localhost:" + std::to_string(elsewhere.Port()) +
+                 "/\r\nContent-Length: 0\r\n\r\n");
+  gate.SetCarriesCredentials(true);
+  EXPECT_THROW(gate.Get(UrlOf(answering)), translate::ECredentialsWithheld);
+  EXPECT_TRUE(elsewhere.Requests().empty());
 }
 
 TEST(UpstreamGateTest, SwitchingOffEndsEveryPooledCallAndRefusesClientsUntilItReopens) {

@@ -76,6 +76,23 @@ int64_t ChunkSize(std::u16string_view line) {
   return size;
 }
 
+// Headers that carry a key or credentials: Authorization (Basic, Bearer, DeepL-Auth-Key, Api-Key ...) and the
+// services' own key and token headers (X-Api-Key, Ocp-Apim-Subscription-Key, X-Goog-Api-Key, X-Auth-Token).
+bool IsCredentialHeader(std::u16string_view name) {
+  auto endsWith = [name](std::u16string_view suffix) {
+    return name.size() >= suffix.size() && SameTextAscii(name.substr(name.size() - suffix.size()), suffix);
+  };
+  return SameTextAscii(name, u"Authorization") || SameTextAscii(name, u"Proxy-Authorization") || endsWith(u"key") ||
+         endsWith(u"token");
+}
+
+// Names that never leave this machine; a name the resolver would have to look up is not one of them.
+bool IsLoopbackHost(std::u16string_view host) {
+  if (SameTextAscii(host, u"localhost")) return true;
+  if (net::TIdStack::IsIPv4Literal(host)) return host.starts_with(u"127.");
+  return net::TIdStack::MakeCanonicalIPv6Address(host) == u"0:0:0:0:0:0:0:1";
+}
+
 // Calls use(data, size) with the bytes of stream from start on: in place for a memory stream (a body may be
 // megabytes), else from a copy.
 template <typename Use>
@@ -193,6 +210,8 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
   m_refusedReply.reset();
   m_authRetries = 0;
   m_authProxyRetries = 0;
+  m_callOrigin.clear();
+  m_callHost.clear();
   const int64_t answerStart = responseStream->Position();
   m_request.URL = url;
   m_request.Method = method;
@@ -292,6 +311,7 @@ void TIdHTTP::prepareRequest() {
   } else if (m_url.Port.empty()) {
     throw EIdUnknownProtocol();
   }
+  checkCredentialsMayGo();
 
   m_request.URL =
       SameTextAscii(m_request.Method, u"OPTIONS") && m_url.Document == u"*" ? u"*" : m_url.GetPathAndParams();
@@ -313,6 +333,31 @@ void TIdHTTP::prepareRequest() {
 
   if (auto* tls = dynamic_cast<TIdSSLIOHandlerSocketBase*>(IOHandler())) {
     tls->SetURIToCheck(m_url.Host.empty() ? std::u16string() : m_url.GetFullURI());
+  }
+}
+
+void TIdHTTP::checkCredentialsMayGo() {
+  const std::u16string origin =
+      LowerCaseAscii(m_url.Protocol) + u"://" + LowerCaseAscii(m_url.Host) + u":" + m_url.Port;
+  if (m_callOrigin.empty()) {
+    m_callOrigin = origin;
+    m_callHost = m_url.Host;
+  }
+  const bool credentials =
+      m_carriesCredentials ||
+      std::any_of(m_request.CustomHeaders.begin(), m_request.CustomHeaders.end(),
+                  [](const std::u16string& line) { return IsCredentialHeader(line.substr(0, line.find(u':'))); });
+  if (!credentials) return;
+  // A redirect may point anywhere, and what it points to would get the key: it is followed only at home.
+  if (origin != m_callOrigin) {
+    const bool sameHost = SameTextAscii(m_url.Host, m_callHost);
+    throw translate::ECredentialsWithheld((sameHost ? u"the reply redirects to another origin (" + origin
+                                                    : u"the reply redirects to another host (" + m_url.Host) +
+                                          u"); a request with a key is not sent there");
+  }
+  if (SameTextAscii(m_url.Protocol, u"http") && !IsLoopbackHost(m_url.Host)) {
+    throw translate::ECredentialsWithheld(u"a request with a key is not sent over plain http to " + m_url.Host +
+                                          u"; name the server with https://");
   }
 }
 

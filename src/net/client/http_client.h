@@ -97,6 +97,7 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
 
   void CustomHeadersAddValue(const std::u16string& name, const std::u16string& value) override;
   void CustomHeadersClear() override;
+  void SetCarriesCredentials(bool carries) override { m_carriesCredentials = carries; }
   std::u16string Get(const std::u16string& url) override;
   std::u16string Post(const std::u16string& url, TStream& source) override;
   // Retry-After of a refused last call, as delay seconds or an HTTP date.
@@ -156,6 +157,9 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
 
  private:
   void prepareRequest();
+  // The call's credentials (SetCarriesCredentials, or custom headers that carry them) stay at the origin of its
+  // first request, and go over plain http to this machine only; raises ECredentialsWithheld before sending.
+  void checkCredentialsMayGo();
   void connectToHost();
   void connectOrReuse(TIdHTTPConnectionType type);
   void sendRequest();
@@ -192,6 +196,11 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   int m_authRetries = 0;
   int m_authProxyRetries = 0;
   bool m_allowCookies = true;
+  bool m_carriesCredentials = false;
+  // Scheme, host and port of the current call's first request, lower-cased, and its host as given; empty before
+  // it is prepared.
+  std::u16string m_callOrigin;
+  std::u16string m_callHost;
   // Set once the last reply was read to its end: only then may a failed call leave its connection open.
   bool m_replyComplete = false;
   int64_t m_maxBodyBytes = int64_t{16} << 20;

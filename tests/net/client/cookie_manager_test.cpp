@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -232,4 +233,27 @@ TEST_F(CookieStore, ADomainKeepsItsMostRecentlyUsedCookiesOnly) {
   EXPECT_FALSE(held(u"soon"));
   EXPECT_TRUE(held(u"c151") && held(u"c199") && held(u"other"));
   EXPECT_FALSE(held(u"c150"));
+}
+
+// Many domains, each within its share, must not add up without end either: beyond 3,000 in all the least
+// recently used go, whichever domain they belong to.
+TEST_F(CookieStore, TheWholeStoreKeepsItsMostRecentlyUsedCookiesOnly) {
+  auto host = [](int d) { return u"http://d" + IntToStr(d) + u".example.com/"; };
+  constexpr int kPerDomain = 25;
+  constexpr int kDomains = TIdCookieManager::kMaxCookies / kPerDomain + 4;
+  for (int d = 0; d < kDomains; ++d) {
+    advance(seconds(1));
+    sent(host(0));  // d0's cookies, the oldest stored, are used all the time
+    for (int i = 0; i < kPerDomain; ++i) add(u"c" + IntToStr(i) + u"=v", host(d));
+  }
+  const std::vector<TIdCookie> all = store.Cookies();
+  EXPECT_EQ(all.size(), static_cast<size_t>(TIdCookieManager::kMaxCookies));
+  auto inDomain = [&all](int d) {
+    const std::u16string domain = u"d" + IntToStr(d) + u".example.com";
+    return std::count_if(all.begin(), all.end(), [&](const TIdCookie& c) { return c.Domain == domain; });
+  };
+  EXPECT_EQ(inDomain(0), kPerDomain);
+  for (int d = 1; d <= 4; ++d) EXPECT_EQ(inDomain(d), 0) << d;
+  EXPECT_EQ(inDomain(5), kPerDomain);
+  EXPECT_EQ(inDomain(kDomains - 1), kPerDomain);
 }

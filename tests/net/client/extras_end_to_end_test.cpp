@@ -91,6 +91,26 @@ TEST_F(ExtrasEndToEnd, TheSelfHostedEngineGetsJsonAndItsTranslationReachesTheCli
   EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|LibreTranslate: the reply is not JSON");
 }
 
+TEST_F(ExtrasEndToEnd, TheKeyIsNotSentWhereARedirectPointsAndTheNextEngineAnswers) {
+  start(false, true);
+  choice.SetChecked(translate::kLibreTranslate);
+  s_fake->SetMode(
+      R"({"engine": "libretranslate", "mode": "redirect", "status": 307, "location": "http://localhost:1/translate"})");
+  s_fake->SetMode(R"({"engine": "bing", "mode": "status", "code": 503})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"),
+            "HTTP/1.1 500 Internal Server Error|LibreTranslate: the reply redirects to another host (localhost); a "
+            "request with a key is not sent there");
+  EXPECT_EQ(RequestLines().size(), 2u);
+  // With Bing answering, the failover goes on past the withheld request.
+  s_fake->Reset();
+  s_fake->SetMode(
+      R"({"engine": "libretranslate", "mode": "redirect", "status": 308, "location": "https://localhost:1/"})");
+  steady += 60 * 60'000;
+  EXPECT_EQ(Ask("text=b&langpair=en|de"), Wrapped("de: B"));
+  EXPECT_EQ(RequestLines().size(), 2u);
+  EXPECT_EQ(RequestLines()[0], "POST /translate HTTP/1.0");
+}
+
 TEST_F(ExtrasEndToEnd, AThrottlingEngineHandsOverAndRestsAsLongAsItAsked) {
   start(false, true);
   choice.SetChecked(translate::kGoogle);

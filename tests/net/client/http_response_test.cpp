@@ -70,6 +70,15 @@ TEST(ReplyBodies, ALengthBodyCutShortKeepsWhatArrivedAndTheConnectionIsDropped) 
   EXPECT_EQ(server.Connections(), 2);
 }
 
+TEST(ReplyBodies, ALengthTooLargeForSixtyFourBitsIsNoLength) {
+  ScriptedServer server;
+  // 2^64 + 4: read as 4, the rest of the body would be taken for the next reply.
+  server.Push("HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551620\r\n\r\nabcdefgh", true);
+  TIdHTTP client;
+  EXPECT_EQ(client.Get(Url(server, "/")), u"abcdefgh");
+  EXPECT_EQ(client.Response().ContentLength, -1);
+}
+
 TEST(ReplyBodies, MultipartIsReadUpToItsClosingDelimiter) {
   ScriptedServer server;
   const std::string body = "--b1\r\nContent-Type: text/plain\r\n\r\npart\r\n--b1--";
@@ -281,6 +290,65 @@ TEST(Redirects, RelativeAndAbsoluteLocations) {
   ASSERT_TRUE(second.WaitForRequests(1));
   EXPECT_EQ(second.Requests()[0].Head.substr(0, 21), "GET /other/place HTTP");
   EXPECT_EQ(client.URL().GetPathAndParams(), u"/other/place");
+}
+
+// A key sent to an engine must reach that engine only: a redirect elsewhere would hand it to whoever the reply
+// names. Requests without credentials keep following redirects anywhere, as above.
+TEST(Redirects, ARequestWithCredentialsStaysAtItsOrigin) {
+  ScriptedServer home;
+  ScriptedServer elsewhere;
+  const std::string other = "http://localhost:" + std::to_string(elsewhere.Port()) + "/steal";
+  auto withheld = [](auto call) -> std::u16string {
+    try {
+      call();
+    } catch (const translate::ECredentialsWithheld& e) {
+      return e.Message();
+    }
+    return u"not withheld";
+  };
+  TIdHTTP client;
+  TMemoryStream source({'k', 'e', 'y'});
+
+  client.SetCarriesCredentials(true);
+  home.Push(Redirect(307, "/same"));
+  home.Push(Redirect(308, "http://127.0.0.1:" + std::to_string(home.Port()) + "/absolute"));
+  home.Push(HttpReply("done"));
+  EXPECT_EQ(client.Post(Url(home, "/first"), source), u"done");
+  for (int code : {301, 302, 307, 308}) {
+    home.Push(Redirect(code, other));
+    EXPECT_EQ(withheld([&] { client.Post(Url(home, "/translate"), source); }),
+              u"the reply redirects to another host (localhost); a request with a key is not sent there")
+        << code;
+  }
+  home.Push(Redirect(302, "http://127.0.0.1:" + std::to_string(elsewhere.Port()) + "/"));
+  EXPECT_EQ(withheld([&] { client.Post(Url(home, "/translate"), source); }),
+            u"the reply redirects to another origin (http://127.0.0.1:" + IntToStr(elsewhere.Port()) +
+                u"); a request with a key is not sent there");
+
+  // Keys in headers count without being told.
+  client.SetCarriesCredentials(false);
+  for (const char16_t* header : {u"Authorization", u"X-Api-Key", u"Ocp-Apim-Subscription-Key", u"x-auth-token"}) {
+    client.CustomHeadersClear();
+    client.CustomHeadersAddValue(header, u"secret");
+    home.Push(Redirect(302, other));
+    EXPECT_NE(withheld([&] { client.Get(Url(home, "/")); }), u"not withheld") << ToUtf8(header);
+  }
+  EXPECT_TRUE(elsewhere.Requests().empty());
+  EXPECT_EQ(home.Requests().size(), 12u);
+
+  // Over plain http a key goes to this machine's loopback names only; nothing is even connected elsewhere.
+  // (0.0.0.0 is no loopback address, yet a connection to it, were one made, would not leave the machine.)
+  client.SetCarriesCredentials(true);
+  client.CustomHeadersClear();
+  EXPECT_EQ(withheld([&] { client.Post(u"http://0.0.0.0:1/translate", source); }),
+            u"a request with a key is not sent over plain http to 0.0.0.0; name the server with https://");
+  home.Push(HttpReply("loopback"));
+  EXPECT_EQ(client.Get(u"http://localhost:" + IntToStr(home.Port()) + u"/"), u"loopback");
+
+  client.SetCarriesCredentials(false);
+  home.Push(Redirect(302, other));
+  elsewhere.Push(HttpReply("followed"));
+  EXPECT_EQ(client.Get(Url(home, "/")), u"followed");
 }
 
 }  // namespace

@@ -60,6 +60,8 @@ class LoopbackPort {
 };
 
 int NoSuchHost(const std::string&, int, sockaddr_storage&) { return EAI_NONAME; }
+// What the system's resolver says on a machine without a network.
+int NoNetwork(const std::string&, int, sockaddr_storage&) { return EAI_AGAIN; }
 
 class UnreachableEngine : public ::testing::Test {
  protected:
@@ -103,6 +105,8 @@ TEST_F(UnreachableEngine, HostNotFoundIsAnsweredWithItsError) {
   start(translate::kGoogle, u"engine.invalid", false);
   EXPECT_EQ(Ask(), std::string(kError) + "Socket Error # 11001\r\nHost not found.");
   EXPECT_EQ(log.Last(), u"Google: Socket Error # 11001\r\nHost not found.");
+  net::TIdStackPosix::SetResolver(&NoNetwork);
+  EXPECT_EQ(Ask(), std::string(kError) + "Socket Error # 11002\r\nHost not found, try again later (no network?).");
 }
 
 TEST_F(UnreachableEngine, RefusedConnectionIsAnsweredWithItsErrorAndTheNextRequestWorks) {

@@ -121,6 +121,21 @@ TEST(RequestRecord, ParamsVersionAndMethod) {
   EXPECT_EQ(DecodeHTTPCommand(u"CONNECT"), translate::THTTPCommandType::hcUnknown);
 }
 
+TEST(RequestRecord, ContentLengthIsANumberThatFitsOrNone) {
+  TIdHTTPRequestInfo request;
+  auto length = [&request](std::u16string_view value) {
+    request.RawHeaders.Clear();
+    request.RawHeaders.AddValue(u"Content-Length", std::u16string(value));
+    request.ProcessHeaders();
+    return request.ContentLength;
+  };
+  EXPECT_EQ(length(u" 12 "), 12);
+  EXPECT_EQ(length(u"0000000000000000000000000000012"), 12);
+  EXPECT_EQ(length(u"9223372036854775807"), INT64_MAX);
+  for (const char16_t* bad : {u"9223372036854775808", u"18446744073709551620", u"99999999999999999999999", u"1x", u""})
+    EXPECT_EQ(length(bad), -1) << ToUtf8(bad);
+}
+
 TEST(ResponseRecord, DefaultsAndStatusTexts) {
   TIdHTTPResponseInfo response(nullptr, nullptr);
   EXPECT_EQ(response.ResponseNo(), 200);

@@ -238,6 +238,8 @@ TEST_F(RequestParsing, RefusalsWithStatus) {
   expectRefusal("POST / HTTP/1.0\r\nTransfer-Encoding: gzip\r\nContent-Length: 1\r\n\r\nx", "HTTP/1.1 400 Bad Request");
   expectRefusal("POST / HTTP/1.0\r\n\r\nbody", "HTTP/1.1 411 Length Required");
   expectRefusal("PUT / HTTP/1.0\r\n\r\nbody", "HTTP/1.1 411 Length Required");
+  // A length past 64 bits is no length (it once wrapped to 4 and the body was read as "abcd").
+  expectRefusal("POST / HTTP/1.0\r\nContent-Length: 18446744073709551620\r\n\r\nabcd", "HTTP/1.1 411 Length Required");
   expectRefusal("POST / HTTP/1.1\r\nHost: h\r\nExpect: something\r\nContent-Length: 1\r\n\r\n",
                 "HTTP/1.1 417 Expectation Failed");
   expectStillServing();
