@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QShowEvent>
+#include <algorithm>
 #include <exception>
 
 #include "common/exception.h"
@@ -229,6 +230,11 @@ void TForm1::FormCreate() {
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
+  // The tray shows the engine that the requests go to from the start, not only once one is chosen again.
+  const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
+  const auto chosen =
+      std::find_if(items.begin(), items.end(), [](const translate::TEngineItem& item) { return item.Checked; });
+  if (chosen != items.end()) TrayIcon->SetIconIndex(enginePicture(static_cast<int>(chosen - items.begin())));
   createService(std::move(hosts), std::move(extras));
   // Opt-in: without it the server listens on every address, as a suite in another machine may need.
   const std::u16string address = settings.ReadString(kServer, u"Address", u"");
