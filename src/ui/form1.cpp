@@ -181,6 +181,8 @@ QAction* TForm1::addItem(const QString& caption, int imageIndex, void (TForm1::*
 void TForm1::FormCreate() {
   SettingsFile = m_options.OpenSettings();
   TCustomIniFile& settings = *SettingsFile;
+  // Not a settings file at all: start-up goes on with the defaults, and Exit must not put them in its place.
+  m_settingsUnusable = settings.Unusable();
   const bool proxyActive = settings.ReadBool(kGeneral, u"ProxyActive", false);
   std::array<bool, translate::kEngineCount> engineFlags{};
   for (size_t i = 0; i < kEngineKeys.size(); ++i)
@@ -190,6 +192,10 @@ void TForm1::FormCreate() {
   // A step that fails is reported after the others have run: a taken port must not cost the user the saved
   // engine and language (Exit would write the designed ones over them).
   std::exception_ptr firstError;
+  if (!m_settingsUnusable.empty()) {
+    firstError = std::make_exception_ptr(Exception(
+        m_settingsUnusable + u" The program goes on with the default settings, and Exit leaves the file as it is."));
+  }
   auto step = [&firstError](const std::function<void()>& action) {
     try {
       action();
@@ -467,6 +473,11 @@ void TForm1::SessionEnding() {
 }
 
 void TForm1::writeSettings() {
+  // Reported at start-up already; the user's file stays as it is.
+  if (!m_settingsUnusable.empty()) {
+    AddLogLine(u"Settings not saved: " + m_settingsUnusable);
+    return;
+  }
   TCustomIniFile& settings = *SettingsFile;
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
