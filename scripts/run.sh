@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the program alone into build/ (not the tests: scripts/test.sh builds
-# those) and starts it, build/tessarine-proxy. Says what it is doing at each step.
+# those) and starts it, build/tessarine-proxy, with --log: each request and answer shows in the terminal,
+# which is all there is to see without a display. Says what it is doing at each step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 program=build/tessarine-proxy
@@ -24,6 +25,8 @@ if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} && -z ${QT_QPA_PLATFORM:-} ]]; 
   fi
   if grep -qiE '^[[:space:]]*ProxyActive[[:space:]]*=[[:space:]]*1[[:space:]]*$' "$settings"; then
     echo "Serving http://127.0.0.1:8888/linxp_translate_t?text=...&langpair=en|de. Stop it with Ctrl+C."
+    echo "Try it from another terminal: curl -G http://127.0.0.1:8888/linxp_translate_t" \
+      "--data-urlencode 'text=Hello world' --data-urlencode 'langpair=en|de'"
   else
     echo "The server is off: set ProxyActive=1 in $settings to have it serve on port 8888."
   fi
@@ -31,5 +34,5 @@ else
   echo "The proxy lives in the tray: right-click its icon for the menu (in Russian at first; the item"
   echo "\"English\" switches the menu to English). Exit in the menu saves the settings."
 fi
-step "Starting $program"
-exec "$program"
+step "Starting $program --log (the log lines, each request and answer among them, show below)"
+exec "$program" --log

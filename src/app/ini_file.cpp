@@ -42,15 +42,21 @@ std::vector<TRawLine> SplitLines(const std::string& bytes) {
   return lines;
 }
 
-// The file's bytes; nothing when it is missing or cannot be read (a folder in its place, no permission).
-std::string ReadFileBytes(const std::string& fileName) {
+// The file's bytes; nothing when it is missing or cannot be read (a folder in its place, no permission), and
+// nothing with tooLarge set when it holds more than kMaxFileSize bytes: such a file is no settings file, and
+// reading it whole would hold start-up up for as long as it takes.
+std::string ReadFileBytes(const std::string& fileName, bool* tooLarge = nullptr) {
+  if (tooLarge) *tooLarge = false;
   const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
   std::string bytes;
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    bool large = static_cast<uintmax_t>(info.st_size) > TIniFile::kMaxFileSize;
+    if (!large) bytes.reserve(static_cast<size_t>(info.st_size));
     char buffer[8192];
-    while (true) {
+    // Bounded as well by what is read: the file may grow meanwhile.
+    while (!large) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
@@ -59,45 +65,95 @@ std::string ReadFileBytes(const std::string& fileName) {
       }
       if (n == 0) break;
       bytes.append(buffer, static_cast<size_t>(n));
+      large = bytes.size() > TIniFile::kMaxFileSize;
+    }
+    if (large) {
+      bytes.clear();
+      bytes.shrink_to_fit();
+      if (tooLarge) *tooLarge = true;
     }
   }
   ::close(fd);
   return bytes;
 }
 
-// What a line means.
+// Characters at or below the space, as the classic Trim takes them; no such byte is part of a longer UTF-8
+// character, so the bytes can be trimmed before they are decoded.
+std::string_view TrimBytes(std::string_view text) {
+  while (!text.empty() && static_cast<unsigned char>(text.front()) <= ' ') text.remove_prefix(1);
+  while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ') text.remove_suffix(1);
+  return text;
+}
+
+// A name in the file against one asked for (UTF-8 both): ASCII letters in either case, every other byte as it is.
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i];
+    char y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// What a line means. Parsed on the bytes, which are decoded only for the one value asked for: every read
+// passes over the whole file, and decoding each line would multiply its cost.
 struct TParsedLine {
   enum Kind { kOther, kSection, kKey } What = kOther;
-  std::u16string Name;   // section or key name
-  std::u16string Value;  // for a key
+  std::string_view Name;   // section or key name
+  std::string_view Value;  // for a key
 };
 
-std::u16string StripQuotes(std::u16string_view value) {
-  if (value.size() >= 2 && (value.front() == u'"' || value.front() == u'\'') && value.back() == value.front()) {
-    return std::u16string(value.substr(1, value.size() - 2));
+std::string_view StripQuotes(std::string_view value) {
+  if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front()) {
+    return value.substr(1, value.size() - 2);
   }
-  return std::u16string(value);
+  return value;
 }
 
 TParsedLine ParseLine(std::string_view bytes, bool first) {
   if (first && bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom) bytes.remove_prefix(kUtf8Bom.size());
-  const std::u16string text = FromUtf8(bytes);
-  const std::u16string_view trimmed = Trim(text);
+  const std::string_view trimmed = TrimBytes(bytes);
   TParsedLine parsed;
-  if (trimmed.empty() || trimmed.front() == u';' || trimmed.front() == u'#') return parsed;
-  if (trimmed.front() == u'[') {
-    const size_t close = trimmed.find(u']');
-    if (close == std::u16string_view::npos) return parsed;
+  if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#') return parsed;
+  if (trimmed.front() == '[') {
+    const size_t close = trimmed.find(']');
+    if (close == std::string_view::npos) return parsed;
     parsed.What = TParsedLine::kSection;
-    parsed.Name = Trim(trimmed.substr(1, close - 1));
+    parsed.Name = TrimBytes(trimmed.substr(1, close - 1));
     return parsed;
   }
-  const size_t equals = trimmed.find(u'=');
-  if (equals == std::u16string_view::npos) return parsed;
+  const size_t equals = trimmed.find('=');
+  if (equals == std::string_view::npos) return parsed;
   parsed.What = TParsedLine::kKey;
-  parsed.Name = Trim(trimmed.substr(0, equals));
-  parsed.Value = StripQuotes(Trim(trimmed.substr(equals + 1)));
+  parsed.Name = TrimBytes(trimmed.substr(0, equals));
+  parsed.Value = StripQuotes(TrimBytes(trimmed.substr(equals + 1)));
   return parsed;
+}
+
+// The value of the first such key in the first such section, in one pass over the bytes.
+std::optional<std::string_view> FindValue(std::string_view bytes, std::string_view section, std::string_view key) {
+  bool inSection = false;
+  size_t start = bytes.substr(0, kUtf8Bom.size()) == kUtf8Bom ? kUtf8Bom.size() : 0;
+  while (start < bytes.size()) {
+    // Blank lines and the blanks before a line's text go in one sweep: a line at a time, a file of empty lines
+    // would cost many times its size.
+    while (start < bytes.size() && static_cast<unsigned char>(bytes[start]) <= ' ') ++start;
+    size_t end = bytes.find('\n', start);
+    if (end == std::string_view::npos) end = bytes.size();
+    const TParsedLine parsed = ParseLine(bytes.substr(start, end - start), false);
+    start = end + 1;
+    if (parsed.What == TParsedLine::kSection) {
+      // A section of the same name further on is not read.
+      if (inSection) return std::nullopt;
+      inSection = SameName(parsed.Name, section);
+    } else if (inSection && parsed.What == TParsedLine::kKey && SameName(parsed.Name, key)) {
+      return parsed.Value;
+    }
+  }
+  return std::nullopt;
 }
 
 // Where a section and a key stand in the file.
@@ -108,7 +164,9 @@ struct TLocation {
   std::optional<size_t> LastLine;  // the section's last non-blank line
 };
 
-TLocation Locate(const std::vector<TRawLine>& lines, std::u16string_view section, std::u16string_view key) {
+TLocation Locate(const std::vector<TRawLine>& lines, std::u16string_view sectionName, std::u16string_view keyName) {
+  const std::string section = ToUtf8(sectionName);
+  const std::string key = ToUtf8(keyName);
   TLocation where;
   for (size_t i = 0; i < lines.size(); ++i) {
     const TParsedLine parsed = ParseLine(lines[i].Text, i == 0);
@@ -117,15 +175,15 @@ TLocation Locate(const std::vector<TRawLine>& lines, std::u16string_view section
         where.SectionEnd = i;
         return where;
       }
-      if (SameTextAscii(parsed.Name, section)) {
+      if (SameName(parsed.Name, section)) {
         where.Section = i;
         where.LastLine = i;
       }
       continue;
     }
     if (!where.Section) continue;
-    if (!Trim(FromUtf8(lines[i].Text)).empty()) where.LastLine = i;
-    if (parsed.What == TParsedLine::kKey && !where.Key && SameTextAscii(parsed.Name, key)) where.Key = i;
+    if (!TrimBytes(lines[i].Text).empty()) where.LastLine = i;
+    if (parsed.What == TParsedLine::kKey && !where.Key && SameName(parsed.Name, key)) where.Key = i;
   }
   where.SectionEnd = lines.size();
   return where;
@@ -203,12 +261,21 @@ TIniFile::TIniFile(std::string fileName, bool createFolder)
     : m_fileName(std::move(fileName)), m_createFolder(createFolder) {}
 
 std::optional<std::u16string> TIniFile::readValue(const std::u16string& section, const std::u16string& key) const {
-  const std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName));
-  const TLocation where = Locate(lines, section, key);
-  if (!where.Key) return std::nullopt;
-  std::u16string value = ParseLine(lines[*where.Key].Text, *where.Key == 0).Value;
+  const std::string bytes = ReadFileBytes(m_fileName);
+  const std::optional<std::string_view> found = FindValue(bytes, ToUtf8(section), ToUtf8(key));
+  if (!found) return std::nullopt;
+  std::u16string value = FromUtf8(*found);
   if (value.size() > kMaxValueLength) value.resize(kMaxValueLength);
   return value;
+}
+
+std::u16string TIniFile::Unusable() const {
+  struct stat info {};
+  if (::stat(m_fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
+      static_cast<uintmax_t>(info.st_size) <= kMaxFileSize)
+    return {};
+  return FromUtf8(m_fileName) + u" is not read: at " + FromUtf8(std::to_string(info.st_size)) +
+         u" bytes it is too large to be a settings file (at most " + FromUtf8(std::to_string(kMaxFileSize)) + u").";
 }
 
 std::u16string TIniFile::ReadString(const std::u16string& section, const std::u16string& key,
@@ -264,7 +331,10 @@ void TIniFile::WriteBool(const std::u16string& section, const std::u16string& ke
 }
 
 void TIniFile::WriteString(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
-  std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName));
+  bool tooLarge = false;
+  std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName, &tooLarge));
+  // Written back, the file would lose everything but this key.
+  if (tooLarge) throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
   std::string lineEnd = "\n";
   for (const TRawLine& line : lines) {
     if (!line.End.empty()) {

@@ -22,11 +22,14 @@ class EIniFileException : public Exception {
 // lines starting with ";" or "#" are comments. A write changes only the line of its key (or adds it at the
 // end of its section, or adds the section at the end of the file) and keeps every other line byte for byte.
 // Each write replaces the file through a temporary file beside it, so a crash or a full disk leaves the old
-// file whole.
+// file whole. A file larger than kMaxFileSize is no settings file: it is neither read (every key gives its
+// default) nor written (Unusable says why).
 class TIniFile final : public ui::TCustomIniFile {
  public:
   // At most this many characters of a value are read.
   static constexpr size_t kMaxValueLength = 2047;
+  // The largest file read: 1 MiB, thousands of times what the program writes.
+  static constexpr size_t kMaxFileSize = 1 << 20;
 
   // createFolder: the file's folder (and the folders above it) are made, readable only by the user, when
   // the first write finds them missing.
@@ -41,6 +44,7 @@ class TIniFile final : public ui::TCustomIniFile {
   // Writes "1" or "0".
   void WriteBool(const std::u16string& section, const std::u16string& key, bool value) override;
   void WriteString(const std::u16string& section, const std::u16string& key, const std::u16string& value) override;
+  std::u16string Unusable() const override;
 
   // A signed 32-bit integer as the boolean reading takes it: leading spaces, an optional sign, then decimal
   // digits, or at most eight hexadecimal digits after "$", "x", "X", "0x" or "0X"; nothing may follow.

@@ -1,11 +1,14 @@
 #include "app/settings_location.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
+#include <vector>
 
 namespace tessarine::app {
 
@@ -18,6 +21,15 @@ std::string Environment(const char* name) {
   return value ? value : "";
 }
 
+std::string UserDatabaseHome() {
+  std::vector<char> buffer(16384);
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found || !found->pw_dir)
+    return {};
+  return found->pw_dir;
+}
+
 }  // namespace
 
 std::string ExecutableFolder() {
@@ -28,7 +40,9 @@ std::string ExecutableFolder() {
 
 TSettingsPlace ChooseSettingsFile(const TSettingsEnvironment& environment) {
   TSettingsPlace beside{environment.ExecutableFolder + "/" + kFileName, false};
-  if (environment.BesideExists || environment.FolderWritable) return beside;
+  // A file left beside a system program by an earlier version is not read either.
+  if (!IsSystemFolder(environment.ExecutableFolder) && (environment.BesideExists || environment.FolderWritable))
+    return beside;
   std::string configHome;
   // A relative XDG_CONFIG_HOME is to be ignored.
   if (!environment.XdgConfigHome.empty() && environment.XdgConfigHome.front() == '/') {
@@ -42,6 +56,15 @@ TSettingsPlace ChooseSettingsFile(const TSettingsEnvironment& environment) {
   return {configHome + "/tessarine-proxy/" + kFileName, true};
 }
 
+bool IsSystemFolder(const std::string& folder) {
+  for (const std::string_view system : {"/usr", "/opt", "/bin", "/sbin"}) {
+    if (folder.compare(0, system.size(), system) == 0 &&
+        (folder.size() == system.size() || folder[system.size()] == '/'))
+      return true;
+  }
+  return false;
+}
+
 TSettingsEnvironment ReadSettingsEnvironment(const std::string& executableFolder) {
   TSettingsEnvironment environment;
   environment.ExecutableFolder = executableFolder;
@@ -52,6 +75,8 @@ TSettingsEnvironment ReadSettingsEnvironment(const std::string& executableFolder
   environment.FolderWritable = ::faccessat(AT_FDCWD, executableFolder.c_str(), W_OK | X_OK, AT_EACCESS) == 0;
   environment.XdgConfigHome = Environment("XDG_CONFIG_HOME");
   environment.Home = Environment("HOME");
+  // Started without HOME (su without -, some service managers): the home is still known.
+  if (environment.Home.empty()) environment.Home = UserDatabaseHome();
   return environment;
 }
 

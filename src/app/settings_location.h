@@ -17,14 +17,20 @@ struct TSettingsEnvironment {
   bool BesideExists = false;    // "setting.ini" stands in ExecutableFolder
   bool FolderWritable = false;  // ExecutableFolder may be written by this process
   std::string XdgConfigHome;    // $XDG_CONFIG_HOME, empty when unset
-  std::string Home;             // $HOME, empty when unset
+  std::string Home;             // $HOME, or the user's home in the user database when unset; empty when neither
 };
 
 // "setting.ini" beside the executable, as always, so a copied folder stays portable; but an installed program
 // cannot write there: when no such file exists and the folder is not writable, the file is
-// $XDG_CONFIG_HOME/tessarine-proxy/setting.ini (~/.config when that is unset or not absolute). With no usable
-// home either, it stays beside the executable (and a write reports that it cannot write there).
+// $XDG_CONFIG_HOME/tessarine-proxy/setting.ini (~/.config when that is unset or not absolute). A program in a
+// system folder (see IsSystemFolder) always takes the latter, whoever runs it and whatever stands beside it:
+// root may write /usr/bin, but a file there belongs to no package and stops every other user's Exit. With no
+// usable home either, it stays beside the executable (and a write reports that it cannot write there).
 TSettingsPlace ChooseSettingsFile(const TSettingsEnvironment& environment);
+
+// /usr (with /usr/local), /opt, /bin or /sbin, or a folder inside one of them: where packages and
+// installations from source put programs.
+bool IsSystemFolder(const std::string& folder);
 
 // The folder of the running executable (its real path).
 std::string ExecutableFolder();

@@ -16,6 +16,9 @@ class TCustomIniFile {
                                     const std::u16string& defaultValue) const = 0;
   virtual void WriteBool(const std::u16string& section, const std::u16string& key, bool value) = 0;
   virtual void WriteString(const std::u16string& section, const std::u16string& key, const std::u16string& value) = 0;
+  // Empty while the file can be used; otherwise why it is neither read nor written (it is too large to be
+  // settings), in words for the user. Reads then give the defaults.
+  virtual std::u16string Unusable() const { return {}; }
 };
 
 }  // namespace tessarine::ui

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QSessionManager>
 #include <QShowEvent>
+#include <algorithm>
 #include <exception>
 
 #include "common/exception.h"
@@ -180,6 +181,8 @@ QAction* TForm1::addItem(const QString& caption, int imageIndex, void (TForm1::*
 void TForm1::FormCreate() {
   SettingsFile = m_options.OpenSettings();
   TCustomIniFile& settings = *SettingsFile;
+  // Not a settings file at all: start-up goes on with the defaults, and Exit must not put them in its place.
+  m_settingsUnusable = settings.Unusable();
   const bool proxyActive = settings.ReadBool(kGeneral, u"ProxyActive", false);
   std::array<bool, translate::kEngineCount> engineFlags{};
   for (size_t i = 0; i < kEngineKeys.size(); ++i)
@@ -189,6 +192,10 @@ void TForm1::FormCreate() {
   // A step that fails is reported after the others have run: a taken port must not cost the user the saved
   // engine and language (Exit would write the designed ones over them).
   std::exception_ptr firstError;
+  if (!m_settingsUnusable.empty()) {
+    firstError = std::make_exception_ptr(Exception(
+        m_settingsUnusable + u" The program goes on with the default settings, and Exit leaves the file as it is."));
+  }
   auto step = [&firstError](const std::function<void()>& action) {
     try {
       action();
@@ -229,6 +236,11 @@ void TForm1::FormCreate() {
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);
   showEngineChoice();
+  // The tray shows the engine that the requests go to from the start, not only once one is chosen again.
+  const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();
+  const auto chosen =
+      std::find_if(items.begin(), items.end(), [](const translate::TEngineItem& item) { return item.Checked; });
+  if (chosen != items.end()) TrayIcon->SetIconIndex(enginePicture(static_cast<int>(chosen - items.begin())));
   createService(std::move(hosts), std::move(extras));
   // Opt-in: without it the server listens on every address, as a suite in another machine may need.
   const std::u16string address = settings.ReadString(kServer, u"Address", u"");
@@ -461,6 +473,11 @@ void TForm1::SessionEnding() {
 }
 
 void TForm1::writeSettings() {
+  // Reported at start-up already; the user's file stays as it is.
+  if (!m_settingsUnusable.empty()) {
+    AddLogLine(u"Settings not saved: " + m_settingsUnusable);
+    return;
+  }
   TCustomIniFile& settings = *SettingsFile;
   settings.WriteBool(kGeneral, u"ProxyActive", ProxyActiveFlag);
   const std::vector<translate::TEngineItem> items = m_engineChoice.AllItems();

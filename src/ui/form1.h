@@ -195,6 +195,8 @@ class TForm1 : public QWidget, public translate::ILogSink {
   client::TUpstreamPool m_pool;
   TUpstreamGate m_upstream;
   std::unique_ptr<TCustomIniFile> SettingsFile;
+  // Why the settings file could not be used at start-up; then Exit does not write it. Empty normally.
+  std::u16string m_settingsUnusable;
   std::unique_ptr<translate::TBabylonTable> m_babylon;
   std::unique_ptr<translate::TTranslationService> m_service;
   std::array<QAction*, translate::kEngineCount> m_engineItems{};

@@ -1,5 +1,5 @@
 // The settings file: the boolean reading rules, text values, the first write's layout, later writes in
-// place, and failed writes that leave the file whole.
+// place, failed writes that leave the file whole, and a file too large to be settings, neither read nor written.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -81,6 +81,9 @@ TEST_F(IniFileTest, TextValuesAndTheFileSyntax) {
   folder.Write("setting.ini", "[Setting]\nLanguage=english\nLong=" + std::string(3000, 'a') + "\n");
   EXPECT_EQ(ini.ReadString(u"Setting", u"Language", u"-"), u"english") << "values keep their case";
   EXPECT_EQ(ini.ReadString(u"Setting", u"Long", u"-"), std::u16string(2047, u'a'));
+
+  folder.Write("setting.ini", "\xEF\xBB\xBF\r\n \t\n\n  [Setting]\n\n \r\n\tLanguage = English\n  #Language=no\n");
+  EXPECT_EQ(ini.ReadString(u"Setting", u"Language", u"-"), u"English") << "blank lines and leading blanks";
 }
 
 TEST_F(IniFileTest, FirstWriteCreatesTheSectionsInWriteOrder) {
@@ -158,6 +161,26 @@ TEST_F(IniFileTest, AWriteKeepsTheFilesPermissions) {
   std::filesystem::permissions(folder.File("setting.ini"), std::filesystem::perms(0640));
   ini.WriteBool(u"General", u"Google", false);
   EXPECT_EQ(std::filesystem::status(folder.File("setting.ini")).permissions(), std::filesystem::perms(0640));
+}
+
+TEST_F(IniFileTest, AFileTooLargeToBeSettingsIsNeitherReadNorWritten) {
+  const std::string keys = "[General]\nGoogle=0\nBing=1\n; ";
+  const std::string atLimit = keys + std::string(TIniFile::kMaxFileSize - keys.size() - 1, 'x') + "\n";
+  folder.Write("setting.ini", atLimit);
+  EXPECT_FALSE(ini.ReadBool(u"General", u"Google", true)) << "1 MiB is still read";
+  EXPECT_EQ(ini.Unusable(), u"");
+
+  const std::string tooLarge = "x" + atLimit;
+  folder.Write("setting.ini", tooLarge);
+  EXPECT_TRUE(ini.ReadBool(u"General", u"Google", true));
+  EXPECT_FALSE(ini.ReadBool(u"General", u"Bing", false));
+  EXPECT_EQ(ini.Unusable(), FromUtf8(folder.File("setting.ini")) +
+                                u" is not read: at 1048577 bytes it is too large to be a settings file (at most "
+                                u"1048576).");
+  // Written, it would hold the one key and nothing of what the user put there.
+  EXPECT_THROW(ini.WriteBool(u"General", u"Google", true), EIniFileException);
+  EXPECT_TRUE(folder.Read("setting.ini") == tooLarge);
+  EXPECT_EQ(folder.Count(), 1);
 }
 
 }  // namespace

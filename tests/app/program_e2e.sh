@@ -16,6 +16,9 @@
 #                                    work area; a minimize through the window manager hides the log window
 #                                    (not iconified) and Show log brings it back placed; with port 8888
 #                                    taken and --log, the bind error's box shows and its text is on stderr
+#   program_e2e.sh firstrun PROGRAM  scripts/run.sh without a display (its installing and building stood in
+#                                    for, the program in place as build/tessarine-proxy): it serves, and the
+#                                    request's and the answer's log lines show on the terminal
 #
 # The program listens on port 8888 as it always does; when another program holds that port the run is
 # skipped (exit code 77). No sanitizer report may appear on the program's stderr.
@@ -316,7 +319,36 @@ run_desktop() {
   echo "ok: Exit wrote the chosen engine and ended with code 0"
 }
 
+# A newcomer's first run: nothing of the program shows without a display but what it writes to the terminal.
+run_firstrun() {
+  local tree=$work/tree
+  mkdir -p "$tree/scripts" "$tree/build" "$tree/bin"
+  # shellcheck disable=SC2154  # set by the harness
+  cp "$harness_root/scripts/run.sh" "$tree/scripts/"
+  printf '#!/bin/sh\nexit 0\n' >"$tree/scripts/install-deps.sh"
+  printf '#!/bin/sh\nexit 0\n' >"$tree/bin/cmake"
+  chmod +x "$tree/bin/cmake"
+  cp "$program" "$tree/build/tessarine-proxy"
+  # Made beforehand only to keep the engines on loopback; run.sh keeps a file that is there.
+  settings_file >"$tree/build/setting.ini"
+  # run.sh ends by becoming the program, so its process is the program's.
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "PATH=$tree/bin:$PATH" "${sanitizer_env[@]}" \
+    bash "$tree/scripts/run.sh" >"$work/stdout.log" 2>"$work/stderr.log" &
+  program_pid=$!
+  harness_pids+=("$program_pid")
+  wait_until "$LIMIT" port_taken || fail "run.sh: not listening on $PORT"
+  grep -q '^Serving http://127.0.0.1:8888/' "$work/stdout.log" || fail "run.sh did not say it serves: $(cat "$work/stdout.log")"
+  expect_translation "run.sh"
+  wait_until "$LIMIT" grep -q 'de: HELLO WORLD' "$work/stderr.log" || fail "the answer is not on the terminal"
+  grep -qx 'Hello world' "$work/stderr.log" || fail "the request's text is not on the terminal"
+  kill -s TERM "$program_pid"
+  wait_for_exit "$LIMIT"
+  no_sanitizer_report
+  echo "ok: run.sh without a display shows the request and the answer on the terminal"
+}
+
 case $mode in
+  firstrun) run_firstrun ;;
   desktop) run_desktop ;;
   signals) run_signals ;;
   wm) run_wm ;;

@@ -3,6 +3,7 @@
 // folder of a file in the configuration folder is made by its first write.
 
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,14 +27,32 @@ TSettingsEnvironment Installed() {
 
 TEST(SettingsLocationTest, BesideTheExecutableWhenItIsThereOrTheFolderIsWritable) {
   TSettingsEnvironment environment = Installed();
+  environment.ExecutableFolder = "/home/ann/tessarine";
   environment.FolderWritable = true;
-  EXPECT_EQ(ChooseSettingsFile(environment).FileName, "/usr/bin/setting.ini");
+  EXPECT_EQ(ChooseSettingsFile(environment).FileName, "/home/ann/tessarine/setting.ini");
   EXPECT_FALSE(ChooseSettingsFile(environment).CreateFolder);
   // A file already there is used even when the folder cannot be written: the old behaviour, its message
   // at Exit included.
   environment.FolderWritable = false;
   environment.BesideExists = true;
-  EXPECT_EQ(ChooseSettingsFile(environment).FileName, "/usr/bin/setting.ini");
+  EXPECT_EQ(ChooseSettingsFile(environment).FileName, "/home/ann/tessarine/setting.ini");
+}
+
+TEST(SettingsLocationTest, AProgramInASystemFolderNeverKeepsItsSettingsBesideItself) {
+  // Root may write there, and a file from an earlier version may stand there: neither counts.
+  TSettingsEnvironment environment = Installed();
+  environment.FolderWritable = true;
+  environment.BesideExists = true;
+  for (const char* folder : {"/usr/bin", "/usr/local/bin", "/opt/tessarine/bin", "/opt", "/bin", "/sbin"}) {
+    environment.ExecutableFolder = folder;
+    const TSettingsPlace place = ChooseSettingsFile(environment);
+    EXPECT_EQ(place.FileName, "/home/ann/.xdg/tessarine-proxy/setting.ini") << folder;
+    EXPECT_TRUE(place.CreateFolder) << folder;
+  }
+  for (const char* folder : {"/usrlocal/bin", "/optional", "/home/ann/opt", "/srv/usr/bin"}) {
+    environment.ExecutableFolder = folder;
+    EXPECT_EQ(ChooseSettingsFile(environment).FileName, std::string(folder) + "/setting.ini") << folder;
+  }
 }
 
 TEST(SettingsLocationTest, TheConfigurationFolderForAnInstalledProgram) {
@@ -74,6 +93,15 @@ TEST(SettingsLocationTest, TheEnvironmentIsReadFromTheFolder) {
     EXPECT_FALSE(ReadSettingsEnvironment(path).FolderWritable);
   }
   EXPECT_FALSE(ReadSettingsEnvironment(folder.File("no such folder")).FolderWritable);
+
+  // Without HOME the home comes from the user database.
+  const std::string home = ReadSettingsEnvironment(path).Home;
+  ::unsetenv("HOME");
+  const std::string fallback = ReadSettingsEnvironment(path).Home;
+  if (!home.empty()) ::setenv("HOME", home.c_str(), 1);
+  const struct passwd* user = ::getpwuid(::geteuid());
+  ASSERT_NE(user, nullptr);
+  EXPECT_EQ(fallback, user->pw_dir);
 }
 
 TEST(SettingsLocationTest, AGivenFileIsMadeAFullPath) {

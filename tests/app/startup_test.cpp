@@ -1,5 +1,6 @@
 // Start-up and Exit of the main window with the real settings file: defaults, the saved state, a taken
-// port, the engine host overrides, the order of the keys written at Exit and an Exit that cannot write.
+// port, the engine host overrides, the order of the keys written at Exit, an Exit that cannot write and a file
+// too large to be settings.
 
 #include <unistd.h>
 
@@ -164,6 +165,29 @@ TEST_F(StartupTest, ExitThatCannotWriteKeepsTheProgramRunning) {
     EXPECT_EQ(errors.back(), u"Unable to write to " + FromUtf8(settingsPath) + u".");
     EXPECT_EQ(terminations, 0);
   }
+}
+
+TEST_F(StartupTest, AFileTooLargeToBeSettingsIsReportedAndExitLeavesIt) {
+  const std::string content = "[General]\nProxyActive=1\nGoogle=0\nBing=1\n[Setting]\nLanguage=English\n" +
+                              std::string(TIniFile::kMaxFileSize, '\n');
+  folder.Write("setting.ini", content);
+  TForm1& f = start();
+  EXPECT_EQ(errors, std::vector<std::u16string>{
+                        FromUtf8(settingsPath) + u" is not read: at " + IntToStr(static_cast<int>(content.size())) +
+                        u" bytes it is too large to be a settings file (at most 1048576). The program goes on with "
+                        u"the default settings, and Exit leaves the file as it is."});
+  EXPECT_FALSE(f.IdHTTPServer1.Active());
+  EXPECT_TRUE(f.G1->isChecked());
+  EXPECT_FALSE(f.B1->isChecked());
+  EXPECT_TRUE(f.N8->isChecked());
+  f.E1->trigger();
+  f.N5->trigger();
+  EXPECT_EQ(terminations, 1);
+  f.sMemo1->FlushPending();
+  EXPECT_TRUE(f.sMemo1->toPlainText().contains(
+      ui::ToQString(u"Settings not saved: " + errors.at(0).substr(0, errors.at(0).find(u" The program")))));
+  EXPECT_TRUE(folder.Read("setting.ini") == content);
+  EXPECT_EQ(errors.size(), 1u);
 }
 
 }  // namespace

@@ -48,6 +48,7 @@ TEST_F(FormTest, AConfiguredSelfHostedEngineFollowsPromtAndKeepsItsCheckMark) {
   EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isVisible());
   EXPECT_TRUE(f.EngineItem(translate::kLibreTranslate)->isChecked());
   EXPECT_FALSE(f.G1->isChecked());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kOnline) << "its picture from the start";
 
   f.B1->trigger();
   EXPECT_FALSE(f.EngineItem(translate::kLibreTranslate)->isChecked());
@@ -78,6 +79,7 @@ TEST_F(FormTest, ApertiumAloneFollowsPromtWithItsOwnPicture) {
   EXPECT_EQ(text(apertium), u"Apertium");
   EXPECT_TRUE(apertium->isChecked());
   EXPECT_EQ(apertium->icon().pixmap(16).toImage(), f.sAlphaImageList1.Pixmap(TImageList::kApertium).toImage());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kApertium) << "its picture from the start";
 
   f.Y1->trigger();
   EXPECT_FALSE(apertium->isChecked());

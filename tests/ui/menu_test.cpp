@@ -71,9 +71,17 @@ TEST_F(FormTest, SavedEngineFlagsAreRestoredAsTheyAre) {
   TForm1& f = create();
   EXPECT_EQ(Marks(f), (std::vector<bool>{true, true, false, false, false, false}));
   EXPECT_EQ(Choice(f), Marks(f));
-  EXPECT_EQ(f.TrayIcon->IconIndex(), 0) << "the tray shows Google until an engine is chosen";
+  EXPECT_EQ(f.TrayIcon->IconIndex(), 0) << "the picture of the first checked engine, which the requests go to";
   f.Y1->trigger();
   EXPECT_EQ(Marks(f), (std::vector<bool>{false, false, true, false, false, false}));
+
+  form.reset();
+  set(u"General", u"Google", u"0");
+  set(u"General", u"Promt", u"1");
+  EXPECT_EQ(create().TrayIcon->IconIndex(), TImageList::kBing);
+  form.reset();
+  set(u"General", u"Bing", u"0");
+  EXPECT_EQ(create().TrayIcon->IconIndex(), TImageList::kPromt);
 }
 
 TEST_F(FormTest, NoSavedEngineLeavesEveryItemUnchecked) {
@@ -81,6 +89,7 @@ TEST_F(FormTest, NoSavedEngineLeavesEveryItemUnchecked) {
   TForm1& f = create();
   EXPECT_EQ(Marks(f), std::vector<bool>(6, false));
   EXPECT_EQ(Choice(f), std::vector<bool>(6, false));
+  EXPECT_EQ(f.TrayIcon->IconIndex(), 0) << "the designed picture";
 }
 
 struct OnOffCase {
