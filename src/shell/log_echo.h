@@ -20,7 +20,7 @@ namespace tessarine::shell {
 class TLogEcho {
  public:
   struct TLimits {
-    // A line that would take the lines waiting beyond either bound is dropped, and a line saying how many
+    // A line that would take the queue beyond either bound is dropped, and a line saying how many
     // takes the place of those dropped. A line counts its break; characters are UTF-16 code units.
     size_t MaxLines = 100000;
     size_t MaxCharacters = 1000000;
