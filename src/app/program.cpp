@@ -12,10 +12,10 @@
 #include "app/check_engines.h"
 #include "app/command_line.h"
 #include "app/ini_file.h"
-#include "app/log_echo.h"
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
+#include "shell/log_echo.h"
 #include "ui/application.h"
 #include "ui/error_box.h"
 #include "ui/form1.h"
@@ -45,7 +45,7 @@ int RunTessarineProxy(int argc, char** argv) {
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);
   // Outlives the main window, and so the request threads that it stops, and every message box.
-  std::optional<TLogEcho> echo;
+  std::optional<shell::TLogEcho> echo;
   if (commandLine.Log) {
     echo.emplace(STDERR_FILENO);
     // Without a display nobody sees a message box: its text goes to stderr beside the log lines.

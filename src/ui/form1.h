@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "net/client/http_client.h"
+#include "net/client/upstream_gate.h"
 #include "net/client/upstream_pool.h"
 #include "net/server/http_server.h"
 #include "translate/babylon_table.h"
@@ -28,7 +29,6 @@
 #include "ui/image_list.h"
 #include "ui/log_memo.h"
 #include "ui/tray_icon.h"
-#include "ui/upstream_gate.h"
 
 namespace tessarine::ui {
 
@@ -193,7 +193,7 @@ class TForm1 : public QWidget, public translate::ILogSink {
   translate::TEngineChoice m_engineChoice;
   // Clients of their own for the calls to an engine that serves several at once (Apertium), beside IdHTTP1.
   client::TUpstreamPool m_pool;
-  TUpstreamGate m_upstream;
+  client::TUpstreamGate m_upstream;
   std::unique_ptr<TCustomIniFile> SettingsFile;
   // Why the settings file could not be used at start-up; then Exit does not write it. Empty normally.
   std::u16string m_settingsUnusable;

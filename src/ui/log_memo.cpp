@@ -48,47 +48,15 @@ TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   connect(&m_drainTimer, &QTimer::timeout, this, &TLogMemo::FlushPending);
 }
 
-void TLogMemo::AddLogLine(const std::u16string& line) {
-  // The line is copied before the lock is taken, and the one it usually pushes out is freed after.
-  std::u16string copy = line;
-  std::u16string dropped;
-  std::lock_guard lock(m_mutex);
-  m_pendingCharacters += WithBreak(copy);
-  m_pending.push_back(std::move(copy));
-  if (m_pending.size() > 1 &&
-      (static_cast<qsizetype>(m_pending.size()) > m_maxLines || m_pendingCharacters > m_maxCharacters)) {
-    m_pendingCharacters -= WithBreak(m_pending.front());
-    dropped.swap(m_pending.front());
-    m_pending.pop_front();
-    trimQueueLocked();
-  }
-}
-
-void TLogMemo::trimQueueLocked() {
-  while (m_pending.size() > 1 &&
-         (static_cast<qsizetype>(m_pending.size()) > m_maxLines || m_pendingCharacters > m_maxCharacters)) {
-    m_pendingCharacters -= WithBreak(m_pending.front());
-    m_pending.pop_front();
-  }
-}
+void TLogMemo::AddLogLine(const std::u16string& line) { m_pending.Push(line); }
 
 void TLogMemo::ClearLog() {
-  std::deque<std::u16string> dropped;
-  {
-    std::lock_guard lock(m_mutex);
-    dropped.swap(m_pending);
-    m_pendingCharacters = 0;
-  }
+  m_pending.TakeAll();
   clear();
 }
 
 void TLogMemo::FlushPending() {
-  std::deque<std::u16string> lines;
-  {
-    std::lock_guard lock(m_mutex);
-    lines.swap(m_pending);
-    m_pendingCharacters = 0;
-  }
+  const std::deque<std::u16string> lines = m_pending.TakeAll();
   if (lines.empty()) return;
   appendLines(lines);
   trimText();
@@ -98,12 +66,9 @@ void TLogMemo::FlushPending() {
 }
 
 void TLogMemo::SetHistoryLimit(qsizetype maxLines, qsizetype maxCharacters) {
-  {
-    std::lock_guard lock(m_mutex);
-    m_maxLines = std::max<qsizetype>(maxLines, 1);
-    m_maxCharacters = std::max<qsizetype>(maxCharacters, 1);
-    trimQueueLocked();
-  }
+  m_maxLines = std::max<qsizetype>(maxLines, 1);
+  m_maxCharacters = std::max<qsizetype>(maxCharacters, 1);
+  m_pending.SetLimit(static_cast<size_t>(m_maxLines), static_cast<size_t>(m_maxCharacters));
   trimText();
 }
 

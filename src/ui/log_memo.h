@@ -3,9 +3,9 @@
 #include <QPlainTextEdit>
 #include <QTimer>
 #include <deque>
-#include <mutex>
 #include <string>
 
+#include "shell/log_history_queue.h"
 #include "translate/service_interfaces.h"
 
 namespace tessarine::ui {
@@ -13,11 +13,10 @@ namespace tessarine::ui {
 // The log panel sMemo1: a multi-line text box that any thread may append lines to. It keeps the most recent
 // history only, so a program that serves for weeks does not grow with every request.
 //
-// Appended lines wait in one queue (so each thread's order holds, and an appending thread never waits for
-// the UI thread, which may itself be waiting for that thread while it stops the server). The queue keeps
-// only the newest lines within the history limit. While the panel is hidden nobody can read it, so the
-// lines stay in the queue and the UI thread does no work for them; when it is shown they go into the text
-// at once, and while it is visible a timer moves them in batches a few times a second.
+// Appended lines wait in a TLogHistoryQueue, which keeps only the newest within the history limit. While the
+// panel is hidden nobody can read it, so the lines stay in the queue and the UI thread does no work for them;
+// when it is shown they go into the text at once, and while it is visible a timer moves them in batches a few
+// times a second.
 class TLogMemo : public QPlainTextEdit, public translate::ILogSink {
   Q_OBJECT
 
@@ -42,19 +41,19 @@ class TLogMemo : public QPlainTextEdit, public translate::ILogSink {
   // queue are cut to it at once.
   void SetHistoryLimit(qsizetype maxLines, qsizetype maxCharacters);
 
+  // The lines not yet in the text (tests).
+  const shell::TLogHistoryQueue& Pending() const { return m_pending; }
+
  protected:
   void showEvent(QShowEvent* event) override;
   void hideEvent(QHideEvent* event) override;
 
  private:
-  void trimQueueLocked();
   void appendLines(const std::deque<std::u16string>& lines);
   void trimText();
 
-  std::mutex m_mutex;
-  std::deque<std::u16string> m_pending;  // guarded by m_mutex
-  qsizetype m_pendingCharacters = 0;     // guarded by m_mutex
-  // Written by the UI thread with m_mutex held, so the UI thread alone may read them without it.
+  shell::TLogHistoryQueue m_pending{kDefaultMaxLines, kDefaultMaxCharacters};
+  // The text's own limit, the queue's too; UI thread only.
   qsizetype m_maxLines = kDefaultMaxLines;
   qsizetype m_maxCharacters = kDefaultMaxCharacters;
   // Runs only while the panel is visible.

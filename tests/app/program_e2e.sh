@@ -9,7 +9,7 @@
 #   program_e2e.sh signals PROGRAM   offscreen: requests are answered, and SIGTERM and SIGINT end the
 #                                    program with code 0 without writing the settings; with port 8888
 #                                    taken, --log writes the bind error and the line naming the port to
-#                                    stderr once
+#                                    stderr once, as one entry
 #   program_e2e.sh wm PROGRAM        under Xvfb with openbox (framed windows) and trayer reserving a bottom
 #                                    strip: the log window's frame touches the screen's right edge and the
 #                                    panel on the first showing, the About window's frame is centred in the
@@ -123,7 +123,7 @@ run_signals() {
   take_port
   printf '[General]\nProxyActive=1\n' >"$work/setting.ini"
   start_program QT_QPA_PLATFORM=offscreen -- --log
-  wait_until "$LIMIT" grep -qxF "$port_line" "$work/stderr.log" || fail "no bind error on stderr"
+  wait_until "$LIMIT" grep -qF "$port_line" "$work/stderr.log" || fail "no bind error on stderr"
   kill -s TERM "$program_pid"
   wait_for_exit "$LIMIT"
   bind_error_on_stderr || fail "the bind error is not on stderr exactly once"
@@ -229,13 +229,13 @@ release_port() {
   harness_forget "$holder_pid"
 }
 
-bind_error='Tessarine: Could not bind socket. Address and port are already in use.'
 port_line="Port $PORT is in use by another program."
+# The box's two lines as --log writes one entry: the line break shown as \n, on one line of stderr.
+bind_error='Tessarine: Could not bind socket. Address and port are already in use.\n'"$port_line"
 
-# The bind error and the port's line, each exactly once, one after the other on stderr.
+# The bind error with the port's line, exactly once, and neither anywhere else on stderr.
 bind_error_on_stderr() {
-  [[ $(grep -cxF "$bind_error" "$work/stderr.log") -eq 1 && $(grep -cxF "$port_line" "$work/stderr.log") -eq 1 ]] &&
-    grep -A1 -xF "$bind_error" "$work/stderr.log" | tail -n 1 | grep -qxF "$port_line"
+  [[ $(grep -cxF "$bind_error" "$work/stderr.log") -eq 1 && $(grep -cF "$port_line" "$work/stderr.log") -eq 1 ]]
 }
 
 # menu_pick KEY...: opens the menu on the icon and presses the keys and Return.

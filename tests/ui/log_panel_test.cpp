@@ -101,6 +101,7 @@ TEST_F(FormTest, HistoryKeepsTheNewestLinesWithinItsLimit) {
   QTextDocument& document = *f.sMemo1->document();
   f.sMemo1->SetHistoryLimit(100, 1000000);
   for (int i = 0; i < 10000; ++i) f.AddLogLine(u"line " + IntToStr(i));
+  EXPECT_EQ(f.sMemo1->Pending().Lines(), 100u) << "the queue is bound before the panel takes it in";
   EXPECT_EQ(Text(f), Numbered(u"line ", 9900, 10000));
   EXPECT_EQ(document.blockCount(), 101);
 

@@ -1,4 +1,4 @@
-#include "ui/upstream_gate.h"
+#include "net/client/upstream_gate.h"
 
 #include <chrono>
 #include <thread>
@@ -6,7 +6,7 @@
 #include "common/exception.h"
 #include "net/exceptions.h"
 
-namespace tessarine::ui {
+namespace tessarine::client {
 
 namespace {
 
@@ -136,4 +136,4 @@ void TUpstreamGate::RunClosed(const std::function<void()>& stop) {
   stop();
 }
 
-}  // namespace tessarine::ui
+}  // namespace tessarine::client

@@ -5,19 +5,25 @@
 #include <cstddef>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
-namespace tessarine::app {
+namespace tessarine::shell {
 
 // The --log echo: every log line also goes to a file descriptor (standard error). A thread of its own turns
 // the lines into UTF-8 and writes them in batches, so a request thread makes no system call for its lines
 // and is never held up by a slow reader or by a pipe that nobody reads.
+//
+// The lines carry text from the network, and a terminal acts on control characters in what it prints: each
+// entry is written as one line of its own with its controls made visible (see EchoText).
 class TLogEcho {
  public:
   struct TLimits {
-    // Lines waiting beyond this many are dropped, and a line saying how many takes their place.
-    size_t MaxQueued = 100000;
+    // A line that would take the queue beyond either bound is dropped, and a line saying how many
+    // takes the place of those dropped. A line counts its break; characters are UTF-16 code units.
+    size_t MaxLines = 100000;
+    size_t MaxCharacters = 1000000;
     // At destruction: how long what is still queued may take to be written (to a reader that takes
     // nothing, say) before it is given up.
     std::chrono::milliseconds StopWait{2000};
@@ -35,18 +41,30 @@ class TLogEcho {
 
  private:
   void run();
+  // The platform's half (log_echo_posix.cpp). A descriptor whose reader has gone must fail the write on the
+  // echo thread instead of ending the program; prepareThread arranges that, on the echo thread.
+  static void prepareThread();
   // False when the descriptor takes nothing any more: closed, or silent past StopWait once stopping.
   bool writeAll(const std::string& bytes);
+  bool givenUp();
 
   const int m_fd;
   const TLimits m_limits;
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::vector<std::u16string> m_queue;                   // guarded by m_mutex
+  size_t m_queuedCharacters = 0;                         // guarded by m_mutex
   size_t m_dropped = 0;                                  // guarded by m_mutex
   bool m_stopping = false;                               // guarded by m_mutex
   std::chrono::steady_clock::time_point m_stopDeadline;  // guarded by m_mutex
   std::thread m_thread;
 };
 
-}  // namespace tessarine::app
+// One entry as the echo writes it, in UTF-8 without its line break. Characters a terminal would act on, or
+// that would change how the rest of the line reads, become escapes: a line break "\n" (and "\r"), another
+// C0 control or DEL "\x1b" style, a C1 control, a line or paragraph separator and the bidirectional
+// formatting characters "\u009b" style, and the backslash itself "\\", so that every escape reads one way
+// only. Tabs and everything else stay as they are.
+std::string EchoText(std::u16string_view line);
+
+}  // namespace tessarine::shell

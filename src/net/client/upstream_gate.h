@@ -7,7 +7,7 @@
 
 #include "translate/service_interfaces.h"
 
-namespace tessarine::ui {
+namespace tessarine::client {
 
 // Stands between the translation service and the upstream clients (the one client, and the pool's when there
 // is a pool) so that switching the server off is never held up by an engine: while the gate is closed no engine
@@ -61,4 +61,4 @@ class TUpstreamGate final : public translate::IUpstreamClient, public translate:
   bool m_lastRefused = false;  // guarded by m_mutex
 };
 
-}  // namespace tessarine::ui
+}  // namespace tessarine::client

@@ -1,7 +1,7 @@
 // The gate in front of the upstream client and the pool: switching off ends the calls engines hold, and the
 // clients work again once the gate reopens.
 
-#include "ui/upstream_gate.h"
+#include "net/client/upstream_gate.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@
 #include "net/exceptions.h"
 #include "support/scripted_server.h"
 
-namespace tessarine::ui {
+namespace tessarine::client {
 namespace {
 
 using namespace std::chrono_literals;
@@ -30,7 +30,7 @@ std::u16string UrlOf(const ScriptedServer& server) {
 const char kReply[] = "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\n\r\nok";
 
 TEST(UpstreamGateTest, SwitchingOffEndsAStalledCallAndTheClientWorksAfterwards) {
-  client::TIdHTTP http;
+  TIdHTTP http;
   TUpstreamGate gate(
       http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
   ScriptedServer silent;
@@ -68,8 +68,8 @@ TEST(UpstreamGateTest, SwitchingOffEndsAStalledCallAndTheClientWorksAfterwards) 
 }
 
 TEST(UpstreamGateTest, SwitchingOffEndsEveryPooledCallAndRefusesClientsUntilItReopens) {
-  client::TIdHTTP http;
-  client::TUpstreamPool pool(2);
+  TIdHTTP http;
+  TUpstreamPool pool(2);
   TUpstreamGate gate(
       http,
       [&] {
@@ -123,7 +123,7 @@ TEST(UpstreamGateTest, SwitchingOffEndsEveryPooledCallAndRefusesClientsUntilItRe
 }
 
 TEST(UpstreamGateTest, ReopensWhenTheStopFails) {
-  client::TIdHTTP http;
+  TIdHTTP http;
   TUpstreamGate gate(
       http, [&] { http.Abort(); }, [&] { http.ResumeCalls(); });
   EXPECT_THROW(gate.RunClosed([] { throw std::runtime_error("stop failed"); }), std::runtime_error);
@@ -134,4 +134,4 @@ TEST(UpstreamGateTest, ReopensWhenTheStopFails) {
 }
 
 }  // namespace
-}  // namespace tessarine::ui
+}  // namespace tessarine::client
