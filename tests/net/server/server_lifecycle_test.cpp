@@ -164,6 +164,11 @@ TEST_F(ServerLifecycle, ARequestThatDoesNotArriveInTimeIsClosedUnanswered) {
 }
 
 TEST_F(ServerLifecycle, WithNoDescriptorLeftTheOldestWaitingConnectionMakesRoom) {
+#ifdef __SANITIZE_ADDRESS__
+  // That build also checks the type behind every virtual call, and the check opens a pipe each time: with no
+  // descriptor left it would report them all.
+  GTEST_SKIP() << "the type checks of the address-sanitizer build need descriptors of their own";
+#endif
   constexpr int kIdle = 4;
   server.OnCommandGet = [](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
     response.SetContentText(u"ok");
