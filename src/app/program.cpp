@@ -12,6 +12,7 @@
 #include "app/check_engines.h"
 #include "app/command_line.h"
 #include "app/ini_file.h"
+#include "app/open_file_limit.h"
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
@@ -41,6 +42,8 @@ int RunTessarineProxy(int argc, char** argv) {
                         FromUtf8(commandLine.CheckLangpair), std::cout);
   }
 
+  // Before the server opens a socket; where the system refuses, the server lives with the limit it has.
+  if (!RaiseOpenFileLimit()) std::fprintf(stderr, "The open-file limit could not be raised to its hard limit.\n");
   // Before any thread starts (Qt's own included), so the stop signals reach only the message loop.
   TStopSignals::BlockInThisThread();
   ui::TApplication application(argc, argv);

@@ -279,6 +279,8 @@ void TIdIOHandler::Capture(TStringList& lines, std::u16string_view delimiter, bo
   int stored = 0;
   while (true) {
     std::u16string line = ReadLn(u"\n", IdTimeoutDefault, m_maxLineLength, encoding);
+    // A line that did not come in time is no line, least of all the delimiter that ends the capture.
+    if (m_readLnTimedOut) throw EIdReadTimeout();
     if (line == delimiter) return;
     if (usesDotTransparency && line.size() >= 2 && line[0] == u'.' && line[1] == u'.') line.erase(0, 1);
     if (m_maxCapturedLines > 0 && stored > m_maxCapturedLines) throw EIdMaxCaptureLineExceeded();

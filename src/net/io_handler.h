@@ -114,6 +114,7 @@ class TIdIOHandler : public TIdComponent {
   void ReadBytes(std::vector<uint8_t>& buffer, int64_t count, bool append = true);
   // A null stream discards. byteCount -1 without readUntilDisconnect reads a length prefix first.
   void ReadStream(TStream* stream, int64_t byteCount = -1, bool readUntilDisconnect = false);
+  // Lines until one equals delimiter; a line that times out raises "Read timed out.".
   void Capture(TStringList& lines, std::u16string_view delimiter = u"", bool usesDotTransparency = false,
                TIdTextEncoding encoding = nullptr);
   int32_t ReadInt32(bool convert = true);

@@ -151,6 +151,9 @@ TForm1::TForm1(TForm1Options options)
                                       server::TIdHTTPResponseInfo& response) {
     IdHTTPServer1CommandGet(context, request, response);
   };
+  IdHTTPServer1.OnRequestRefused = [this](server::TIdContext&, int responseNo, const std::u16string& reason) {
+    AddLogLine(u"Request refused: " + reason + u" (" + IntToStr(responseNo) + u")");
+  };
 
   Timer1 = new QTimer(this);
   Timer1->setInterval(1000);

@@ -1,5 +1,7 @@
 #include "net/server/http_server.h"
 
+#include <chrono>
+
 #include "common/text.h"
 #include "net/content_type.h"
 #include "net/exceptions.h"
@@ -57,6 +59,48 @@ void writeRefusal(TIdHTTPResponseInfo& response, int responseNo) {
   response.SetCloseConnection(true);
   response.WriteHeader();
 }
+
+// A line of the request. Once the request's time is up a read ends as a time-out, which must not pass for an
+// empty line (the end of the headers or of the chunks).
+std::u16string readLine(net::TIdIOHandler& io) {
+  std::u16string line = io.ReadLn();
+  if (io.ReadLnTimedOut()) throw net::EIdReadTimeout();
+  return line;
+}
+
+// After a refusal, what the client still sends is dropped for a moment, up to a size, or until it closes:
+// closing with bytes unread resets the connection, and a reset loses the answer for a client still sending and
+// for one whose system drops what it received when the reset comes.
+void discardRest(net::TIdIOHandler& io) {
+  constexpr auto kDiscardTime = std::chrono::milliseconds(500);
+  constexpr size_t kDiscardBytes = 1 << 20;
+  io.InputBuffer().Clear();
+  const auto until = std::chrono::steady_clock::now() + kDiscardTime;
+  size_t discarded = 0;
+  try {
+    while (discarded < kDiscardBytes) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !io.CheckForDataOnSource(static_cast<int>(left.count()))) return;
+      discarded += io.InputBuffer().Size();
+      io.InputBuffer().Clear();
+    }
+  } catch (const net::EIdSocketError& e) {
+    // A client that has gone has nothing more to lose.
+    if (!net::IsConnectionEnd(e.LastError())) throw;
+  }
+}
+
+// Unlists itself from the waiting connections before its connection goes.
+class THTTPServerContext final : public TIdServerContext {
+ public:
+  THTTPServerContext(std::unique_ptr<net::TIdTCPConnection> connection, TIdYarn* yarn, TIdContextList* contexts,
+                     TIdCustomTCPServer* server, TWaitingConnections& waiting)
+      : TIdServerContext(std::move(connection), yarn, contexts, server), m_waiting(waiting) {}
+  ~THTTPServerContext() override { m_waiting.remove(*this); }
+
+ private:
+  TWaitingConnections& m_waiting;
+};
 
 }  // namespace
 
@@ -127,19 +171,47 @@ void TIdCustomHTTPServer::Shutdown() {
 
 bool TIdCustomHTTPServer::DoExecute(TIdContext& context) { return ServeConnection(context); }
 
+std::unique_ptr<TIdServerContext> TIdCustomHTTPServer::CreateContext(std::unique_ptr<net::TIdTCPConnection> connection,
+                                                                     TIdYarn* yarn) {
+  return std::make_unique<THTTPServerContext>(std::move(connection), yarn, &Contexts(), this, m_waiting);
+}
+
+void TIdCustomHTTPServer::ContextCreated(TIdContext& context) {
+  beginWaiting(context);
+  TIdCustomTCPServer::ContextCreated(context);
+}
+
+bool TIdCustomHTTPServer::MakeRoomForAccept() { return m_waiting.closeOldest(); }
+
+void TIdCustomHTTPServer::beginWaiting(TIdContext& context) {
+  net::TIdTCPConnection& connection = *context.Connection();
+  if (m_requestTimeout > 0) {
+    connection.IOHandler()->SetDeadline(std::chrono::steady_clock::now() + std::chrono::milliseconds(m_requestTimeout));
+  }
+  m_waiting.add(context, connection);
+}
+
+void TIdCustomHTTPServer::endWaiting(TIdContext& context) {
+  m_waiting.remove(context);
+  context.Connection()->IOHandler()->SetDeadline(std::nullopt);
+}
+
 bool TIdCustomHTTPServer::ServeConnection(TIdContext& context) {
   net::TIdTCPConnection& connection = *context.Connection();
   struct DisconnectOnLeave {
+    TWaitingConnections& waiting;
+    TIdContext& context;
     net::TIdTCPConnection& connection;
     ~DisconnectOnLeave() {
+      waiting.remove(context);
       try {
         connection.Disconnect(false);
       } catch (...) {
       }
     }
-  } disconnect{connection};
+  } disconnect{m_waiting, context, connection};
   try {
-    while (serveRequest(context)) {
+    for (bool first = true; serveRequest(context, first); first = false) {
     }
   } catch (const net::EIdSocketError& e) {
     if (!net::IsConnectionEnd(e.LastError())) throw;
@@ -148,12 +220,20 @@ bool TIdCustomHTTPServer::ServeConnection(TIdContext& context) {
   return false;
 }
 
-bool TIdCustomHTTPServer::serveRequest(TIdContext& context) {
+bool TIdCustomHTTPServer::serveRequest(TIdContext& context, bool first) {
   net::TIdTCPConnection& connection = *context.Connection();
   net::TIdIOHandler& io = *connection.IOHandler();
+  if (!first) beginWaiting(context);
 
-  const std::u16string inputLine = io.ReadLn();
-  if (io.ReadLnTimedOut()) throw net::EIdReadTimeout();
+  std::u16string inputLine;
+  try {
+    inputLine = readLine(io);
+  } catch (const net::EIdReadLnMaxLineLengthExceeded&) {
+    TIdHTTPRequestInfo request;
+    TIdHTTPResponseInfo response(&connection, &request);
+    refuseOverLimit(context, response, 414, u"request line longer than " + IntToStr(io.MaxLineLength()) + u" bytes");
+    return false;
+  }
   const size_t lastSpace = inputLine.rfind(u' ');
   if (lastSpace == npos) throw EIdHTTPErrorParsingCommand();
 
@@ -166,7 +246,15 @@ bool TIdCustomHTTPServer::serveRequest(TIdContext& context) {
   std::u16string_view line = std::u16string_view(inputLine).substr(0, lastSpace);
 
   request.RawHeaders.Clear();
-  io.Capture(request.RawHeaders, u"");
+  try {
+    io.Capture(request.RawHeaders, u"");
+  } catch (const net::EIdReadLnMaxLineLengthExceeded&) {
+    refuseOverLimit(context, response, 431, u"header line longer than " + IntToStr(io.MaxLineLength()) + u" bytes");
+    return false;
+  } catch (const net::EIdMaxCaptureLineExceeded&) {
+    refuseOverLimit(context, response, 431, u"more than " + IntToStr(io.MaxCapturedLines() + 1) + u" header lines");
+    return false;
+  }
   request.ProcessHeaders();
 
   if (!m_keepAlive) {
@@ -233,6 +321,7 @@ bool TIdCustomHTTPServer::serveRequest(TIdContext& context) {
   }
 
   if (!readBody(context, request, response)) return false;
+  endWaiting(context);
 
   const bool formEncoded = isFormEncoded(request.ContentType());
   if (request.PostStream() != nullptr && formEncoded) {
@@ -282,18 +371,29 @@ bool TIdCustomHTTPServer::readBody(TIdContext& context, TIdHTTPRequestInfo& requ
   if (LowerCaseAscii(transferEncoding).find(u"chunked") != npos) {
     request.SetPostStream(CreatePostStream(context, request.RawHeaders));
     while (true) {
-      const int64_t size = chunkSize(io.ReadLn());
+      const int64_t size = chunkSize(readLine(io));
       if (size == 0) break;
       io.ReadStream(request.PostStream(), size);
-      io.ReadLn();
+      readLine(io);
     }
-    while (!io.ReadLn().empty()) {
+    while (!readLine(io).empty()) {
     }
     request.PostStream()->SetPosition(0);
     return true;
   }
   writeRefusal(response, 400);
   return false;
+}
+
+void TIdCustomHTTPServer::refuseOverLimit(TIdContext& context, TIdHTTPResponseInfo& response, int responseNo,
+                                          const std::u16string& reason) {
+  DoRequestRefused(context, responseNo, reason);
+  response.SetResponseNo(responseNo);
+  // The table's text for 414 names a limit of 256 characters, which is not this server's.
+  if (responseNo == 414) response.ResponseText = u"URI Too Long";
+  response.SetCloseConnection(true);
+  response.WriteHeader();
+  discardRest(*context.Connection()->IOHandler());
 }
 
 void TIdCustomHTTPServer::parseAuthorization(TIdContext& context, TIdHTTPRequestInfo& request) {
@@ -434,6 +534,10 @@ void TIdCustomHTTPServer::DoneWithPostStream(TIdContext& context, TIdHTTPRequest
   bool keepStream = false;
   if (OnDoneWithPostStream) OnDoneWithPostStream(context, request, keepStream);
   if (!keepStream) request.SetPostStream(nullptr);
+}
+
+void TIdCustomHTTPServer::DoRequestRefused(TIdContext& context, int responseNo, const std::u16string& reason) {
+  if (OnRequestRefused) OnRequestRefused(context, responseNo, reason);
 }
 
 bool TIdCustomHTTPServer::DoParseAuthentication(TIdContext& context, const std::u16string& authType,

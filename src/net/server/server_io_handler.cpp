@@ -5,6 +5,7 @@
 
 #include "net/io_handler_stack.h"
 #include "net/server/listener_thread.h"
+#include "net/socket_stack.h"
 
 namespace tessarine::server {
 
@@ -21,11 +22,13 @@ std::unique_ptr<net::TIdIOHandler> TIdServerIOHandlerStack::Accept(net::TIdSocke
     // Every queued connection comes off the listen queue before any is handed over: an accept costs a few
     // microseconds, the hand-over several times that, and a burst must not overflow a queue of 15.
     bool failed = false;
+    int error = 0;
     for (size_t taken = 0; taken < kAcceptAheadMax; ++taken) {
       auto handler = std::make_unique<net::TIdIOHandlerStack>();
       handler->Open();
       if (!handler->Binding()->Accept(listening)) {
         failed = taken == 0;
+        if (failed) error = net::GStack()->WSGetLastError();
         break;
       }
       handler->AfterAccept();
@@ -33,7 +36,9 @@ std::unique_ptr<net::TIdIOHandler> TIdServerIOHandlerStack::Accept(net::TIdSocke
       if (!listening.Readable(0)) break;
     }
     if (!thread.AcceptedAhead.empty()) return takeAhead();
-    // A failed accept (descriptors exhausted, say) leaves the socket readable; pause instead of spinning.
+    // The connection stays queued; waiting would not give a descriptor back, closing a connection does.
+    if (failed && error == kDescriptorsExhausted && !thread.Stopped()) net::GStack()->RaiseSocketError(error);
+    // Any other failed accept (no memory for the socket, say) leaves the socket readable; pause, do not spin.
     if (failed) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return nullptr;

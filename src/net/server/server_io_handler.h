@@ -11,12 +11,16 @@ namespace tessarine::server {
 class TIdListenerThread;
 class TIdYarn;
 
+// The socket error of an accept that failed because the process has no descriptor left (EMFILE).
+constexpr int kDescriptorsExhausted = 10024;
+
 // Makes the I/O handler of each accepted connection.
 class TIdServerIOHandler : public net::TIdComponent {
  public:
   virtual void Init() {}
   virtual void Shutdown() {}
-  // Waits for a connection on the listening socket until the thread is stopped; nullptr then.
+  // Waits for a connection on the listening socket until the thread is stopped; nullptr then. An accept that
+  // finds no descriptor left raises the socket error kDescriptorsExhausted, so the server can make room.
   virtual std::unique_ptr<net::TIdIOHandler> Accept(net::TIdSocketHandle& listening, TIdListenerThread& thread,
                                                     TIdYarn* yarn) = 0;
 };

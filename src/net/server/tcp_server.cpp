@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "common/text.h"
+#include "net/exceptions.h"
 #include "net/server/server_exceptions.h"
 
 namespace tessarine::server {
@@ -12,6 +13,19 @@ namespace {
 
 // After a failed pass (no thread to be had, say) the listener waits this long before the next one.
 constexpr auto kListenRetryPause = std::chrono::milliseconds(10);
+// After closing a connection to free a descriptor: long enough for a worker woken from a read of it to let the
+// descriptor go, short enough not to leave the queue waiting.
+constexpr auto kRoomMadePause = std::chrono::milliseconds(1);
+
+bool descriptorsExhausted(const std::exception_ptr& error) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const net::EIdSocketError& e) {
+    return e.LastError() == kDescriptorsExhausted;
+  } catch (...) {
+    return false;
+  }
+}
 
 // Runs an event hook; what it raises is dropped, because its caller is a thread function or clean-up.
 template <typename F>
@@ -183,7 +197,9 @@ void TIdCustomTCPServer::acceptOne(TIdListenerThread& thread) {
     });
     if (yarn != nullptr) guarded([&] { scheduler.TerminateYarn(yarn); });
     guarded([&] { DoListenException(thread, error); });
-    if (!thread.Stopped()) std::this_thread::sleep_for(kListenRetryPause);
+    bool roomMade = false;
+    if (descriptorsExhausted(error)) guarded([&] { roomMade = MakeRoomForAccept(); });
+    if (!thread.Stopped()) std::this_thread::sleep_for(roomMade ? kRoomMadePause : kListenRetryPause);
   }
 }
 

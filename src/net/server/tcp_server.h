@@ -93,6 +93,9 @@ class TIdCustomTCPServer : public net::TIdComponent {
   virtual bool DoExecute(TIdContext& context);
   virtual void DoListenException(TIdListenerThread& thread, std::exception_ptr error);
   virtual void DoMaxConnectionsExceeded(net::TIdIOHandler& ioHandler);
+  // An accept found no descriptor left: closes a connection so that the queued one can be taken, and says
+  // whether it did. Runs on a listener thread.
+  virtual bool MakeRoomForAccept() { return false; }
   // Disconnects without farewell; may run on another thread than the context's.
   virtual void DoTerminateContext(TIdContext& context);
   virtual std::unique_ptr<TIdServerContext> CreateContext(std::unique_ptr<net::TIdTCPConnection> connection,

@@ -1,8 +1,11 @@
 // Switching the server on and off: bindings, the port-in-use failure, deactivation with open connections,
-// sessions switched off at start-up, the worker pool, and a listener that survives failing connections.
+// sessions switched off at start-up, the worker pool, a listener that survives failing connections, and
+// connections that never send their request.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/resource.h>
 
 #include <atomic>
 #include <condition_variable>
@@ -103,6 +106,105 @@ TEST_F(ServerLifecycle, DeactivationClosesAnIdleConnectionPromptly) {
   EXPECT_EQ(ReadToClose(idle, std::chrono::seconds(2)), "");
   EXPECT_FALSE(handled);
   EXPECT_EQ(server.Contexts().Count(), 0);
+}
+
+// The peer has closed the connection: it reads as the end of the stream.
+bool ClosedByServer(const RawSocket& socket) { return socket.HasInput(kWaitLimit) && socket.Receive(1).empty(); }
+
+bool StillOpen(const RawSocket& socket) { return !socket.HasInput(std::chrono::milliseconds(0)); }
+
+TEST_F(ServerLifecycle, AtTheBoundTheOldestWaitingConnectionMakesWay) {
+  server.OnCommandGet = [](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    response.SetContentText(u"ok");
+  };
+  server.SetMaxWaitingConnections(3);
+  start();
+  std::vector<RawSocket> idle;
+  for (int i = 0; i < 3; ++i) {
+    idle.push_back(connect());
+    ASSERT_TRUE(WaitFor([&] { return server.WaitingConnectionCount() == i + 1; }));
+  }
+  idle[1].Send("GET / HTTP/1.0\r\n");  // half a request waits like none
+  idle.push_back(connect());
+  EXPECT_TRUE(ClosedByServer(idle[0]));
+  EXPECT_TRUE(StillOpen(idle[1]));
+  EXPECT_EQ(server.WaitingConnectionCount(), 3);
+  // A request that comes while the bound is full is served, and the oldest waiting connection goes for it.
+  EXPECT_EQ(ParsedAnswer::From(exchange("GET / HTTP/1.0\r\n\r\n")).body, "ok");
+  EXPECT_TRUE(ClosedByServer(idle[1]));
+  EXPECT_TRUE(StillOpen(idle[2]));
+  EXPECT_TRUE(StillOpen(idle[3]));
+}
+
+TEST_F(ServerLifecycle, ARequestThatDoesNotArriveInTimeIsClosedUnanswered) {
+  std::atomic<int> handled{0};
+  server.OnCommandGet = [&](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo&) { ++handled; };
+  server.SetRequestTimeout(300);
+  start();
+  // Nothing; part of the request line; part of the headers; part of a chunked body; part of a sized body.
+  const std::vector<std::string> parts = {
+      "", "GET / HTTP/1.0\r\n", "GET / HTTP/1.0\r\nX: 1\r\n",
+      "POST / HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n",
+      "POST / HTTP/1.0\r\nContent-Length: 5\r\n\r\nab"};
+  const auto before = Clock::now();
+  std::vector<RawSocket> sockets;
+  for (const std::string& part : parts) {
+    sockets.push_back(connect());
+    sockets.back().Send(part);
+  }
+  for (const RawSocket& socket : sockets) EXPECT_EQ(ReadToClose(socket), "");
+  const auto took = Clock::now() - before;
+  EXPECT_GE(took, std::chrono::milliseconds(300));
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_EQ(handled.load(), 0);
+  EXPECT_TRUE(WaitFor([&] { return server.WaitingConnectionCount() == 0; }));
+  // A request sent at once is nowhere near the limit.
+  EXPECT_EQ(exchange("GET / HTTP/1.0\r\n\r\n").substr(0, 15), "HTTP/1.1 200 OK");
+  EXPECT_EQ(handled.load(), 1);
+}
+
+TEST_F(ServerLifecycle, WithNoDescriptorLeftTheOldestWaitingConnectionMakesRoom) {
+#ifdef __SANITIZE_ADDRESS__
+  // That build also checks the type behind every virtual call, and the check opens a pipe each time: with no
+  // descriptor left it would report them all.
+  GTEST_SKIP() << "the type checks of the address-sanitizer build need descriptors of their own";
+#endif
+  constexpr int kIdle = 4;
+  server.OnCommandGet = [](TIdContext&, TIdHTTPRequestInfo&, TIdHTTPResponseInfo& response) {
+    response.SetContentText(u"ok");
+  };
+  server.SetMaxWaitingConnections(0);  // only the descriptors bound them here
+  start();
+  rlimit before{};
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+  std::vector<int> fillers;
+  struct Restore {
+    const rlimit& limit;
+    std::vector<int>& fillers;
+    ~Restore() {
+      for (const int fd : fillers) ::close(fd);
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
+  } restore{before, fillers};
+  // The limit leaves room for the idle connections' two ends and a few more, which are then filled.
+  const int lowest = ::open("/dev/null", O_RDONLY);
+  ASSERT_GE(lowest, 0);
+  ::close(lowest);
+  rlimit lowered = before;
+  lowered.rlim_cur = static_cast<rlim_t>(lowest + 2 * kIdle + 4);
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<RawSocket> idle;
+  for (int i = 0; i < kIdle; ++i) idle.push_back(connect());
+  ASSERT_TRUE(WaitFor([&] { return server.WaitingConnectionCount() == kIdle; }));
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) fillers.push_back(fd);
+  ASSERT_EQ(errno, EMFILE);
+  ASSERT_FALSE(fillers.empty());
+  // Room for the client's end of one more connection, none for the server's.
+  ::close(fillers.back());
+  fillers.pop_back();
+  EXPECT_EQ(ParsedAnswer::From(exchange("GET / HTTP/1.0\r\n\r\n")).body, "ok");
+  EXPECT_TRUE(ClosedByServer(idle[0]));
+  EXPECT_TRUE(StillOpen(idle.back()));
 }
 
 TEST_F(ServerLifecycle, DeactivationWaitsForAHandlerAtWork) {
