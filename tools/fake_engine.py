@@ -77,6 +77,9 @@ replaces the earlier one of the same engine key. Modes and their parameters:
   close-before-status             close without answering
   garbage        bytes            the bytes (text taken as latin-1) instead of an answer, then close
   charset        value            that Content-Type, the body encoded in its charset when Python knows it
+  escaped                         the plain answer with every character above U+007F as a JSON escape (\\uXXXX, a
+                                  surrogate pair beyond U+FFFF), as engines that answer in ASCII JSON send it; a
+                                  leading byte-order mark stays (for JSON answers: the escapes stand in strings only)
 Hostile answers, each ended by the client closing the connection (or the server stopping):
   gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
                                   200 KB); made once per size and kept in memory
@@ -366,6 +369,7 @@ MODES = {
     "close-before-status": {},
     "garbage": {"bytes": REQUIRED},
     "charset": {"value": REQUIRED},
+    "escaped": {},
     "gzip-bomb": {"megabytes": 200},
     "trickle": {"interval_ms": 1000},
     "endless-continue": {"interval_ms": 10},
@@ -766,6 +770,10 @@ class Connection:
         body = reply.body()
         if name == "normal":
             return self.send_reply(req, keep, reply, extra)
+        if name == "escaped":
+            head = "\ufeff" if reply.text.startswith("\ufeff") else ""
+            text = re.sub(r"[^\x00-\x7f]", lambda m: json.dumps(m.group(0))[1:-1], reply.text[len(head) :])
+            return self.send_reply(req, keep, reply, extra, (head + text).encode("utf-8"))
         if name == "gzip":
             packer = zlib.compressobj(wbits=31)
             return self.send_reply(req, keep, reply, extra, packer.compress(body) + packer.flush(), encoding="gzip")

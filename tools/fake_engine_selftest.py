@@ -431,6 +431,11 @@ class FakeEngineTest(unittest.TestCase):
         self.assertEqual("text/html; charset=windows-1251", reply.header("Content-Type"))
         self.assertEqual(normal.body.decode("utf-8"), reply.body.decode("cp1251"))
 
+        self.mode(mode="escaped", times=1)
+        reply = self.ask("yandex", "Жук \U0001F600")
+        self.assertIn(b'"ru: \\u0416\\u0443\\u043a \\ud83d\\ude00"', reply.body)
+        self.assertEqual(json.loads(reply.body), json.loads(self.ask("yandex", "Жук \U0001F600").body))
+
         self.mode(mode="set-cookie", cookies=["a=1; Path=/", "b=2"], headers=["X-Extra: yes"], times=1)
         reply = self.ask("yandex", "Жук")
         self.assertEqual(["X-Extra: yes", "Set-Cookie: a=1; Path=/", "Set-Cookie: b=2"], reply.header_lines[-3:])

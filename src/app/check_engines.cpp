@@ -38,19 +38,13 @@ struct TRow {
   std::string Time;
 };
 
-// As the local client would receive it: characters up to U+00FF as single bytes (an engine's raw UTF-8 reply
-// is held that way), others as "?"; line breaks and other controls as spaces, to keep the table whole.
-std::string AnswerBytes(std::u16string_view text) {
-  const std::u16string wellFormed = FromUtf8(ToUtf8(text));
-  std::string out;
-  for (char16_t c : wellFormed) {
-    if (c < 0x20) {
-      out += ' ';
-    } else {
-      out += c <= 0xFF ? static_cast<char>(c) : '?';
-    }
+// As the local client would receive it, UTF-8; line breaks and other controls as spaces, to keep the table whole.
+std::string TableText(std::u16string_view text) {
+  std::u16string line(text);
+  for (char16_t& c : line) {
+    if (c < 0x20) c = u' ';
   }
-  return out;
+  return ToUtf8(line);
 }
 
 std::string Message(const std::exception_ptr& failure) {
@@ -106,7 +100,7 @@ std::string OfferedPairs(client::TIdHTTP& client, const translate::TOptionalEngi
     const std::vector<std::u16string> pairs = engine.ReadPairs(reply, translate::ReplyTextOf(client.ReplyCharSet()));
     if (pairs.empty()) return "; no pairs offered";
     std::string list;
-    for (const std::u16string& pair : pairs) list += (list.empty() ? "" : ", ") + AnswerBytes(Widen(ToUtf8(pair)));
+    for (const std::u16string& pair : pairs) list += (list.empty() ? "" : ", ") + TableText(pair);
     return "; pairs offered: " + list;
   } catch (...) {
     return {};
@@ -177,7 +171,7 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
     if (optional) {
       const translate::TEngineEndpoint* endpoint = service.Endpoint(engine);
       row.Host = endpoint ? ToUtf8((endpoint->Https ? u"https://" : u"") + endpoint->Host)
-                          : AnswerBytes(settings.ReadString(u"Engines", std::u16string(optional->Name), u""));
+                          : TableText(settings.ReadString(u"Engines", std::u16string(optional->Name), u""));
     } else {
       row.Host = ToUtf8(hosts.Host(engine));
     }
@@ -194,7 +188,7 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
       if (result.empty()) {
         row.Result = "error: no translation in the reply";
       } else {
-        row.Result = AnswerBytes(result);
+        row.Result = TableText(result);
         ++answered;
       }
     } catch (...) {

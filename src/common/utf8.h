@@ -65,54 +65,62 @@ void EncodeUtf8(char32_t cp, Out&& out) {
   }
 }
 
-// Well-formed sequences are those of Unicode Table 3-7. A malformed one gives a single U+FFFD for its maximal
-// subpart (the lead byte and the continuation bytes that could still have completed it), and decoding resumes
-// at the first byte that did not fit, so a split multi-byte character never swallows the bytes after it.
+// One step of UTF-8 decoding at p (n >= 1 bytes; wider elements must hold byte values). Well-formed sequences are
+// those of Unicode Table 3-7; for a malformed one, Length is its maximal subpart (the lead byte and the
+// continuation bytes that could still have completed it).
+struct TUtf8Step {
+  char32_t CodePoint = 0;
+  size_t Length = 1;
+  bool WellFormed = false;
+};
+
+template <typename Byte>
+TUtf8Step Utf8StepAt(const Byte* p, size_t n) {
+  const uint32_t b0 = p[0];
+  if (b0 < 0x80) return {b0, 1, true};
+  int need = 0;
+  char32_t cp = 0;
+  uint32_t lo = 0x80;
+  uint32_t hi = 0xBF;
+  if (b0 >= 0xC2 && b0 <= 0xDF) {
+    need = 1, cp = b0 & 0x1F;
+  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+    need = 2, cp = b0 & 0x0F;
+    if (b0 == 0xE0) lo = 0xA0;  // overlong
+    if (b0 == 0xED) hi = 0x9F;  // surrogates
+  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+    need = 3, cp = b0 & 0x07;
+    if (b0 == 0xF0) lo = 0x90;  // overlong
+    if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
+  } else {
+    return {};
+  }
+  size_t j = 1;
+  for (int k = 0; k < need; ++k, ++j) {
+    if (j >= n || static_cast<uint32_t>(p[j]) < lo || static_cast<uint32_t>(p[j]) > hi) return {0, j, false};
+    cp = (cp << 6) | (p[j] & 0x3F);
+    lo = 0x80, hi = 0xBF;
+  }
+  return {cp, j, true};
+}
+
+// A malformed sequence gives a single U+FFFD for its maximal subpart, and decoding resumes at the first byte that
+// did not fit, so a split multi-byte character never swallows the bytes after it.
 template <typename Sink>
 void DecodeUtf8(const uint8_t* p, size_t n, Sink& sink) {
   size_t i = 0;
   while (i < n) {
-    const uint8_t b0 = p[i];
-    if (b0 < 0x80) {
-      sink.put(b0);
-      ++i;
+    if (p[i] < 0x80) {
+      sink.put(p[i++]);
       continue;
     }
-    int need = 0;
-    char32_t cp = 0;
-    uint8_t lo = 0x80;
-    uint8_t hi = 0xBF;
-    if (b0 >= 0xC2 && b0 <= 0xDF) {
-      need = 1, cp = b0 & 0x1F;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-      need = 2, cp = b0 & 0x0F;
-      if (b0 == 0xE0) lo = 0xA0;  // overlong
-      if (b0 == 0xED) hi = 0x9F;  // surrogates
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-      need = 3, cp = b0 & 0x07;
-      if (b0 == 0xF0) lo = 0x90;  // overlong
-      if (b0 == 0xF4) hi = 0x8F;  // above U+10FFFF
-    } else {
-      sink.put(kReplacement);
-      ++i;
-      continue;
-    }
-    size_t j = i + 1;
-    bool complete = true;
-    for (int k = 0; k < need; ++k, ++j) {
-      if (j >= n || p[j] < lo || p[j] > hi) {
-        complete = false;
-        break;
-      }
-      cp = (cp << 6) | (p[j] & 0x3F);
-      lo = 0x80, hi = 0xBF;
-    }
-    if (complete) {
-      PutCodePoint(sink, cp);
+    const TUtf8Step step = Utf8StepAt(p + i, n - i);
+    if (step.WellFormed) {
+      PutCodePoint(sink, step.CodePoint);
     } else {
       sink.put(kReplacement);
     }
-    i = j;
+    i += step.Length;
   }
 }
 

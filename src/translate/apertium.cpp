@@ -1,5 +1,7 @@
 #include "translate/apertium.h"
 
+#include <utility>
+
 #include "common/exception.h"
 #include "common/text.h"
 
@@ -8,6 +10,10 @@ namespace tessarine::translate {
 namespace {
 
 constexpr char kEngine[] = "Apertium";
+
+// What the readers below look at, and so all that a reply may cost in memory.
+constexpr std::u16string_view kReplyPaths[] = {u"responseData.translatedText", u"explanation", u"responseDetails"};
+constexpr std::u16string_view kPairsPaths[] = {u"responseData[].sourceLanguage", u"responseData[].targetLanguage"};
 
 // Form and query encoding: UTF-8, every byte but the unreserved characters as %XX. Unlike the fixed engines'
 // codec, an escape already in the text is encoded again, so "100%25" reaches the service as written.
@@ -26,10 +32,13 @@ void AppendEncoded(std::u16string& out, std::u16string_view text) {
   }
 }
 
+// Its current versions explain a refusal in "explanation", older ones in "responseDetails".
 std::optional<std::u16string> Explanation(const TJsonValue& document) {
-  const TJsonValue* explanation = document.Find(u"explanation", TJsonValue::TKind::String);
-  if (!explanation || Trim(explanation->Text).empty()) return std::nullopt;
-  return explanation->Characters();
+  for (std::u16string_view name : {u"explanation", u"responseDetails"}) {
+    const TJsonValue* explanation = document.Find(name, TJsonValue::TKind::String);
+    if (explanation && !Trim(explanation->Text).empty()) return explanation->Text;
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -58,9 +67,9 @@ TEngineRequest BuildApertiumRequest(const TEngineEndpoint& endpoint, const std::
 }
 
 std::u16string ExtractApertiumTranslation(std::u16string_view reply, TReplyText form) {
-  const TJsonValue document = ParseJsonReply(reply, form, kEngine);
-  if (const TJsonValue* data = document.Find(u"responseData", TJsonValue::TKind::Object)) {
-    if (const TJsonValue* text = data->Find(u"translatedText", TJsonValue::TKind::String)) return text->Text;
+  TJsonValue document = ParseJsonReply(reply, form, kEngine, kReplyPaths);
+  if (TJsonValue* data = document.Find(u"responseData", TJsonValue::TKind::Object)) {
+    if (TJsonValue* text = data->Find(u"translatedText", TJsonValue::TKind::String)) return std::move(text->Text);
   }
   if (auto explanation = Explanation(document)) throw Exception(std::move(*explanation));
   throw Exception("Apertium: the reply holds no translatedText");
@@ -68,21 +77,21 @@ std::u16string ExtractApertiumTranslation(std::u16string_view reply, TReplyText 
 
 std::optional<std::u16string> ApertiumRefusal(std::u16string_view body, TReplyText form) {
   try {
-    return Explanation(ParseJsonReply(body, form, kEngine));
+    return Explanation(ParseJsonReply(body, form, kEngine, kReplyPaths));
   } catch (const Exception&) {
     return std::nullopt;  // an error page of something else in between, not the service's refusal
   }
 }
 
 std::vector<std::u16string> ApertiumPairs(std::u16string_view reply, TReplyText form) {
-  const TJsonValue document = ParseJsonReply(reply, form, kEngine);
+  const TJsonValue document = ParseJsonReply(reply, form, kEngine, kPairsPaths);
   std::vector<std::u16string> pairs;
   const TJsonValue* data = document.Find(u"responseData", TJsonValue::TKind::Array);
   if (!data) return pairs;
   for (const TJsonValue& item : data->Items) {
     const TJsonValue* from = item.Find(u"sourceLanguage", TJsonValue::TKind::String);
     const TJsonValue* to = item.Find(u"targetLanguage", TJsonValue::TKind::String);
-    if (from && to) pairs.push_back(from->Characters() + u"|" + to->Characters());
+    if (from && to) pairs.push_back(from->Text + u"|" + to->Text);
   }
   return pairs;
 }

@@ -28,7 +28,7 @@ inline constexpr size_t kApertiumLongestGetTarget = 4096;
 TEngineRequest BuildApertiumRequest(const TEngineEndpoint& endpoint, const std::u16string& text,
                                     const std::u16string& langs_out, const std::u16string& langs_in);
 
-// responseData.translatedText of the reply, as UTF-8 bytes one character per byte. A reply without it raises:
+// responseData.translatedText of the reply. A reply without it raises:
 // with the service's explanation as the message when it has one, else "Apertium: the reply holds no
 // translatedText"; a reply that is not JSON raises "Apertium: the reply is not JSON".
 std::u16string ExtractApertiumTranslation(std::u16string_view reply, TReplyText form);

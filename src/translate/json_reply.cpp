@@ -1,7 +1,11 @@
 #include "translate/json_reply.h"
 
+#include <algorithm>
+#include <utility>
+
 #include "common/exception.h"
 #include "common/text.h"
+#include "translate/text_codecs.h"
 
 namespace tessarine::translate {
 
@@ -9,27 +13,21 @@ namespace {
 
 constexpr int kMaxDepth = 64;
 
-// One code point as its UTF-8 bytes, one character per byte.
-void AppendUtf8Chars(std::u16string& out, char32_t cp) {
-  std::u16string one;
-  if (cp >= 0x10000) {
-    one += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-    one += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-  } else {
-    one += static_cast<char16_t>(cp);
-  }
-  out += Widen(ToUtf8(one));
-}
+using TKind = TJsonValue::TKind;
 
 class TReader {
  public:
-  TReader(std::u16string_view text, TReplyText form, std::string_view engine)
-      : m_text(text), m_form(form), m_engine(engine) {}
+  TReader(std::u16string_view text, TReplyText form, std::string_view engine,
+          std::span<const std::u16string_view> wanted)
+      : m_text(text), m_form(form), m_engine(engine), m_wanted(wanted) {
+    for (std::u16string_view path : wanted) m_longestPath = std::max(m_longestPath, path.size());
+  }
 
   TJsonValue Document() {
     skipSpace();
     if (peek() != u'{') notJson();
-    TJsonValue document = value(0);
+    TJsonValue document;
+    value(0, u"", &document);
     skipSpace();
     if (m_pos != m_text.size()) notJson();
     return document;
@@ -40,7 +38,7 @@ class TReader {
 
   char16_t peek() const { return m_pos < m_text.size() ? m_text[m_pos] : 0; }
   bool consume(char16_t c) {
-    if (peek() != c || m_pos >= m_text.size()) return false;
+    if (m_pos >= m_text.size() || m_text[m_pos] != c) return false;
     ++m_pos;
     return true;
   }
@@ -51,46 +49,97 @@ class TReader {
     }
   }
 
-  unsigned readHex4() {
-    if (m_pos + 4 > m_text.size()) notJson();
-    unsigned result = 0;
-    for (int i = 0; i < 4; ++i) {
-      const int digit = HexDigitValue(m_text[m_pos++]);
-      if (digit < 0) notJson();
-      result = result * 16 + static_cast<unsigned>(digit);
-    }
-    return result;
+  // A value at this path is kept when it is wanted or lies on the way to a wanted one.
+  bool kept(std::u16string_view path) const {
+    return std::any_of(m_wanted.begin(), m_wanted.end(), [path](std::u16string_view wanted) {
+      return wanted.starts_with(path) &&
+             (wanted.size() == path.size() || wanted[path.size()] == u'.' || wanted[path.size()] == u'[');
+    });
+  }
+  // The same for the member of that name of the object at parent, without making its path.
+  bool kept(std::u16string_view parent, std::u16string_view name) const {
+    return std::any_of(m_wanted.begin(), m_wanted.end(), [parent, name](std::u16string_view wanted) {
+      if (!wanted.starts_with(parent)) return false;
+      wanted.remove_prefix(parent.size());
+      if (!parent.empty() && !wanted.starts_with(u'.')) return false;
+      if (!parent.empty()) wanted.remove_prefix(1);
+      return wanted.starts_with(name) &&
+             (wanted.size() == name.size() || wanted[name.size()] == u'.' || wanted[name.size()] == u'[');
+    });
   }
 
-  // Escapes become UTF-8 bytes, one character each. Of the characters as received, those above U+00FF are
-  // characters in either form; those from U+0080 to U+00FF are bytes already unless the reply was decoded.
-  std::u16string readString() {
-    if (!consume(u'"')) notJson();
-    std::u16string out;
+  TKind kindAt(char16_t c) const {
+    switch (c) {
+      case u'"':
+        return TKind::String;
+      case u'{':
+        return TKind::Object;
+      case u'[':
+        return TKind::Array;
+      case u't':
+      case u'f':
+        return TKind::Boolean;
+      case u'n':
+        return TKind::Null;
+      default:
+        return TKind::Number;
+    }
+  }
+
+  // Checks the string that opens at m_pos and returns the position of its closing quote; m_pos stays.
+  size_t stringEnd() const {
+    size_t i = m_pos + 1;
     while (true) {
-      if (m_pos >= m_text.size()) notJson();
-      const char16_t c = m_text[m_pos++];
-      if (c == u'"') return out;
+      if (i >= m_text.size()) notJson();
+      const char16_t c = m_text[i];
+      if (c == u'"') return i;
       if (c < 0x20) notJson();
       if (c != u'\\') {
-        if (c < 0x80 || (c < 0x100 && m_form == TReplyText::Bytes)) {
-          out += c;
-        } else if (c >= 0xD800 && c < 0xDC00 && m_pos < m_text.size() && m_text[m_pos] >= 0xDC00 &&
-                   m_text[m_pos] < 0xE000) {
-          AppendUtf8Chars(out, 0x10000 + ((c - 0xD800u) << 10) + (m_text[m_pos++] - 0xDC00u));
-        } else {
-          AppendUtf8Chars(out, c);
-        }
+        ++i;
         continue;
       }
-      if (m_pos >= m_text.size()) notJson();
-      const char16_t e = m_text[m_pos++];
-      switch (e) {
+      if (i + 1 >= m_text.size()) notJson();
+      switch (m_text[i + 1]) {
         case u'"':
         case u'\\':
         case u'/':
-          out += e;
+        case u'b':
+        case u'f':
+        case u'n':
+        case u'r':
+        case u't':
+          i += 2;
           break;
+        case u'u':
+          if (i + 6 > m_text.size()) notJson();
+          for (size_t k = i + 2; k < i + 6; ++k) {
+            if (HexDigitValue(m_text[k]) < 0) notJson();
+          }
+          i += 6;
+          break;
+        default:
+          notJson();
+      }
+    }
+  }
+
+  // The characters of a checked string's body. Read one character per byte, its characters up to U+00FF are
+  // UTF-8 bytes; escapes are characters in either form.
+  void decode(std::u16string_view body, std::u16string& out) const {
+    out.reserve(body.size());
+    size_t i = 0;
+    while (i < body.size()) {
+      const size_t escape = std::min(body.find(u'\\', i), body.size());
+      const std::u16string_view plain = body.substr(i, escape - i);
+      if (m_form == TReplyText::Bytes) {
+        AppendCharactersFromUtf8Bytes(out, plain);
+      } else {
+        out += plain;
+      }
+      if (escape == body.size()) break;
+      const char16_t e = body[escape + 1];
+      i = escape + 2;
+      switch (e) {
         case u'b':
           out += u'\b';
           break;
@@ -107,82 +156,121 @@ class TReader {
           out += u'\t';
           break;
         case u'u': {
-          char32_t cp = readHex4();
-          if (cp >= 0xD800 && cp < 0xDC00 && m_text.substr(m_pos, 2) == u"\\u") {
-            const size_t saved = m_pos;
-            m_pos += 2;
-            const unsigned low = readHex4();
-            if (low >= 0xDC00 && low < 0xE000) {
-              cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            } else {
-              m_pos = saved;
-            }
-          }
-          if (cp < 0x80) {
-            out += static_cast<char16_t>(cp);
-          } else {
-            AppendUtf8Chars(out, cp);
-          }
+          // A surrogate pair is two escapes, one code unit each.
+          unsigned unit = 0;
+          for (size_t k = i; k < i + 4; ++k) unit = unit * 16 + static_cast<unsigned>(HexDigitValue(body[k]));
+          out += static_cast<char16_t>(unit);
+          i += 4;
           break;
         }
-        default:
-          notJson();
+        default:  // the quote, the backslash and the slash stand for themselves
+          out += e;
       }
     }
   }
 
-  TJsonValue value(int depth) {
+  // Reads a string; into receives its characters unless it is nullptr. Returns false, having read it, when the
+  // string is longer than limit characters as written and into is left empty.
+  bool string(std::u16string* into, size_t limit = std::u16string::npos) {
+    const size_t end = stringEnd();
+    const std::u16string_view body = m_text.substr(m_pos + 1, end - m_pos - 1);
+    m_pos = end + 1;
+    if (!into) return true;
+    if (body.size() > limit) return false;
+    decode(body, *into);
+    return true;
+  }
+
+  // Reads one value; it is kept in into unless that is nullptr.
+  void value(int depth, std::u16string_view path, TJsonValue* into) {
     if (depth > kMaxDepth) notJson();
-    TJsonValue result;
     const char16_t c = peek();
-    if (c == u'"') {
-      result.Kind = TJsonValue::TKind::String;
-      result.Text = readString();
-    } else if (c == u'{' || c == u'[') {
-      const bool object = c == u'{';
-      const char16_t close = object ? u'}' : u']';
-      result.Kind = object ? TJsonValue::TKind::Object : TJsonValue::TKind::Array;
-      ++m_pos;
-      skipSpace();
-      if (consume(close)) return result;
-      while (true) {
-        skipSpace();
-        if (object) {
-          std::u16string name = readString();
-          skipSpace();
-          if (!consume(u':')) notJson();
-          skipSpace();
-          result.Members.emplace_back(std::move(name), value(depth + 1));
-        } else {
-          result.Items.push_back(value(depth + 1));
+    const TKind kind = kindAt(c);
+    if (into) into->Kind = kind;
+    switch (kind) {
+      case TKind::String:
+        string(into ? &into->Text : nullptr);
+        return;
+      case TKind::Object:
+      case TKind::Array:
+        container(depth, path, into, kind == TKind::Object);
+        return;
+      case TKind::Boolean:
+      case TKind::Null:
+        for (std::u16string_view word : {u"true", u"false", u"null"}) {
+          if (m_text.substr(m_pos, word.size()) == word) {
+            if (into && kind == TKind::Boolean) into->Text = word;
+            m_pos += word.size();
+            return;
+          }
         }
-        skipSpace();
-        if (consume(close)) return result;
-        if (!consume(u',')) notJson();
+        notJson();
+      case TKind::Number: {
+        const size_t start = m_pos;
+        while (m_pos < m_text.size() &&
+               (m_text[m_pos] == u'-' || m_text[m_pos] == u'+' || m_text[m_pos] == u'.' || m_text[m_pos] == u'e' ||
+                m_text[m_pos] == u'E' || (m_text[m_pos] >= u'0' && m_text[m_pos] <= u'9'))) {
+          ++m_pos;
+        }
+        if (m_pos == start) notJson();
+        if (into) into->Text = m_text.substr(start, m_pos - start);
+        return;
       }
-    } else if (m_text.substr(m_pos, 4) == u"true" || m_text.substr(m_pos, 5) == u"false") {
-      result.Kind = TJsonValue::TKind::Boolean;
-      result.Text = c == u't' ? u"true" : u"false";
-      m_pos += result.Text.size();
-    } else if (m_text.substr(m_pos, 4) == u"null") {
-      m_pos += 4;
-    } else {
-      const size_t start = m_pos;
-      while (m_pos < m_text.size() &&
-             (m_text[m_pos] == u'-' || m_text[m_pos] == u'+' || m_text[m_pos] == u'.' || m_text[m_pos] == u'e' ||
-              m_text[m_pos] == u'E' || (m_text[m_pos] >= u'0' && m_text[m_pos] <= u'9'))) {
-        ++m_pos;
-      }
-      if (m_pos == start) notJson();
-      result.Kind = TJsonValue::TKind::Number;
-      result.Text = std::u16string(m_text.substr(start, m_pos - start));
     }
-    return result;
+  }
+
+  void container(int depth, std::u16string_view path, TJsonValue* into, bool object) {
+    const char16_t close = object ? u'}' : u']';
+    ++m_pos;
+    skipSpace();
+    if (consume(close)) return;
+    std::u16string itemPath;
+    bool keepItems = false;
+    if (into && !object) {
+      itemPath = std::u16string(path) + u"[]";
+      keepItems = kept(itemPath);
+    }
+    std::u16string name;
+    while (true) {
+      skipSpace();
+      if (object) {
+        if (peek() != u'"') notJson();
+        name.clear();
+        // A name longer than every wanted path cannot be on one, even were each of its characters a six-character
+        // escape; it is passed over without being copied.
+        const bool named = string(into ? &name : nullptr, 6 * m_longestPath);
+        skipSpace();
+        if (!consume(u':')) notJson();
+        skipSpace();
+        TJsonValue* member = nullptr;
+        std::u16string childPath;
+        if (into && named && kept(path, name)) {
+          const TKind kind = kindAt(peek());
+          if (!into->Find(name, kind)) member = &into->Members.emplace_back(TJsonMember{name, {}}).Value;
+          // Only a container's path is looked at further.
+          if (member && (kind == TKind::Object || kind == TKind::Array)) {
+            childPath = path;
+            if (!childPath.empty()) childPath += u'.';
+            childPath += name;
+          }
+        }
+        value(depth + 1, childPath, member);
+      } else {
+        TJsonValue* item = nullptr;
+        if (keepItems && into->Items.size() < kJsonKeptItems) item = &into->Items.emplace_back();
+        value(depth + 1, itemPath, item);
+      }
+      skipSpace();
+      if (consume(close)) return;
+      if (!consume(u',')) notJson();
+    }
   }
 
   std::u16string_view m_text;
   const TReplyText m_form;
   const std::string_view m_engine;
+  const std::span<const std::u16string_view> m_wanted;
+  size_t m_longestPath = 0;
   size_t m_pos = 0;
 };
 
@@ -190,7 +278,13 @@ class TReader {
 
 TReplyText ReplyTextOf(std::u16string_view charSet) {
   const std::u16string_view name = Trim(charSet);
-  return name.size() >= 4 && SameTextAscii(name.substr(0, 3), u"utf") ? TReplyText::Characters : TReplyText::Bytes;
+  if (name.empty()) return TReplyText::Bytes;
+  // The registry's names of Latin-1, which gives every byte the character of its value.
+  for (std::u16string_view latin1 : {u"ISO-8859-1", u"ISO_8859-1", u"ISO_8859-1:1987", u"latin1", u"l1", u"IBM819",
+                                     u"CP819", u"csISOLatin1", u"iso-ir-100"}) {
+    if (SameTextAscii(name, latin1)) return TReplyText::Bytes;
+  }
+  return TReplyText::Characters;
 }
 
 const TJsonValue* TJsonValue::Find(std::u16string_view name, TKind kind) const {
@@ -200,15 +294,13 @@ const TJsonValue* TJsonValue::Find(std::u16string_view name, TKind kind) const {
   return nullptr;
 }
 
-std::u16string TJsonValue::Characters() const {
-  std::string bytes;
-  bytes.reserve(Text.size());
-  for (char16_t c : Text) bytes += static_cast<char>(c);
-  return FromUtf8(bytes);
+TJsonValue* TJsonValue::Find(std::u16string_view name, TKind kind) {
+  return const_cast<TJsonValue*>(std::as_const(*this).Find(name, kind));
 }
 
-TJsonValue ParseJsonReply(std::u16string_view reply, TReplyText form, std::string_view engine) {
-  return TReader(reply, form, engine).Document();
+TJsonValue ParseJsonReply(std::u16string_view reply, TReplyText form, std::string_view engine,
+                          std::span<const std::u16string_view> wanted) {
+  return TReader(reply, form, engine, wanted).Document();
 }
 
 }  // namespace tessarine::translate

@@ -1,5 +1,7 @@
 #include "translate/libre_translate.h"
 
+#include <utility>
+
 #include "common/exception.h"
 #include "common/text.h"
 
@@ -66,10 +68,12 @@ TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const s
 }
 
 std::u16string ExtractLibreTranslation(std::u16string_view reply, TReplyText form) {
-  const TJsonValue document = ParseJsonReply(reply, form, "LibreTranslate");
-  const TJsonValue* text = document.Find(u"translatedText", TJsonValue::TKind::String);
-  if (!text) throw Exception("LibreTranslate: the reply holds no translatedText");
-  return text->Text;
+  static constexpr std::u16string_view kPaths[] = {u"translatedText", u"error"};
+  TJsonValue document = ParseJsonReply(reply, form, "LibreTranslate", kPaths);
+  if (TJsonValue* text = document.Find(u"translatedText", TJsonValue::TKind::String)) return std::move(text->Text);
+  const TJsonValue* error = document.Find(u"error", TJsonValue::TKind::String);
+  if (error && !Trim(error->Text).empty()) throw Exception(u"LibreTranslate: " + error->Text);
+  throw Exception("LibreTranslate: the reply holds no translatedText");
 }
 
 }  // namespace tessarine::translate

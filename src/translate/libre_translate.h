@@ -14,9 +14,8 @@ namespace tessarine::translate {
 TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const std::u16string& text,
                                           const std::u16string& langs_out, const std::u16string& langs_in);
 
-// The translatedText member of the reply's JSON object. The result is in the form the other engines' raw
-// UTF-8 replies take (one character per byte above ASCII), so it reaches the local client as UTF-8.
-// A reply that is not a JSON object, or has no text member of that name, raises tessarine::Exception.
+// The translatedText member of the reply's JSON object. A reply that is not a JSON object, or has no text member
+// of that name, raises tessarine::Exception, with the reply's "error" when it has one.
 std::u16string ExtractLibreTranslation(std::u16string_view reply, TReplyText form = TReplyText::Bytes);
 
 }  // namespace tessarine::translate

@@ -33,7 +33,7 @@ struct TOptionalEngine {
 
   TEngineRequest (*BuildRequest)(const TEngineEndpoint& endpoint, const std::u16string& text,
                                  const std::u16string& langs_out, const std::u16string& langs_in);
-  // The translation in a reply, as UTF-8 bytes one character per byte; raises when there is none.
+  // The translation in a reply; raises when there is none.
   std::u16string (*ReadReply)(std::u16string_view reply, TReplyText form);
   // The engine's own explanation in the body of a refused request, which then becomes the failure's message;
   // nullptr for an engine whose refusals keep the status line.

@@ -130,7 +130,7 @@ class IUpstreamClient {
   // like RetryAfterSeconds.
   virtual std::optional<std::u16string> RefusedReplyText() const { return std::nullopt; }
   // The charset by which the last call's reply body was decoded to text; empty when it was read one character
-  // per byte.
+  // per byte (no charset, an unusable one, or Latin-1), so that the text holds the body's bytes.
   virtual std::u16string ReplyCharSet() const { return {}; }
   // True while calls are being ended because the server is switching off: a failure then says nothing
   // about the engine.

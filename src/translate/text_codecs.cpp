@@ -3,6 +3,7 @@
 #include <new>
 
 #include "common/text.h"
+#include "common/utf8.h"
 
 namespace tessarine::translate {
 
@@ -182,6 +183,103 @@ std::u16string UnescapeText(std::u16string_view text) {
   } catch (const std::bad_alloc&) {
     return u"error";
   }
+}
+
+std::u16string UnescapeJsonText(std::u16string_view text) {
+  try {
+    std::u16string out;
+    out.reserve(text.size());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+      const char16_t c = text[i];
+      if (c != u'\\' || i + 1 >= n) {
+        out += c;
+        ++i;
+        continue;
+      }
+      const char16_t e = text[i + 1];
+      char16_t plain = 0;
+      switch (e) {
+        case u'"':
+        case u'\\':
+        case u'/':
+          plain = e;
+          break;
+        case u'b':
+          plain = u'\b';
+          break;
+        case u'f':
+          plain = u'\f';
+          break;
+        case u'n':
+          plain = u'\n';
+          break;
+        case u'r':
+          plain = u'\r';
+          break;
+        case u't':
+          plain = u'\t';
+          break;
+        case u'u': {
+          if (i + 6 > n) return u"error";
+          unsigned value = 0;
+          for (size_t k = i + 2; k < i + 6; ++k) {
+            const int digit = HexDigitValue(text[k]);
+            if (digit < 0) break;
+            value = value * 16 + static_cast<unsigned>(digit);
+          }
+          out += static_cast<char16_t>(value);
+          i += 6;
+          continue;
+        }
+        default:
+          // Not an escape: the backslash is text, and the character after it is read on its own.
+          out += c;
+          ++i;
+          continue;
+      }
+      out += plain;
+      i += 2;
+    }
+    return out;
+  } catch (const std::bad_alloc&) {
+    return u"error";
+  }
+}
+
+void AppendCharactersFromUtf8Bytes(std::u16string& out, std::u16string_view bytes) {
+  struct Sink {
+    std::u16string& text;
+    void put(char16_t c) { text += c; }
+  } sink{out};
+  const size_t n = bytes.size();
+  size_t i = 0;
+  while (i < n) {
+    if (bytes[i] < 0x80 || bytes[i] > 0xFF) {
+      out += bytes[i++];
+      continue;
+    }
+    // Every byte of a multi-byte sequence is above 0x7F, so a run of them holds whole sequences.
+    size_t runEnd = i;
+    while (runEnd < n && bytes[runEnd] >= 0x80 && bytes[runEnd] <= 0xFF) ++runEnd;
+    while (i < runEnd) {
+      const utf::TUtf8Step step = utf::Utf8StepAt(bytes.data() + i, runEnd - i);
+      if (step.WellFormed) {
+        utf::PutCodePoint(sink, step.CodePoint);
+        i += step.Length;
+      } else {
+        out += bytes[i++];
+      }
+    }
+  }
+}
+
+std::u16string CharactersFromUtf8Bytes(std::u16string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  AppendCharactersFromUtf8Bytes(out, bytes);
+  return out;
 }
 
 }  // namespace tessarine::translate

@@ -39,4 +39,16 @@ void SplitText(std::u16string_view source, std::u16string_view separator, std::s
 // escape reaches past the end of the text.
 std::u16string UnescapeText(std::u16string_view text);
 
+// Undoes every escape of a JSON string: \" \\ \/ \b \f \n \r \t and \uXXXX (a surrogate pair from two of them). A
+// backslash before anything else stays, as in UnescapeText, and "\u" with fewer than four characters after it
+// answers "error"; a "\u" whose four characters are not all hex digits takes the value of their leading digits.
+std::u16string UnescapeJsonText(std::u16string_view text);
+
+// Text whose characters up to U+00FF carry UTF-8 bytes (a reply read one character per byte) as the characters
+// those bytes encode. A byte that begins no well-formed sequence stands for the Latin-1 character of its value
+// (an engine answering in Latin-1 without saying so), and characters above U+00FF stay as they are. Encoded to
+// UTF-8 again, well-formed UTF-8 comes back byte for byte.
+std::u16string CharactersFromUtf8Bytes(std::u16string_view bytes);
+void AppendCharactersFromUtf8Bytes(std::u16string& out, std::u16string_view bytes);
+
 }  // namespace tessarine::translate

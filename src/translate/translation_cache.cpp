@@ -12,12 +12,15 @@
 #include "common/owner_only_file.h"
 #include "common/text.h"
 #include "translate/engine_choice.h"
+#include "translate/text_codecs.h"
 
 namespace tessarine::translate {
 
 namespace {
 
 constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
+// The last byte of a stored result that holds characters; it makes the length odd.
+constexpr char kCharactersForm = 'c';
 
 constexpr char kSchema[] =
     "CREATE TABLE IF NOT EXISTS translations("
@@ -245,6 +248,9 @@ std::optional<TTranslationCache::TEntry> TTranslationCache::readDatabase(const T
   const int size = sqlite3_column_bytes(select.Get(), 0);
   entry.Result.resize(static_cast<size_t>(size) / sizeof(char16_t));
   if (!entry.Result.empty()) std::memcpy(entry.Result.data(), bytes, entry.Result.size() * sizeof(char16_t));
+  // Without the form byte the row was written when translations were held as their UTF-8 bytes, one character
+  // each up to U+00FF: those bytes are read as the characters they stand for.
+  if (size % 2 == 0) entry.Result = CharactersFromUtf8Bytes(entry.Result);
   entry.Stored = sqlite3_column_int64(select.Get(), 1);
   if (fresh(entry.Stored) && !entry.Result.empty()) return entry;
   TStatement remove(m_db, kDelete);
@@ -269,9 +275,10 @@ void TTranslationCache::writeDatabase(const TCacheKey& key, const std::u16string
     if (code != SQLITE_OK) break;
     write.BindKey(key);
     // The result as UTF-16 bytes: an engine's escapes may leave unpaired surrogates, which text columns would
-    // not keep.
-    sqlite3_bind_blob(write.Get(), 5, result.data(), static_cast<int>(result.size() * sizeof(char16_t)),
-                      SQLITE_TRANSIENT);
+    // not keep. One byte more marks the form, characters, which rows of earlier versions do not have.
+    std::string blob(reinterpret_cast<const char*>(result.data()), result.size() * sizeof(char16_t));
+    blob += kCharactersForm;
+    sqlite3_bind_blob(write.Get(), 5, blob.data(), static_cast<int>(blob.size()), SQLITE_TRANSIENT);
     sqlite3_bind_int64(write.Get(), 6, stored);
     code = sqlite3_step(write.Get());
     if (code != SQLITE_DONE) break;

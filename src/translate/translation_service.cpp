@@ -26,6 +26,24 @@ constexpr char16_t kSeparator[] = u"__________________________________________";
 // Through UTF-8 and back: well-formed text is unchanged, an unpaired surrogate becomes U+FFFD.
 std::u16string ThroughUtf8(const std::u16string& text) { return FromUtf8(ToUtf8(text)); }
 
+// The text with every unpaired surrogate (an engine's lone escape) as U+FFFD, as ThroughUtf8 has it, without
+// copying the text that has none: a translation may be megabytes long.
+std::u16string WellFormed(std::u16string text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] < 0xD800 || text[i] > 0xDFFF) continue;
+    if (text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+      ++i;
+    } else {
+      text[i] = u'\uFFFD';
+    }
+  }
+  return text;
+}
+
+// The local client reads its answers as UTF-8 whatever the charset the server names, so the answer's text holds
+// the UTF-8 bytes of the characters, one character per byte, which the server writes out one byte each.
+std::u16string AnswerText(const std::u16string& text) { return Widen(ToUtf8(text)); }
+
 std::u16string FromPosition(const std::u16string& s, size_t zeroBased) {
   return s.size() > zeroBased ? s.substr(zeroBased) : std::u16string();
 }
@@ -152,7 +170,7 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
     m_log.AddLogLine(caption);
   }
 
-  AResponseInfo.SetContentText(ThroughUtf8(kWrapperHead + result + kWrapperTail));
+  AResponseInfo.SetContentText(AnswerText(kWrapperHead + result + kWrapperTail));
   AResponseInfo.WriteContent();
 
   m_log.AddLogLine(u"Результат");
@@ -321,8 +339,9 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
     }
     throw;
   }
-  if (optional) return optional->ReadReply(reply, ReplyTextOf(client.ReplyCharSet()));
-  return ExtractTranslation(servises, reply);
+  const TReplyText form = ReplyTextOf(client.ReplyCharSet());
+  // A translation is characters from here on, and well-formed: the log, the cache and the answer all take it so.
+  return WellFormed(optional ? optional->ReadReply(reply, form) : ExtractTranslation(servises, reply, form));
 }
 
 }  // namespace tessarine::translate

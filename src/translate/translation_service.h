@@ -52,7 +52,8 @@ class TTranslationService {
   void IdHTTPServer1CommandGet(const IRequestInfo& ARequestInfo, IResponseInfo& AResponseInfo);
 
   // Translates text from langs_in to langs_out through engine servises (0 to 5, or a configured optional
-  // engine), always asking the engine. Coder is not read.
+  // engine), always asking the engine. The translation is well-formed characters, whatever form the reply took;
+  // only the answer to the local client turns it into UTF-8 bytes. Coder is not read.
   std::u16string translateget(const std::u16string& text, const std::u16string& langs_out,
                               const std::u16string& langs_in, int servises, const std::u16string& Coder);
 

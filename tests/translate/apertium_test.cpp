@@ -4,8 +4,12 @@
 #include "translate/apertium.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <map>
+#include <new>
 #include <set>
 
 #include "common/exception.h"
@@ -17,8 +21,35 @@
 #include "translate/service_settings.h"
 #include "translate/translation_service.h"
 
+// This program's heap in use and its peak, counted by the global operator new, for what a reply costs.
+namespace {
+std::atomic<size_t> g_heapInUse{0};
+std::atomic<size_t> g_heapPeak{0};
+}  // namespace
+
+void* operator new(size_t size) {
+  void* block = std::malloc(size ? size : 1);
+  if (!block) throw std::bad_alloc();
+  const size_t inUse = g_heapInUse += malloc_usable_size(block);
+  for (size_t peak = g_heapPeak; inUse > peak && !g_heapPeak.compare_exchange_weak(peak, inUse);) {
+  }
+  return block;
+}
+void operator delete(void* block) noexcept {
+  if (!block) return;
+  g_heapInUse -= malloc_usable_size(block);
+  std::free(block);
+}
+void operator delete(void* block, size_t) noexcept { operator delete(block); }
+
 namespace tessarine::translate {
 namespace {
+
+// The heap's peak since construction, above what was in use then.
+struct HeapPeak {
+  const size_t start = g_heapPeak = g_heapInUse.load();
+  size_t BytesAbove() const { return g_heapPeak - start; }
+};
 
 const TEngineEndpoint kLocal = TEngineEndpoint::Parse(u"127.0.0.1", u"", kApertiumDefaultPort);
 
@@ -69,34 +100,60 @@ TEST(ApertiumEndpoint, AHostWithoutPortGetsTheServicePort) {
   }
 }
 
-TEST(ApertiumReply, TheTranslationComesOutAsUtf8BytesWhicheverWayTheReplyWasRead) {
-  const std::u16string utf8Bytes = Widen("Ni\xC3\xB1o \xD0\x96\xF0\x9F\x98\x80");
+TEST(ApertiumReply, TheTranslationComesOutAsCharactersWhicheverWayTheReplyWasRead) {
+  const std::u16string characters = u"Ni\u00f1o \u0416\U0001F600";
   // Decoded by its charset (the real service: "application/json; charset=UTF-8", raw UTF-8 strings).
   const std::u16string decoded =
       u"{\"responseData\": {\"translatedText\": \"Ni\u00f1o \u0416\U0001F600\"}, \"responseDetails\": null, "
       u"\"responseStatus\": 200}";
-  EXPECT_EQ(ExtractApertiumTranslation(decoded, TReplyText::Characters), utf8Bytes);
-  // Read one character per byte (no charset): the bytes are already the answer.
-  const std::u16string bytes = u"{\"responseData\": {\"translatedText\": \"" + utf8Bytes + u"\"}}";
-  EXPECT_EQ(ExtractApertiumTranslation(bytes, TReplyText::Bytes), utf8Bytes);
+  EXPECT_EQ(ExtractApertiumTranslation(decoded, TReplyText::Characters), characters);
+  // Read one character per byte (no charset): the UTF-8 bytes are decoded.
+  const std::u16string bytes =
+      u"{\"responseData\": {\"translatedText\": \"" + Widen("Ni\xC3\xB1o \xD0\x96\xF0\x9F\x98\x80") + u"\"}}";
+  EXPECT_EQ(ExtractApertiumTranslation(bytes, TReplyText::Bytes), characters);
   // Escapes, surrogate pairs included, in either form.
   const std::u16string escaped = u"{\"responseData\":{\"translatedText\":\"Ni\\u00f1o \\u0416\\ud83d\\ude00\"}}";
-  EXPECT_EQ(ExtractApertiumTranslation(escaped, TReplyText::Characters), utf8Bytes);
-  EXPECT_EQ(ExtractApertiumTranslation(escaped, TReplyText::Bytes), utf8Bytes);
+  EXPECT_EQ(ExtractApertiumTranslation(escaped, TReplyText::Characters), characters);
+  EXPECT_EQ(ExtractApertiumTranslation(escaped, TReplyText::Bytes), characters);
   // Members elsewhere of the same name do not count.
   EXPECT_EQ(ExtractApertiumTranslation(u"{\"translatedText\":\"no\",\"responseData\":{\"x\":[{\"translatedText\":"
                                        u"\"no\"}],\"translatedText\":\"yes\"}}",
                                        TReplyText::Characters),
             u"yes");
 
-  // LibreTranslate's reader is the same: a reply decoded as UTF-8 keeps its accents whole.
-  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u00e9\"}", TReplyText::Characters), Widen("\xC3\xA9"));
-  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\xC3\xA9\"}"), Widen("\xC3\xA9"));
+  // LibreTranslate's reader is the same.
+  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u00e9\"}", TReplyText::Characters), u"\u00e9");
+  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\xC3\xA9\"}"), u"\u00e9");
 
   EXPECT_EQ(ReplyTextOf(u"UTF-8"), TReplyText::Characters);
   EXPECT_EQ(ReplyTextOf(u" utf-16le"), TReplyText::Characters);
+  // An 8-bit charset other than Latin-1 decodes to characters too: the upstream client names only those.
+  EXPECT_EQ(ReplyTextOf(u"windows-1251"), TReplyText::Characters);
   EXPECT_EQ(ReplyTextOf(u"ISO-8859-1"), TReplyText::Bytes);
   EXPECT_EQ(ReplyTextOf(u""), TReplyText::Bytes);
+}
+
+// A reply may be as large as the client takes (16 MiB); the reader keeps only what it looks at.
+TEST(ApertiumReply, WhatTheReaderKeepsIsBounded) {
+  std::u16string zeros = u"{\"a\":[0";
+  while (zeros.size() < (size_t{4} << 20)) zeros += u",0,[0],{\"b\":0}";
+  zeros += u"], \"responseData\": {\"translatedText\": \"";
+  const size_t head = zeros.size();
+  zeros += std::u16string(size_t{1} << 20, u'x') + u"\"}}";
+  const HeapPeak peak;
+  EXPECT_EQ(ExtractApertiumTranslation(zeros, TReplyText::Bytes).size(), zeros.size() - head - 3);
+  // The translation itself (2 MiB) and little more.
+  EXPECT_LT(peak.BytesAbove(), size_t{3} << 20);
+
+  // Pairs as the real service lists them, hundreds of them; past kJsonKeptItems they are left out.
+  std::u16string pairs = u"{\"responseData\": [";
+  for (size_t i = 0; i < kJsonKeptItems + 5; ++i)
+    pairs += u"{\"sourceLanguage\": \"e" + IntToStr(static_cast<long long>(i)) + u"\", \"targetLanguage\": \"spa\"},";
+  pairs.back() = u']';
+  pairs += u"}";
+  const std::vector<std::u16string> listed = ApertiumPairs(pairs, TReplyText::Characters);
+  ASSERT_EQ(listed.size(), kJsonKeptItems);
+  EXPECT_EQ(listed.back(), u"e" + IntToStr(static_cast<long long>(kJsonKeptItems - 1)) + u"|spa");
 }
 
 TEST(ApertiumReply, ErrorsSayWhatWentWrong) {

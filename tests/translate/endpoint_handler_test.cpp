@@ -84,7 +84,30 @@ TEST_F(EndpointHandler, DecodesUtf8TextAndOddParameters) {
   handle({Widen("text=\xED\xA0\x80"), u"langpair=en|ru"});
   EXPECT_EQ(log.Lines()[24], u"\uFFFD");
   client.Reply = [](const fakes::RecordedRequest&) { return u"\"trans\":\"\\ud800\""; };
-  EXPECT_EQ(handle({u"text=a", u"langpair=en|ru"}).Content, Wrapped(u"\uFFFD"));
+  EXPECT_EQ(handle({u"text=a", u"langpair=en|ru"}).Content, Wrapped(Widen("\xEF\xBF\xBD")));
+  EXPECT_EQ(log.Lines()[39], u"\uFFFD");
+}
+
+// The local client reads the answer as UTF-8; the log shows the characters.
+TEST_F(EndpointHandler, TheAnswerCarriesUtf8AndTheLogTheCharactersHoweverTheReplyCame) {
+  const std::u16string characters = u"\u041F\u0440\u0438\u0432\u0435\u0442 \u00e9 \U0001F600";
+  const std::u16string utf8 = Widen("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \xC3\xA9 \xF0\x9F\x98\x80");
+  const std::vector<std::pair<std::u16string, std::u16string>> replies = {
+      {u"", utf8},  // raw UTF-8 without a charset: one character per byte
+      {u"", u"\\u041f\\u0440\\u0438\\u0432\\u0435\\u0442 \\u00e9 \\ud83d\\ude00"},
+      {u"UTF-8", characters},
+      {u"windows-1251", characters}};
+  for (const auto& [charSet, text] : replies) {
+    client.CharSet = charSet;
+    client.Reply = [text = text](const fakes::RecordedRequest&) { return u"[{\"trans\":\"" + text + u"\"}]"; };
+    log.Clear();
+    EXPECT_EQ(handle({u"text=a", u"langpair=en|ru"}).Content, Wrapped(utf8)) << ToUtf8(charSet);
+    EXPECT_EQ(log.Lines()[7], characters) << ToUtf8(charSet);
+  }
+  // A Latin-1 engine that names no charset: its bytes that are no UTF-8 are its letters.
+  client.CharSet.clear();
+  client.Reply = [](const fakes::RecordedRequest&) { return Widen("\"trans\":\"caf\xE9 \xC3\xA9\""); };
+  EXPECT_EQ(handle({u"text=a", u"langpair=en|ru"}).Content, Wrapped(Widen("caf\xC3\xA9 \xC3\xA9")));
 }
 
 TEST_F(EndpointHandler, OtherRequestsAreLeftUntouched) {

@@ -42,18 +42,23 @@ TEST(LibreTranslate, RequestIsAJsonPostToTranslate) {
   }
 }
 
-TEST(LibreTranslate, ReplyGivesTranslatedTextAsUtf8Bytes) {
+TEST(LibreTranslate, ReplyGivesTranslatedTextAsCharacters) {
   EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"Hallo\"}"), u"Hallo");
   // Members before and after, of every kind, are skipped; blanks and a byte-order mark are allowed.
   EXPECT_EQ(ExtractLibreTranslation(u"\uFEFF { \"detected\": {\"language\":\"en\",\"confidence\":[1.5e3,-2,true,"
                                     u"null]}, \"translatedText\" : \"a\\\"b\\\\c\\/d\\n\" , \"x\":false }"),
             u"a\"b\\c/d\n");
-  // Escapes and characters above U+00FF become UTF-8 bytes, one character each; a reply read byte by byte
-  // (raw UTF-8) stays as it came.
+  // Escapes, characters above U+00FF and, in a reply read byte by byte, raw UTF-8 all give the characters.
   EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\\u0416\\u00e9\\ud83d\\ude00\"}"),
-            Widen("\xD0\x96\xC3\xA9\xF0\x9F\x98\x80"));
-  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u0416\"}"), Widen("\xD0\x96"));
-  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u00D0\u0096\"}"), Widen("\xD0\x96"));
+            u"\u0416\u00e9\U0001F600");
+  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u0416\"}"), u"\u0416");
+  EXPECT_EQ(ExtractLibreTranslation(u"{\"translatedText\":\"\u00D0\u0096\"}"), u"\u0416");
+  try {
+    ExtractLibreTranslation(u"{\"error\":\"Invalid API key\"}");
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), u"LibreTranslate: Invalid API key");
+  }
 
   for (const char16_t* bad :
        {u"", u"<html>Too many requests</html>", u"[\"translatedText\"]", u"{\"translatedText\":\"a\"", u"{\"a\":1}",

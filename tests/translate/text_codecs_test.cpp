@@ -75,7 +75,32 @@ TEST(UnescapeText, UndoesSlashAndUnicodeEscapesOnly) {
                        {u"", u""}, {u"ab\\u12", u"error"}, {u"\\u", u"error"}};
   for (const auto& [in, out] : cases) EXPECT_EQ(UnescapeText(in), out) << ToUtf8(in);
 }
+
+TEST(UnescapeJsonText, UndoesEveryJsonEscape) {
+  const Cases cases = {{u"a\\\"b\\\\c\\/d", u"a\"b\\c/d"}, {u"\\b\\f\\n\\r\\t", u"\b\f\n\r\t"},
+                       {u"\\\\u0041", u"\\u0041"}, {u"\\u00e9\\ud83d\\ude00", u"\u00E9\U0001F600"},
+                       {u"\\u004gX", u"\u0004X"}, {u"\\x\\U0041", u"\\x\\U0041"}, {u"end\\", u"end\\"},
+                       {u"", u""}, {u"ab\\u12", u"error"}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(UnescapeJsonText(in), out) << ToUtf8(in);
+}
 // clang-format on
+
+// Well-formed sequences decode whole; any other byte is the Latin-1 character of its value, and what follows it is
+// read afresh; characters above U+00FF pass.
+TEST(CharactersFromUtf8Bytes, DecodesUtf8AndTakesOtherBytesForLatin1) {
+  const std::vector<std::pair<std::string, std::u16string>> cases = {
+      {"\xD0\x96 \xE2\x82\xAC \xF0\x9F\x98\x80", u"\u0416 \u20AC \U0001F600"},
+      {"caf\xE9", u"caf\u00E9"},
+      {"\xE2\x82\xD0\x96", u"\u00E2\u0082\u0416"},
+      {"\xC0\x80\xED\xA0\x80", u"\u00C0\u0080\u00ED\u00A0\u0080"},
+      {"\xF0\x9F\x98", u"\u00F0\u009F\u0098"},
+      {"", u""}};
+  for (const auto& [in, out] : cases) EXPECT_EQ(CharactersFromUtf8Bytes(Widen(in)), out) << in;
+  EXPECT_EQ(CharactersFromUtf8Bytes(u"\u0416" + Widen("\xD0\x96") + u"\u00E9"), u"\u0416\u0416\u00E9");
+  // Encoded again, well-formed UTF-8 gives its bytes back unchanged.
+  const std::string utf8 = "\x7F\xC2\x80\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF\xF4\x8F\xBF\xBF";
+  EXPECT_EQ(ToUtf8(CharactersFromUtf8Bytes(Widen(utf8))), utf8);
+}
 
 }  // namespace
 }  // namespace tessarine::translate

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "common/exception.h"
+#include "common/text.h"
 #include "service_fakes.h"
 #include "translate/engine_choice.h"
 #include "translate/translation_service.h"
@@ -155,10 +156,35 @@ TEST_F(ReplyExtraction, PromtPrefersTheEscapedSpanRule) {
   EXPECT_EQ(translate(kPromt, u"{\"result\":\"Hallo" + tag + u"\"}"), u"");
 }
 
-TEST_F(ReplyExtraction, EscapesAreUndoneAndEscapedQuotesCutThePiece) {
-  EXPECT_EQ(translate(kGoogle, u"\"trans\":\"a\\\"b\""), u"a\\");
+TEST_F(ReplyExtraction, EscapedQuotesStayInThePieceAndJsonEscapesAreUndone) {
+  // As JSON has it: Say "Hi" now\ then a line break, a tab, a return, a backspace, a form feed, a/b.
+  const std::u16string escaped = u"Say \\\"Hi\\\" now\\\\\\n\\t\\r\\b\\f a\\/b";
+  const std::u16string plain = u"Say \"Hi\" now\\\n\t\r\b\f a/b";
+  EXPECT_EQ(translate(kGoogle, u"[{\"trans\":\"" + escaped + u"\",\"orig\":\"x\"}]"), plain);
+  EXPECT_EQ(translate(kBing, u"\uFEFF\"" + escaped + u"\""), plain);
+  EXPECT_EQ(translate(kYandex, u"{\"text\":[\"" + escaped + u"\\\"]\"]}"), plain + u"\"]");
+  EXPECT_EQ(translate(kBabylon, u"cb({\"translatedText\":\"" + escaped + u"\"},200);"), plain);
+  EXPECT_EQ(translate(kPromt, u"{\"d\":{\"result\":\"" + escaped + u"\"}}"), plain);
+  // An escaped backslash before the closing quote leaves the quote unescaped.
+  EXPECT_EQ(translate(kGoogle, u"\"trans\":\"a\\\\\",\"b\""), u"a\\");
   EXPECT_EQ(translate(kYandex, u"\"text\":[\"caf\\u00e9 a\\/b\"]"), u"caf\u00E9 a/b");
   EXPECT_EQ(translate(kGoogle, u"\"trans\":\"ab\\u12\""), u"error");
+  // SYSTRAN's piece is HTML text: its backslashes are kept.
+  EXPECT_EQ(translate(kSystran, kSystranStart + std::u16string(u"1</span>") + kSystranStart + u"C:\\new\\\"</span>"),
+            u"C:\\new\\\"");
+}
+
+TEST_F(ReplyExtraction, TheTranslationIsCharactersWhicheverFormTheReplyCameIn) {
+  // Read one character per byte, the reply holds UTF-8 bytes; a byte that is no UTF-8 is a Latin-1 letter.
+  EXPECT_EQ(translate(kGoogle, Widen("\"trans\":\"\xD0\x96 \xF0\x9F\x98\x80 caf\xE9\"")),
+            u"\u0416 \U0001F600 caf\u00e9");
+  EXPECT_EQ(translate(kSystran, kSystranStart + std::u16string(u"1</span>") + kSystranStart + Widen("\xD0\x96</span>")),
+            u"\u0416");
+  // Escapes are characters, never bytes to decode.
+  EXPECT_EQ(translate(kGoogle, u"\"trans\":\"\\u00d0\\u0096\""), u"\u00D0\u0096");
+  // Decoded by a charset, the reply holds characters already.
+  client.CharSet = u"windows-1251";
+  EXPECT_EQ(translate(kGoogle, u"\"trans\":\"\u00AB\u041F\u00BB\""), u"\u00AB\u041F\u00BB");
 }
 
 TEST_F(ReplyExtraction, SystranWithoutASecondItemRaisesTheIndexError) {

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/text.h"
 #include "service_fakes.h"
 #include "support/test_certificates.h"
 #include "translate/translation_cache.h"
@@ -176,6 +177,25 @@ TEST_F(TranslationCache, TheDatabaseAndItsJournalsAreReadableByTheOwnerOnly) {
   EXPECT_EQ(second->Find(Key(u"a")), u"A");
   ::umask(saved);
   EXPECT_TRUE(log.Lines().empty());
+}
+
+// Earlier versions kept a translation as its UTF-8 bytes, one character each (characters from escapes above
+// U+00FF as they were): such rows still read as the characters they stand for.
+TEST_F(TranslationCache, RowsOfTheEarlierFormReadAsCharacters) {
+  open().reset();
+  const std::u16string earlier = Widen("\xD0\x9F\xD1\x80\xD0\xB8 caf\xE9 ") + u"\u0416";
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(database().c_str(), &db), SQLITE_OK);
+  sqlite3_stmt* insert = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "INSERT INTO translations VALUES('Google', 'en', 'de', 'a', ?1, ?2)", -1, &insert,
+                               nullptr),
+            SQLITE_OK);
+  sqlite3_bind_blob(insert, 1, earlier.data(), static_cast<int>(earlier.size() * 2), SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert, 2, now);
+  EXPECT_EQ(sqlite3_step(insert), SQLITE_DONE);
+  sqlite3_finalize(insert);
+  sqlite3_close(db);
+  EXPECT_EQ(open()->Find(Key(u"a")), u"\u041F\u0440\u0438 caf\u00E9 \u0416");
 }
 
 TEST_F(TranslationCache, ADamagedDatabaseIsMovedAsideAndTheCacheGoesOnInMemory) {

@@ -20,6 +20,7 @@
 #include "net/exceptions.h"
 #include "net/http_date.h"
 #include "net/socket_stack.h"
+#include "net/text_encoding.h"
 
 namespace tessarine::client {
 
@@ -186,6 +187,13 @@ void TIdHTTP::ResumeCalls() { m_aborted.store(false); }
 
 void TIdHTTP::checkNotAborted() const {
   if (m_aborted.load()) throw net::EIdClosedSocket();
+}
+
+std::u16string TIdHTTP::ReplyCharSet() const {
+  const net::TIdTextEncoding encoding = net::EncodingForCharset(m_response.CharSet);
+  if (encoding == net::IndyTextEncoding_8Bit()) return {};
+  const auto* codePage = dynamic_cast<const net::TIdMBCSEncoding*>(encoding.get());
+  return codePage && codePage->CodePage() == 28591 ? std::u16string() : m_response.CharSet;
 }
 
 std::u16string TIdHTTP::decodeText(const TMemoryStream& stream) const {

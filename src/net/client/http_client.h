@@ -104,7 +104,9 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   std::optional<int64_t> RetryAfterSeconds() const override { return m_retryAfter; }
   // The body of a refused last call, as its exception's ErrorMessage carries it.
   std::optional<std::u16string> RefusedReplyText() const override { return m_refusedReply; }
-  std::u16string ReplyCharSet() const override { return m_response.CharSet; }
+  // The reply's charset, or empty when its body was read one character per byte: no charset, one unknown or
+  // without a code page, or Latin-1, which gives every byte the character of its value.
+  std::u16string ReplyCharSet() const override;
 
   TIdHTTPRequest& Request() { return m_request; }
   const TIdHTTPResponse& Response() const { return m_response; }

@@ -174,6 +174,27 @@ TEST_F(EndToEnd, NonAsciiTextTravelsAsUtf8BothWays) {
   // "Привет" percent-encoded as the localization suite sends it; the engine's UTF-8 reply passes through.
   EXPECT_EQ(Ask("text=%D0%9F%D1%80%D0%B8%D0%B2%D0%B5%D1%82&langpair=ru|en"),
             Wrapped("en: \xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82"));
+  // "«Привет»" comes back as UTF-8 however the reply carries it: escaped, or in the charset it declares.
+  const std::string utf8 = "\xC2\xAB\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82\xC2\xBB";
+  for (const char* mode :
+       {R"({"mode": "escaped"})", R"({"mode": "charset", "value": "application/json; charset=utf-8"})",
+        R"({"mode": "charset", "value": "application/json; charset=windows-1251"})"}) {
+    s_fake->SetMode(mode);
+    EXPECT_EQ(Ask("text=%C2%AB%D0%9F%D1%80%D0%B8%D0%B2%D0%B5%D1%82%C2%BB&langpair=ru|en"), Wrapped("en: " + utf8))
+        << mode;
+  }
+}
+
+// User-interface strings hold quotes all the time: the escaped quote does not end the translation, and every
+// JSON escape is undone.
+TEST_F(EndToEnd, QuotesBackslashesAndLineBreaksComeBackWhole) {
+  for (int engine : {translate::kGoogle, translate::kBing, translate::kYandex, translate::kBabylon, translate::kPromt,
+                     translate::kSystran}) {
+    choice.SetChecked(engine);
+    EXPECT_EQ(Ask("text=Say%20%22Hi%22%20now%0ABack%5Cslash%09end&langpair=en|ru"),
+              Wrapped(std::string(engine == translate::kBabylon ? "7" : "ru") + ": SAY \"HI\" NOW\nBACK\\SLASH\tEND"))
+        << engine;
+  }
 }
 
 TEST_F(EndToEnd, EngineConnectionsAreReusedForGetEngines) {

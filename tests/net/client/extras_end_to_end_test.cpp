@@ -86,6 +86,10 @@ TEST_F(ExtrasEndToEnd, TheSelfHostedEngineGetsJsonAndItsTranslationReachesTheCli
   EXPECT_EQ(test_support::Base64Decode(requests[0]["body_b64"].text),
             "{\"q\":\"\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82 \\\"x\\\"\",\"source\":\"ru\",\"target\":\"en\","
             "\"format\":\"text\",\"api_key\":\"k\"}");
+  // Declared in an 8-bit charset other than Latin-1, the JSON is decoded by it and still reaches the client as UTF-8.
+  s_fake->SetMode(R"({"engine": "libretranslate", "mode": "charset", "value": "application/json; charset=windows-1251",
+      "times": 1})");
+  EXPECT_EQ(Ask("text=%C2%AB%D0%9F%C2%BB&langpair=ru|en"), Wrapped("en: \xC2\xAB\xD0\x9F\xC2\xBB"));
   // An answer that is not its JSON is an engine failure, the error answer without failover.
   s_fake->SetMode(R"({"engine": "libretranslate", "mode": "status", "code": 200, "body": "<html>busy</html>"})");
   EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|LibreTranslate: the reply is not JSON");

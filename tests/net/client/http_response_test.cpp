@@ -156,29 +156,35 @@ TEST(ReplyStatus, ACloseInsideTheHeaderBlockKeepsTheLinesRead) {
   EXPECT_EQ(client.Response().RawHeaders.Values(u"X-A"), u"1");
 }
 
+// ReplyCharSet names the charset only when the text holds characters decoded by it, not the body's bytes.
 TEST(ReplyCharsets, TheResultTextFollowsTheReplyCharset) {
   const std::string cyrillic = "\xD0\x9F";  // U+041F in UTF-8
   struct Case {
     std::string contentType;
     std::string body;
     std::u16string text;
+    std::u16string charSet;
   };
   const std::vector<Case> cases = {
-      {"Content-Type: application/json; charset=UTF-8\r\n", cyrillic, u"\u041F"},
-      {"Content-Type: application/json\r\n", cyrillic, u"\u00D0\u009F"},
-      {"", cyrillic, u"\u00D0\u009F"},
-      {"Content-Type: text/plain\r\n", cyrillic, u"\u00D0\u009F"},
-      {"Content-Type: text/plain; charset=cp1251\r\n", "\xCF", u"\u00CF"},
-      {"Content-Type: text/plain; charset=windows-1251\r\n", "\xCF", u"\u041F"},
-      {"Content-Type: text/plain; charset=no-such-charset\r\n", "\xCF", u"\u00CF"},
+      {"Content-Type: application/json; charset=UTF-8\r\n", cyrillic, u"\u041F", u"UTF-8"},
+      {"Content-Type: application/json\r\n", cyrillic, u"\u00D0\u009F", u""},
+      {"", cyrillic, u"\u00D0\u009F", u""},
+      {"Content-Type: text/plain\r\n", cyrillic, u"\u00D0\u009F", u""},
+      {"Content-Type: text/plain; charset=latin1\r\n", cyrillic, u"\u00D0\u009F", u""},
+      {"Content-Type: text/plain; charset=cp1251\r\n", "\xCF", u"\u00CF", u""},
+      {"Content-Type: application/json; charset=windows-1251\r\n", "\xCF", u"\u041F", u"windows-1251"},
+      {"Content-Type: text/plain; charset=no-such-charset\r\n", "\xCF", u"\u00CF", u""},
       // No charset in the header: the page's own meta tag decides.
       {"Content-Type: text/html\r\n", "<html><head><meta charset=\"windows-1251\"></head>\xCF</html>",
-       u"<html><head><meta charset=\"windows-1251\"></head>\u041F</html>"},
+       u"<html><head><meta charset=\"windows-1251\"></head>\u041F</html>", u"windows-1251"},
   };
   ScriptedServer server;
   for (const Case& c : cases) server.Push(HttpReply(c.body, c.contentType));
   TIdHTTP client;
-  for (const Case& c : cases) EXPECT_EQ(client.Get(Url(server, "/")), c.text) << c.contentType;
+  for (const Case& c : cases) {
+    EXPECT_EQ(client.Get(Url(server, "/")), c.text) << c.contentType;
+    EXPECT_EQ(client.ReplyCharSet(), c.charSet) << c.contentType;
+  }
 }
 
 TEST(ReplyTimeLimits, ASilentServerRaisesReadTimedOut) {
