@@ -122,6 +122,11 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
   const std::u16string langs_out = langpair.substr(bar + 1);
 
   const TIniFile settings(settingsPath);
+  // Its defaults would ask the real engines, not the ones the user named.
+  if (const std::u16string unusable = settings.Unusable(); !unusable.empty()) {
+    out << ToUtf8(unusable) << "\nNo engine was asked.\n";
+    return 2;
+  }
   const translate::TSettingsAccess access{
       [&settings](const std::u16string& section, const std::u16string& key, bool defaultValue) {
         return settings.ReadBool(section, key, defaultValue);

@@ -116,6 +116,11 @@ TEST_F(CheckEnginesTest, BadHostsAndLangpairs) {
   EXPECT_NE(output.str().find("error: Invalid engine host: not a host"), std::string::npos);
   EXPECT_EQ(run(u"Hello", u"en-de"), 2);
   EXPECT_TRUE(s_fake->Requests().size() == 4u);  // the second run sent nothing
+  // A file too large to be settings is said to be so, and nobody is asked.
+  folder.Write("setting.ini", "[General]\n" + std::string(1100000, ';'));
+  EXPECT_EQ(run(), 2);
+  EXPECT_NE(output.str().find("No engine was asked."), std::string::npos) << output.str();
+  EXPECT_TRUE(s_fake->Requests().size() == 4u);
 }
 
 TEST_F(CheckEnginesTest, ApertiumIsAskedAndListsItsPairsWhenTheAskedOneIsMissing) {
