@@ -10,7 +10,6 @@ peak resident memory since it started. The figures are recorded in bench/README.
 
 The connections are held by child processes of at most 5,000 each, so N may pass this process's own limit.
 """
-import json
 import os
 import resource
 import selectors
@@ -22,32 +21,16 @@ import sys
 import tempfile
 import time
 
-PORT = 8888
+from benchlib import PORT, listening, proc_status, start_fake_engine, write_google_settings
+
 PER_HOLDER = 5000
 # The program's listen queue holds 16: larger batches overflow it and lose connections to SYN cookies.
 BATCH = 16
 TRANSLATIONS = 5
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def status(pid, key):
-    with open(f"/proc/{pid}/status") as f:
-        for line in f:
-            if line.startswith(key + ":"):
-                return int(line.split()[1])
-    return -1
 
 
 def descriptors(pid):
     return len(os.listdir(f"/proc/{pid}/fd"))
-
-
-def listening():
-    try:
-        socket.create_connection(("127.0.0.1", PORT), timeout=0.05).close()
-        return True
-    except OSError:
-        return False
 
 
 def hold(count, report, release):
@@ -116,20 +99,9 @@ def main():
     engine = program_process = None
     holders = []
     try:
-        ports_file = os.path.join(folder, "ports.json")
-        engine = subprocess.Popen([sys.executable, os.path.join(ROOT, "tools", "fake_engine.py"), "--port-file",
-                                   ports_file], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        deadline = time.monotonic() + 10
-        while not (os.path.exists(ports_file) and os.path.getsize(ports_file)):
-            if time.monotonic() > deadline:
-                sys.exit("the fake engine did not start")
-            time.sleep(0.01)
-        with open(ports_file) as f:
-            http_port = json.load(f)["http"]
+        engine, http_port = start_fake_engine(folder)
         settings = os.path.join(folder, "setting.ini")
-        with open(settings, "w") as f:
-            f.write(f"[General]\nProxyActive=1\nGoogle=1\n[Engines]\nGoogle=127.0.0.1:{http_port}\n"
-                    "[Setting]\nLanguage=English\n")
+        write_google_settings(settings, http_port)
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
         preexec = (lambda: resource.setrlimit(resource.RLIMIT_NOFILE, limit)) if limit else None
         program_process = subprocess.Popen([program, "--settings", settings], env=env, stdout=subprocess.DEVNULL,
@@ -145,7 +117,7 @@ def main():
         if translate(0) is None:
             sys.exit("no translation before the idle connections")
         time.sleep(0.5)
-        rest = (status(pid, "Threads"), status(pid, "VmRSS"))
+        rest = (proc_status(pid, "Threads"), proc_status(pid, "VmRSS"))
 
         started = time.perf_counter()
         for start in range(0, idle, PER_HOLDER):
@@ -166,7 +138,7 @@ def main():
             steady = steady + 1 if now == last else 0
             last = now
         times = [translate(i + 1) for i in range(TRANSLATIONS)]
-        threads, rss, peak, fds = status(pid, "Threads"), status(pid, "VmRSS"), status(pid, "VmHWM"), descriptors(pid)
+        threads, rss, peak, fds = proc_status(pid, "Threads"), proc_status(pid, "VmRSS"), proc_status(pid, "VmHWM"), descriptors(pid)
         for _, _, release in holders:
             os.write(release, b"x")
         closed = sum(int(report.readline()) for _, report, _ in holders)

@@ -7,36 +7,18 @@ recorded in bench/README.md.
     bench/program_startup.py build-rel/tessarine-proxy [runs]      (default 10 runs)
 """
 import http.client
-import json
 import os
 import shutil
 import signal
-import socket
 import statistics
 import subprocess
 import sys
 import tempfile
 import time
 
-PORT = 8888
+from benchlib import PORT, listening, proc_status, start_fake_engine, write_google_settings
+
 TRANSLATIONS = 10000
-ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-
-
-def resident_kib(pid):
-    with open(f"/proc/{pid}/status") as status:
-        for line in status:
-            if line.startswith("VmRSS:"):
-                return int(line.split()[1])
-    return -1
-
-
-def listening():
-    try:
-        socket.create_connection(("127.0.0.1", PORT), timeout=0.05).close()
-        return True
-    except OSError:
-        return False
 
 
 def main():
@@ -62,9 +44,9 @@ def main():
                     sys.exit("not listening after 10 s")
                 time.sleep(0.0005)
             times.append((time.perf_counter() - start) * 1000)
-            first.append(resident_kib(process.pid))
+            first.append(proc_status(process.pid, "VmRSS"))
             time.sleep(1.0)
-            settled.append(resident_kib(process.pid))
+            settled.append(proc_status(process.pid, "VmRSS"))
             process.send_signal(signal.SIGTERM)
             if process.wait(timeout=10) != 0:
                 sys.exit("exit code was not 0")
@@ -78,25 +60,14 @@ def main():
 
 
 def translations(copy, folder, env):
-    ports_file = os.path.join(folder, "ports.json")
-    engine = subprocess.Popen([sys.executable, os.path.join(ROOT, "tools", "fake_engine.py"), "--port-file",
-                               ports_file], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    engine, http_port = start_fake_engine(folder)
     try:
-        deadline = time.monotonic() + 10
-        while not (os.path.exists(ports_file) and os.path.getsize(ports_file)):
-            if time.monotonic() > deadline:
-                sys.exit("the fake engine did not start")
-            time.sleep(0.01)
-        with open(ports_file) as f:
-            http_port = json.load(f)["http"]
-        with open(os.path.join(folder, "setting.ini"), "w") as settings:
-            settings.write(f"[General]\nProxyActive=1\nGoogle=1\n[Engines]\nGoogle=127.0.0.1:{http_port}\n"
-                           "[Setting]\nLanguage=English\n")
+        write_google_settings(os.path.join(folder, "setting.ini"), http_port)
         process = subprocess.Popen([copy], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         while not listening():
             time.sleep(0.001)
         time.sleep(1.0)
-        before = resident_kib(process.pid)
+        before = proc_status(process.pid, "VmRSS")
         connection = http.client.HTTPConnection("127.0.0.1", PORT, timeout=30)
         failed = 0
         start = time.perf_counter()
@@ -109,7 +80,7 @@ def translations(copy, folder, env):
         seconds = time.perf_counter() - start
         connection.close()
         time.sleep(0.5)
-        after = resident_kib(process.pid)
+        after = proc_status(process.pid, "VmRSS")
         process.send_signal(signal.SIGTERM)
         process.wait(timeout=10)
         print(f"{TRANSLATIONS} translations through the fake engine ({failed} failed) in {seconds:.1f} s: resident "

@@ -16,6 +16,8 @@ import sys
 import tempfile
 import time
 
+from benchlib import proc_status
+
 HEAD = "[General]\nProxyActive=1\n[Setting]\nLanguage=English\n"
 COMMENT = "; a comment line of a settings file edited by hand, sixty bytes\n"
 LIMIT = 300
@@ -34,17 +36,6 @@ def own_listener(pid):
     return f"pid={pid}," in out
 
 
-def peak_kib(pid):
-    try:
-        with open(f"/proc/{pid}/status") as status:
-            for line in status:
-                if line.startswith("VmHWM:"):
-                    return int(line.split()[1])
-    except OSError:
-        pass
-    return 0
-
-
 def run(program, path):
     with tempfile.TemporaryFile("w+") as err:
         start = time.perf_counter()
@@ -52,7 +43,7 @@ def run(program, path):
                                    env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
         outcome, peak = "nothing", 0
         while time.perf_counter() - start < LIMIT:
-            peak = max(peak, peak_kib(process.pid))
+            peak = max(peak, max(0, proc_status(process.pid, "VmHWM")))
             if own_listener(process.pid):
                 outcome = "listening"
                 break
@@ -69,7 +60,7 @@ def run(program, path):
                 break
             time.sleep(0.01)
         seconds = time.perf_counter() - start
-        peak = max(peak, peak_kib(process.pid))
+        peak = max(peak, max(0, proc_status(process.pid, "VmHWM")))
         process.terminate()
         process.wait(timeout=30)
     return outcome, seconds, peak

@@ -27,6 +27,18 @@ bool IsUnreserved(uint8_t b) {
 
 bool IsContinuation(char16_t c) { return (c & 0xC0) == 0x80; }
 
+// The value of the hexadecimal digits the four characters of a \u escape begin with: a digit that is not one
+// ends the number, and the escape still takes all four.
+char16_t LeadingHexValue(std::u16string_view four) {
+  unsigned value = 0;
+  for (char16_t c : four) {
+    const int digit = HexDigitValue(c);
+    if (digit < 0) break;
+    value = value * 16 + static_cast<unsigned>(digit);
+  }
+  return static_cast<char16_t>(value);
+}
+
 }  // namespace
 
 bool IsHexChar(uint8_t c) { return HexDigitValue(c) >= 0; }
@@ -170,13 +182,7 @@ std::u16string UnescapeText(std::u16string_view text) {
         continue;
       }
       if (i + 6 > n) return u"error";
-      unsigned value = 0;
-      for (size_t k = i + 2; k < i + 6; ++k) {
-        const int digit = HexDigitValue(slashed[k]);
-        if (digit < 0) break;
-        value = value * 16 + static_cast<unsigned>(digit);
-      }
-      out += static_cast<char16_t>(value);
+      out += LeadingHexValue(std::u16string_view(slashed).substr(i + 2, 4));
       i += 6;
     }
     return out;
@@ -223,13 +229,7 @@ std::u16string UnescapeJsonText(std::u16string_view text) {
           break;
         case u'u': {
           if (i + 6 > n) return u"error";
-          unsigned value = 0;
-          for (size_t k = i + 2; k < i + 6; ++k) {
-            const int digit = HexDigitValue(text[k]);
-            if (digit < 0) break;
-            value = value * 16 + static_cast<unsigned>(digit);
-          }
-          out += static_cast<char16_t>(value);
+          out += LeadingHexValue(text.substr(i + 2, 4));
           i += 6;
           continue;
         }
