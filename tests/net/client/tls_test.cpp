@@ -480,6 +480,8 @@ TEST(TlsCloseFromAnotherThread, EndsTheBlockedCall) {
       std::future<void> call;
       if (where == inHandshake) {
         call = std::async(std::launch::async, [&] { io->Open(); });
+        // A close before the connect has begun has nothing to end; wait until the handshake is under way.
+        ASSERT_TRUE(test_support::PollIn(silentListener.Fd(), kWaitLimit));
       } else {
         io->Open();
         ASSERT_EQ(ready.get_future().wait_for(kWaitLimit), std::future_status::ready);
