@@ -16,9 +16,9 @@
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
+#include "shell/error_box.h"
 #include "shell/log_echo.h"
 #include "ui/application.h"
-#include "ui/error_box.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/theme.h"
@@ -52,10 +52,10 @@ int RunTessarineProxy(int argc, char** argv) {
   if (commandLine.Log) {
     echo.emplace(STDERR_FILENO);
     // Without a display nobody sees a message box: its text goes to stderr beside the log lines.
-    ui::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(ui::kApplicationTitle + (u": " + text)); });
+    shell::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(shell::kApplicationTitle + (u": " + text)); });
   }
   TStopSignals stopSignals;
-  ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
+  shell::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
   const TSettingsPlace settings = SettingsFor(commandLine);
   std::printf("Settings file: %s\n", settings.FileName.c_str());
@@ -73,7 +73,7 @@ int RunTessarineProxy(int argc, char** argv) {
     if (!stopSignals.StopRequested()) QCoreApplication::exec();
     Form1.SetForm2(nullptr);
   }  // the About window goes first, then the main window: server stopped, threads joined, tray icon removed
-  if (echo) ui::SetErrorEcho(nullptr);
+  if (echo) shell::SetErrorEcho(nullptr);
   return 0;
 }
 
