@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -55,6 +56,13 @@ int RunTessarineProxy(int argc, char** argv) {
     shell::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(shell::kApplicationTitle + (u": " + text)); });
   }
   TStopSignals stopSignals;
+  // Watched from here on, so a signal during a start-up error box ends that box's loop too. exit, not quit: a
+  // quit can be refused by a window that will not close, as the main window will not.
+  QSocketNotifier stopNotifier(stopSignals.Descriptor(), QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, &stopNotifier, [&stopSignals] {
+    stopSignals.TakeSignals();
+    QCoreApplication::exit(0);
+  });
   shell::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
   const TSettingsPlace settings = SettingsFor(commandLine);
