@@ -40,7 +40,7 @@ namespace {
 
 using namespace tessarine;
 
-class MemorySettings : public ui::TCustomIniFile {
+class MemorySettings : public shell::TCustomIniFile {
  public:
   bool ReadBool(const std::u16string&, const std::u16string& key, bool defaultValue) const override {
     return key == u"ProxyActive" ? false : defaultValue;
@@ -108,7 +108,7 @@ double RunLoopMeasuringStalls(Done done) {
 int BenchLog() {
   InstantUpstream upstream;
   auto form = MakeForm(upstream);
-  form->N1->trigger();  // visible, so the appends are laid out and painted as a user would see them
+  form->Core().N1->Click();  // visible, so the appends are laid out and painted as a user would see them
   constexpr int kThreads = 16;
   constexpr int kTotal = 100000;
   const std::u16string sample = u"Получение данных: a line of about the length the endpoint writes";
@@ -118,7 +118,8 @@ int BenchLog() {
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
-      for (int i = 0; i < kTotal / kThreads; ++i) form->AddLogLine(sample + u" " + IntToStr(t) + u"/" + IntToStr(i));
+      for (int i = 0; i < kTotal / kThreads; ++i)
+        form->Core().AddLogLine(sample + u" " + IntToStr(t) + u"/" + IntToStr(i));
       ++finished;
     });
   }
@@ -130,7 +131,7 @@ int BenchLog() {
     if (finished < kThreads) return false;
     if (threadsDoneMs == 0) {
       threadsDoneMs = clock.nsecsElapsed() / 1e6;
-      form->AddLogLine(ui::FromQString(endMarker));
+      form->Core().AddLogLine(ui::FromQString(endMarker));
     }
     return form->sMemo1->document()->lastBlock().previous().text() == endMarker;
   });
@@ -149,7 +150,7 @@ int BenchLog() {
 int BenchShown(int seconds) {
   InstantUpstream upstream;
   auto form = MakeForm(upstream);
-  form->N1->trigger();
+  form->Core().N1->Click();
   constexpr int kThreads = 8;
   std::atomic<bool> stop{false};
   std::atomic<long long> appended{0};
@@ -157,15 +158,15 @@ int BenchShown(int seconds) {
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
       for (long long round = 0; !stop; ++round) {
-        form->AddLogLine(u"Получение данных");
-        form->AddLogLine(u"soak " + IntToStr(t) + u" " + IntToStr(round));
-        form->AddLogLine(u"Получение значения языка");
-        form->AddLogLine(u"en|de");
-        form->AddLogLine(u"Сервис");
-        form->AddLogLine(u"Google");
-        form->AddLogLine(u"Результат");
-        form->AddLogLine(u"Hallo, Welt");
-        form->AddLogLine(u"______________________________");
+        form->Core().AddLogLine(u"Получение данных");
+        form->Core().AddLogLine(u"soak " + IntToStr(t) + u" " + IntToStr(round));
+        form->Core().AddLogLine(u"Получение значения языка");
+        form->Core().AddLogLine(u"en|de");
+        form->Core().AddLogLine(u"Сервис");
+        form->Core().AddLogLine(u"Google");
+        form->Core().AddLogLine(u"Результат");
+        form->Core().AddLogLine(u"Hallo, Welt");
+        form->Core().AddLogLine(u"______________________________");
         appended += 9;
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
@@ -210,8 +211,8 @@ std::string Exchange(uint16_t port, const std::string& request) {
 int BenchMemory() {
   InstantUpstream upstream;
   auto form = MakeForm(upstream);
-  form->N6->trigger();
-  const uint16_t port = form->ListeningPort();
+  form->Core().N6->Click();
+  const uint16_t port = form->Core().ListeningPort();
   QCoreApplication::processEvents();
   const long afterStart = ResidentKiB();
   constexpr int kRequests = 10000;
@@ -232,7 +233,7 @@ int BenchMemory() {
   const long afterRequests = ResidentKiB();
   const qsizetype logChars = form->sMemo1->document()->characterCount();
   const qsizetype logLines = form->sMemo1->toPlainText().count(QLatin1Char('\n'));
-  form->N2->trigger();
+  form->Core().N2->Click();
   QCoreApplication::processEvents();
   const long afterClear = ResidentKiB();
   std::printf("memory: %d translations (%d failed)\n", kRequests, failed.load());
@@ -241,7 +242,7 @@ int BenchMemory() {
   std::printf("  log: %lld lines, %lld characters (%lld KiB as UTF-16 text)\n", static_cast<long long>(logLines),
               static_cast<long long>(logChars), static_cast<long long>(logChars) * 2 / 1024);
   std::printf("  resident after clearing the log: %ld KiB\n", afterClear);
-  form->N6->trigger();
+  form->Core().N6->Click();
   return failed == 0 ? 0 : 1;
 }
 

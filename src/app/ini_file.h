@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "common/exception.h"
-#include "ui/custom_ini_file.h"
+#include "shell/custom_ini_file.h"
 
 namespace tessarine::app {
 
@@ -24,7 +24,7 @@ class EIniFileException : public Exception {
 // Each write replaces the file through a temporary file beside it, so a crash or a full disk leaves the old
 // file whole. A file larger than kMaxFileSize is no settings file: it is neither read (every key gives its
 // default) nor written (Unusable says why).
-class TIniFile final : public ui::TCustomIniFile {
+class TIniFile final : public shell::TCustomIniFile {
  public:
   // At most this many characters of a value are read.
   static constexpr size_t kMaxValueLength = 2047;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -16,9 +17,9 @@
 #include "app/settings_location.h"
 #include "app/stop_signals.h"
 #include "common/text.h"
+#include "shell/error_box.h"
 #include "shell/log_echo.h"
 #include "ui/application.h"
-#include "ui/error_box.h"
 #include "ui/form1.h"
 #include "ui/form2.h"
 #include "ui/theme.h"
@@ -52,10 +53,17 @@ int RunTessarineProxy(int argc, char** argv) {
   if (commandLine.Log) {
     echo.emplace(STDERR_FILENO);
     // Without a display nobody sees a message box: its text goes to stderr beside the log lines.
-    ui::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(ui::kApplicationTitle + (u": " + text)); });
+    shell::SetErrorEcho([&echo](const std::u16string& text) { echo->Add(shell::kApplicationTitle + (u": " + text)); });
   }
   TStopSignals stopSignals;
-  ui::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
+  // Watched from here on, so a signal during a start-up error box ends that box's loop too. exit, not quit: a
+  // quit can be refused by a window that will not close, as the main window will not.
+  QSocketNotifier stopNotifier(stopSignals.Descriptor(), QSocketNotifier::Read);
+  QObject::connect(&stopNotifier, &QSocketNotifier::activated, &stopNotifier, [&stopSignals] {
+    stopSignals.TakeSignals();
+    QCoreApplication::exit(0);
+  });
+  shell::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
   const TSettingsPlace settings = SettingsFor(commandLine);
   std::printf("Settings file: %s\n", settings.FileName.c_str());
@@ -73,7 +81,7 @@ int RunTessarineProxy(int argc, char** argv) {
     if (!stopSignals.StopRequested()) QCoreApplication::exec();
     Form1.SetForm2(nullptr);
   }  // the About window goes first, then the main window: server stopped, threads joined, tray icon removed
-  if (echo) ui::SetErrorEcho(nullptr);
+  if (echo) shell::SetErrorEcho(nullptr);
   return 0;
 }
 

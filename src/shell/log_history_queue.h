@@ -7,6 +7,11 @@
 
 namespace tessarine::shell {
 
+// The history the log window keeps: the newest lines within both limits (a line counts its break); the oldest
+// whole lines go first. About 300 KB of text for typical lines; the characters bound very long lines.
+inline constexpr size_t kLogHistoryLines = 10000;
+inline constexpr size_t kLogHistoryCharacters = 500000;
+
 // The log panel's lines on their way from the threads that log them to the UI thread that shows them. One
 // queue, so each thread's order holds, and appending never waits for the UI thread (which may itself be
 // waiting for that thread while it stops the server). It keeps only the newest lines within the history

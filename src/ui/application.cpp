@@ -19,7 +19,10 @@ TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {
   // Never cancelled: a tray program must not hold up a log-off or shutdown (the main window saves the
   // settings on the same request).
   connect(this, &QGuiApplication::commitDataRequest, this, [](QSessionManager&) { g_sessionEnding = true; });
+  m_previousPresenter = shell::SetErrorBoxPresenter(PresentErrorBox);
 }
+
+TApplication::~TApplication() { shell::SetErrorBoxPresenter(std::move(m_previousPresenter)); }
 
 bool TApplication::notify(QObject* receiver, QEvent* event) {
   // Handlers are entered through RunHandler; this catches what any other event handler lets escape, so that
@@ -27,7 +30,7 @@ bool TApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    ShowCurrentException();
+    shell::ShowCurrentException();
     return false;
   }
 }

@@ -2,15 +2,19 @@
 
 #include <QApplication>
 
+#include "shell/error_box.h"
+
 namespace tessarine::ui {
 
 // The application object (its title, "Tessarine", is the error boxes' caption): it stays alive while no window is
-// visible (the proxy lives in the tray), and it is the last catch site for an exception that leaves any event handler.
+// visible (the proxy lives in the tray), it presents the error boxes while it exists, and it is the last catch site
+// for an exception that leaves any event handler.
 class TApplication : public QApplication {
   Q_OBJECT
 
  public:
   TApplication(int& argc, char** argv);
+  ~TApplication() override;
 
   bool notify(QObject* receiver, QEvent* event) override;
 
@@ -21,6 +25,9 @@ class TApplication : public QApplication {
 
  protected:
   bool event(QEvent* event) override;
+
+ private:
+  shell::TErrorBoxPresenter m_previousPresenter;
 };
 
 }  // namespace tessarine::ui

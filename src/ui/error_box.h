@@ -1,45 +1,12 @@
 #pragma once
 
-#include <functional>
 #include <string>
-#include <utility>
 
 namespace tessarine::ui {
 
-// The application title: the caption of every error box.
-inline constexpr char16_t kApplicationTitle[] = u"Tessarine";
-
-// The message with a full stop appended when its last character comes after "." in code order.
-std::u16string WithFullStop(std::u16string message);
-
-// Shows the message (full stop rule applied) in a box with an error icon and the application title. The
-// platforms without a screen (offscreen, minimal) print it to stderr instead of waiting for a click nobody
-// can give.
-void ShowErrorBox(const std::u16string& message);
-
-// Also hands every shown error's text (full stop rule applied) to this function first, on the thread that
-// shows it (the --log option writes it to stderr); empty: none. Without a screen the text is then not
-// printed a second time. Returns the previous one.
-using TErrorEcho = std::function<void(const std::u16string& text)>;
-TErrorEcho SetErrorEcho(TErrorEcho echo);
-
-// Replaces what ShowErrorBox does, for tests; returns the previous handler. The text passed on already
-// carries the full stop.
-using TErrorBoxHandler = std::function<void(const std::u16string& text)>;
-TErrorBoxHandler SetErrorBoxHandler(TErrorBoxHandler handler);
-
-// The one catch site of the main thread: call inside a catch block; shows the caught exception's message.
-void ShowCurrentException();
-
-// Runs a window or menu handler on the main thread; an exception leaving it is shown in the error box and
-// the program goes on. Qt's event loop does not carry exceptions, so every handler is entered through here.
-template <typename Handler>
-void RunHandler(Handler&& handler) {
-  try {
-    std::forward<Handler>(handler)();
-  } catch (...) {
-    ShowCurrentException();
-  }
-}
+// The Qt error box that shell::ShowErrorBox presents (TApplication installs it): a message box with an error
+// icon and the application title, waited for. False on the platforms without a screen (offscreen, minimal),
+// where nobody could click it away.
+bool PresentErrorBox(const std::u16string& text);
 
 }  // namespace tessarine::ui

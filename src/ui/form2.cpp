@@ -4,6 +4,7 @@
 #include <QScreen>
 #include <algorithm>
 
+#include "shell/window_texts.h"
 #include "ui/frame_placement.h"
 #include "ui/image_list.h"
 #include "ui/qt_text.h"
@@ -30,7 +31,7 @@ TForm2::TForm2(QWidget* parent)
     : QWidget(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                           Qt::WindowStaysOnTopHint | Qt::MSWindowsFixedSizeDialogHint) {
   setObjectName(QStringLiteral("Form2"));
-  setWindowTitle(QStringLiteral("О программе"));
+  setWindowTitle(ToQString(shell::kAboutCaption));
   setFixedSize(360, 195);
   setFont(QFont(QStringLiteral("Tahoma"), 8));
   setAutoFillBackground(true);
@@ -42,21 +43,13 @@ TForm2::TForm2(QWidget* parent)
   Image1->setAttribute(Qt::WA_TranslucentBackground);
   Image1->setPixmap(TImageList::AboutEmblem());
 
-  sLabel1 = MakeLabel(this, QStringLiteral("Tessarine Proxy by Quillfen"), 112, 16);
-  sLabel2 = MakeLabel(this, QStringLiteral("Версия: 0.6"), 112, 35);
-  sLabel4 = MakeLabel(this, QStringLiteral("Этот билд был создан: 16.07.2017"), 112, 54);
-  // Seven lines; Qt's labels break lines at "\n" (a carriage return would be drawn as a character).
-  const QString note =
-      QStringList{
-          QStringLiteral("Прокси для машинного перевода в программе Tessarine 3."),
-          QStringLiteral("Если есть проблемы с прокси пишите мне на почту."),
-          QString(),
-          QStringLiteral("Mail: ") + ToQString(kContactMail) + QStringLiteral(" (с пометкой прокси Tessarine)"),
-          QString(),
-          QStringLiteral("И как только будит готово вы первый человек"),
-          QStringLiteral("которому придёт обновлённая версия."),
-      }
-          .join(QLatin1Char('\n'));
+  sLabel1 = MakeLabel(this, ToQString(shell::kAboutName), 112, 16);
+  sLabel2 = MakeLabel(this, ToQString(shell::kAboutVersion), 112, 35);
+  sLabel4 = MakeLabel(this, ToQString(shell::kAboutBuildDate), 112, 54);
+  // Qt's labels break lines at "\n" (a carriage return would be drawn as a character).
+  QStringList lines;
+  for (const std::u16string& line : shell::AboutNoteLines()) lines << ToQString(line);
+  const QString note = lines.join(QLatin1Char('\n'));
   sLabel3 = MakeLabel(this, note, 40, 87);
 
   // The layout is drawn for Tahoma; where a wider font stands in for it, the window grows to show every line
@@ -74,9 +67,7 @@ TForm2::TForm2(QWidget* parent)
 }
 
 QPoint TForm2::CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize) {
-  const int left = workArea.left() + (workArea.width() - outerSize.width()) / 2;
-  const int top = workArea.top() + (workArea.height() - outerSize.height()) / 2;
-  return {std::max(left, desktop.left()), std::max(top, desktop.top())};
+  return ToQPoint(shell::CentredPosition(ToRect(workArea), ToRect(desktop), ToSize(outerSize)));
 }
 
 void TForm2::ShowAbout() {

@@ -10,22 +10,19 @@ namespace tessarine::ui {
 
 class TFramePlacement;
 
-// The About window Form2: the proxy's name, author, version, build date and a note, always in Russian.
-// Created hidden; closing it only hides it.
+// The About window Form2: the proxy's name, author, version, build date and a note (the core's texts, always in
+// Russian). Created hidden; closing it only hides it.
 class TForm2 : public QWidget {
   Q_OBJECT
 
  public:
-  static constexpr char16_t kContactMail[] = u"quillfen@example.org";
-
   explicit TForm2(QWidget* parent = nullptr);
 
   // Shows the window in front without waiting for it; the first time centred in its screen's work area (by
   // its frame's size once the window manager has framed it).
   void ShowAbout();
 
-  // Where the first showing places a window of this outer size: centred in the work area, halves rounded
-  // toward zero, never left of or above the desktop's top-left corner.
+  // Where the first showing places a window of this outer size (shell::CentredPosition).
   static QPoint CentredPosition(const QRect& workArea, const QRect& desktop, const QSize& outerSize);
 
   QLabel* Image1;

@@ -3,15 +3,22 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QRect>
 #include <QSize>
+#include <QWindow>
 #include <functional>
 #include <optional>
 
-#include <QWindow>
+#include "shell/window_placement.h"
 
 class QWidget;
 
 namespace tessarine::ui {
+
+// Qt's geometry as the core's placement rules take it, and back.
+inline shell::TRect ToRect(const QRect& rect) { return {rect.x(), rect.y(), rect.width(), rect.height()}; }
+inline shell::TSize ToSize(const QSize& size) { return {size.width(), size.height()}; }
+inline QPoint ToQPoint(const shell::TPoint& point) { return {point.X, point.Y}; }
 
 // Places a top-level window by its outer size, frame included. Before a window is first mapped the window
 // manager has not yet said how thick its frame is (the extents arrive after mapping), so the first placement

@@ -38,7 +38,7 @@ void AppendEntry(QString& text, const std::u16string& line) {
 
 }  // namespace
 
-TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
+TLogMemo::TLogMemo(shell::TLogHistoryQueue& pending, QWidget* parent) : QPlainTextEdit(parent), m_pending(pending) {
   setLineWrapMode(QPlainTextEdit::WidgetWidth);
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -47,8 +47,6 @@ TLogMemo::TLogMemo(QWidget* parent) : QPlainTextEdit(parent) {
   m_drainTimer.setInterval(kDrainIntervalMs);
   connect(&m_drainTimer, &QTimer::timeout, this, &TLogMemo::FlushPending);
 }
-
-void TLogMemo::AddLogLine(const std::u16string& line) { m_pending.Push(line); }
 
 void TLogMemo::ClearLog() {
   m_pending.TakeAll();

@@ -6,30 +6,24 @@
 #include <string>
 
 #include "shell/log_history_queue.h"
-#include "translate/service_interfaces.h"
 
 namespace tessarine::ui {
 
-// The log panel sMemo1: a multi-line text box that any thread may append lines to. It keeps the most recent
-// history only, so a program that serves for weeks does not grow with every request.
+// The log panel sMemo1: a multi-line text box showing the lines that any thread appends to the core's log queue.
+// It keeps the most recent history only, so a program that serves for weeks does not grow with every request.
 //
-// Appended lines wait in a TLogHistoryQueue, which keeps only the newest within the history limit. While the
-// panel is hidden nobody can read it, so the lines stay in the queue and the UI thread does no work for them;
-// when it is shown they go into the text at once, and while it is visible a timer moves them in batches a few
-// times a second.
-class TLogMemo : public QPlainTextEdit, public translate::ILogSink {
+// The queue (a TLogHistoryQueue, outliving the panel's use of it) keeps only the newest lines within the history
+// limit. While the panel is hidden nobody can read it, so the lines stay in the queue and the UI thread does no
+// work for them; when it is shown they go into the text at once, and while it is visible a timer moves them in
+// batches a few times a second.
+class TLogMemo : public QPlainTextEdit {
   Q_OBJECT
 
  public:
-  // The history kept: the newest lines within both limits (a line counts its break); the oldest whole
-  // lines go first. About 300 KB of text for typical lines; the characters bound very long lines.
-  static constexpr qsizetype kDefaultMaxLines = 10000;
-  static constexpr qsizetype kDefaultMaxCharacters = 500000;
+  static constexpr qsizetype kDefaultMaxLines = static_cast<qsizetype>(shell::kLogHistoryLines);
+  static constexpr qsizetype kDefaultMaxCharacters = static_cast<qsizetype>(shell::kLogHistoryCharacters);
 
-  explicit TLogMemo(QWidget* parent = nullptr);
-
-  // Any thread.
-  void AddLogLine(const std::u16string& line) override;
+  explicit TLogMemo(shell::TLogHistoryQueue& pending, QWidget* parent = nullptr);
 
   // UI thread: removes every line, those still on their way included.
   void ClearLog();
@@ -52,7 +46,7 @@ class TLogMemo : public QPlainTextEdit, public translate::ILogSink {
   void appendLines(const std::deque<std::u16string>& lines);
   void trimText();
 
-  shell::TLogHistoryQueue m_pending{kDefaultMaxLines, kDefaultMaxCharacters};
+  shell::TLogHistoryQueue& m_pending;
   // The text's own limit, the queue's too; UI thread only.
   qsizetype m_maxLines = kDefaultMaxLines;
   qsizetype m_maxCharacters = kDefaultMaxCharacters;

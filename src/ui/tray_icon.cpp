@@ -5,7 +5,7 @@
 #include <QMenu>
 #include <QWidget>
 
-#include "ui/error_box.h"
+#include "shell/error_box.h"
 #include "ui/image_list.h"
 
 namespace tessarine::ui {
@@ -22,21 +22,26 @@ bool TrayPossible(bool statusNotifierItem) {
 
 }  // namespace
 
-TTrayIcon::TTrayIcon(const TImageList& iconList, QMenu& popupMenu, QWidget& mainForm, QObject* parent)
-    : QObject(parent), m_iconList(iconList), m_popupMenu(popupMenu), m_mainForm(mainForm) {
+TTrayIcon::TTrayIcon(const TImageList& iconList, QMenu& popupMenu, shell::TPopupMenu& menuModel, QWidget& mainForm,
+                     std::function<void(shell::TIconMessage)> onMessage, QObject* parent)
+    : QObject(parent),
+      m_iconList(iconList),
+      m_popupMenu(popupMenu),
+      m_mainForm(mainForm),
+      m_onMessage(std::move(onMessage)) {
   // No tooltip: the tip text stays empty.
   m_icon.setToolTip(QString());
   SetIconIndex(0);
   // Qt exports a context menu only for a StatusNotifierItem, where it becomes a platform menu; the XEmbed icon
   // would open a context menu itself on a right-button press, beside PopupAtCursor, so it keeps none.
-  m_exportedMenu = std::make_unique<TExportedMenu>(popupMenu);
+  m_exportedMenu = std::make_unique<TExportedMenu>(menuModel, iconList);
   m_icon.setContextMenu(&m_exportedMenu->Menu());
   if (!m_exportedMenu->Menu().platformMenu()) {
     m_icon.setContextMenu(nullptr);
     m_exportedMenu.reset();
   }
   connect(&m_icon, &QSystemTrayIcon::activated, this,
-          [this](QSystemTrayIcon::ActivationReason reason) { RunHandler([&] { HandleIconMessage(reason); }); });
+          [this](QSystemTrayIcon::ActivationReason reason) { shell::RunHandler([&] { HandleIconMessage(reason); }); });
 }
 
 TTrayIcon::~TTrayIcon() { SetIconVisible(false); }
@@ -74,17 +79,20 @@ void TTrayIcon::MinimizeToTray() {
 void TTrayIcon::HandleIconMessage(QSystemTrayIcon::ActivationReason reason) {
   switch (reason) {
     case QSystemTrayIcon::Context:
-      // Also a StatusNotifierItem host that draws no menu of its own asks for this; Wayland lets Qt show it
-      // only as a window that the compositor places.
-      PopupAtCursor();
+      // Also a StatusNotifierItem host that draws no menu of its own asks for this; Wayland lets Qt show the
+      // menu only as a window that the compositor places.
+      m_onMessage(shell::TIconMessage::ContextMenu);
       break;
     case QSystemTrayIcon::DoubleClick:
-      if (QAction* item = m_popupMenu.defaultAction()) item->trigger();
+      m_onMessage(shell::TIconMessage::DoubleClick);
+      break;
+    case QSystemTrayIcon::MiddleClick:
+      m_onMessage(shell::TIconMessage::MiddleClick);
       break;
     default:
-      // A single click or the middle button does nothing. A StatusNotifierItem host's Activate is such a
-      // single click (D-Bus has no double click), so it does nothing either: the default item switches the
-      // interface to Russian, which a click on the icon must not do unasked.
+      // A StatusNotifierItem host's Activate is a single click (D-Bus has no double click), so it does nothing
+      // either: the default item switches the interface to Russian, which a click on the icon must not do unasked.
+      m_onMessage(shell::TIconMessage::Click);
       break;
   }
 }

@@ -2,8 +2,11 @@
 
 #include <QObject>
 #include <QSystemTrayIcon>
+#include <functional>
 #include <memory>
 
+#include "shell/desktop_shell.h"
+#include "shell/popup_menu.h"
 #include "ui/exported_menu.h"
 
 class QMenu;
@@ -13,13 +16,14 @@ namespace tessarine::ui {
 
 class TImageList;
 
-// The notification-area icon TrayIcon. Its picture always comes from the image list; a right-button press
-// opens the popup menu at the pointer, a left double click performs the menu's default item, and minimizing
-// the application hides the main window and puts the icon in the tray.
+// The notification-area icon TrayIcon. Its picture always comes from the image list; the mouse's actions go to
+// the core (which opens the popup menu at the pointer on a right-button press and performs the menu's default
+// item on a left double click), and minimizing the application hides the main window and puts the icon in the
+// tray.
 //
 // Qt shows the icon as a StatusNotifierItem over D-Bus when a StatusNotifierItem host is registered on the
 // session bus as the program starts, otherwise in an XEmbed tray (X11 only). Such a host draws the menu itself
-// from a copy of the popup menu that the icon exports (TExportedMenu); the XEmbed icon exports none.
+// from a menu that the icon exports (TExportedMenu, drawn from the menu model); the XEmbed icon exports none.
 //
 // Without a notification area (offscreen, or an X11 desktop with no tray yet) the icon still counts as
 // visible; an XEmbed icon appears as soon as a tray announces itself.
@@ -27,7 +31,9 @@ class TTrayIcon : public QObject {
   Q_OBJECT
 
  public:
-  TTrayIcon(const TImageList& iconList, QMenu& popupMenu, QWidget& mainForm, QObject* parent = nullptr);
+  // onMessage: where the icon's mouse actions go.
+  TTrayIcon(const TImageList& iconList, QMenu& popupMenu, shell::TPopupMenu& menuModel, QWidget& mainForm,
+            std::function<void(shell::TIconMessage)> onMessage, QObject* parent = nullptr);
   ~TTrayIcon() override;
 
   int IconIndex() const { return m_iconIndex; }
@@ -46,7 +52,7 @@ class TTrayIcon : public QObject {
   // What minimizing the application does: the main window hidden, the icon in the tray.
   void MinimizeToTray();
 
-  // The tray's mouse actions, as the notification area reports them.
+  // The tray's mouse actions, as the notification area reports them, passed on to onMessage.
   void HandleIconMessage(QSystemTrayIcon::ActivationReason reason);
 
   QSystemTrayIcon& Icon() { return m_icon; }
@@ -57,6 +63,7 @@ class TTrayIcon : public QObject {
   const TImageList& m_iconList;
   QMenu& m_popupMenu;
   QWidget& m_mainForm;
+  std::function<void(shell::TIconMessage)> m_onMessage;
   // Before the icon, so that the icon goes first and never exports a menu that is gone.
   std::unique_ptr<TExportedMenu> m_exportedMenu;
   QSystemTrayIcon m_icon;

@@ -59,6 +59,7 @@ TEST(CommandLineTest, WrongCommandLinesSetOnlyTheErrorAndExitWithTwo) {
       {{"--log=1"}, "Unexpected value after '--log'."},
       {{"--log", "setting.ini"}, "Unexpected argument 'setting.ini'."},
       {{"--help", "--bogus"}, "Unknown option 'bogus'."},
+      {{"--bogus", "-x", "--log"}, "Unknown options: bogus, x."},
       {{"--text", "Hello"}, "'--text' needs '--check-engines'."},
       {{"--check-engines", "--langpair"}, "Missing value after '--langpair'."},
   };

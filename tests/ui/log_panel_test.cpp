@@ -1,6 +1,5 @@
-// The log panel: appending at the end from any thread, the user's own text, clearing, the history limit,
-// nothing done while hidden and everything there once shown, and switching the server off while threads log
-// and an engine call hangs.
+// The log panel: appending at the end from any thread, the user's own text, clearing, the history limit, and
+// nothing done while hidden and everything there once shown.
 
 #include <QScrollBar>
 #include <QTextBlock>
@@ -51,10 +50,10 @@ bool TextChangesWithin(TForm1& f, std::chrono::milliseconds time) {
 
 TEST_F(FormTest, LinesAreAppendedAtTheEndEachWithALineBreak) {
   TForm1& f = create();
-  f.N1->trigger();  // shown, so the event loop brings the lines in
-  f.AddLogLine(u"first");
-  f.AddLogLine(u"");
-  f.AddLogLine(u"Получение данных");
+  core().N1->Click();  // shown, so the event loop brings the lines in
+  f.Core().AddLogLine(u"first");
+  f.Core().AddLogLine(u"");
+  f.Core().AddLogLine(u"Получение данных");
   ASSERT_TRUE(ProcessEventsUntil([&] { return f.sMemo1->toPlainText().endsWith(QStringLiteral("данных\n")); }));
   EXPECT_EQ(Text(f), u"first\n\nПолучение данных\n");
   EXPECT_TRUE(f.sMemo1->textCursor().atEnd());
@@ -62,13 +61,13 @@ TEST_F(FormTest, LinesAreAppendedAtTheEndEachWithALineBreak) {
 
 TEST_F(FormTest, TypedTextStaysAndTheNextLineStartsAfterIt) {
   TForm1& f = create();
-  f.AddLogLine(u"a");
+  f.Core().AddLogLine(u"a");
   Text(f);
   f.sMemo1->moveCursor(QTextCursor::End);
   f.sMemo1->insertPlainText(QStringLiteral("typed"));
   f.sMemo1->moveCursor(QTextCursor::Start);
-  f.AddLogLine(u"b");
-  f.AddLogLine(u"c");
+  f.Core().AddLogLine(u"b");
+  f.Core().AddLogLine(u"c");
   EXPECT_EQ(Text(f), u"a\ntyped\nb\nc");
   EXPECT_TRUE(f.sMemo1->textCursor().atEnd()) << "the caret follows the appended text";
 }
@@ -77,8 +76,8 @@ TEST_F(FormTest, TypedTextStaysAndTheNextLineStartsAfterIt) {
 // text still reads one line per line, also around a line the user typed in between.
 TEST_F(FormTest, AnEntryIsOneBlockAndReadsAsLines) {
   TForm1& f = create();
-  f.AddLogLine(u"one\ntwo");
-  f.AddLogLine(u"three\r\nfour\rfive");
+  f.Core().AddLogLine(u"one\ntwo");
+  f.Core().AddLogLine(u"three\r\nfour\rfive");
   EXPECT_EQ(Text(f), u"one\ntwo\nthree\nfour\nfive\n");
   EXPECT_EQ(f.sMemo1->document()->blockCount(), 3);
   f.sMemo1->SetHistoryLimit(1, 1000);
@@ -87,10 +86,10 @@ TEST_F(FormTest, AnEntryIsOneBlockAndReadsAsLines) {
   f.sMemo1->SetHistoryLimit(TLogMemo::kDefaultMaxLines, TLogMemo::kDefaultMaxCharacters);
   f.sMemo1->moveCursor(QTextCursor::End);
   f.sMemo1->insertPlainText(QStringLiteral("typed"));
-  f.AddLogLine(u"after");
+  f.Core().AddLogLine(u"after");
   EXPECT_EQ(Text(f), u"three\nfour\nfive\ntyped\nafter");
-  f.N2->trigger();
-  f.AddLogLine(u"x");
+  core().N2->Click();
+  f.Core().AddLogLine(u"x");
   EXPECT_EQ(Text(f), u"x\n");
 }
 
@@ -100,14 +99,14 @@ TEST_F(FormTest, HistoryKeepsTheNewestLinesWithinItsLimit) {
   TForm1& f = create();
   QTextDocument& document = *f.sMemo1->document();
   f.sMemo1->SetHistoryLimit(100, 1000000);
-  for (int i = 0; i < 10000; ++i) f.AddLogLine(u"line " + IntToStr(i));
+  for (int i = 0; i < 10000; ++i) f.Core().AddLogLine(u"line " + IntToStr(i));
   EXPECT_EQ(f.sMemo1->Pending().Lines(), 100u) << "the queue is bound before the panel takes it in";
   EXPECT_EQ(Text(f), Numbered(u"line ", 9900, 10000));
   EXPECT_EQ(document.blockCount(), 101);
 
-  f.N1->trigger();
+  core().N1->Click();
   for (int round = 1; round <= 20; ++round) {
-    for (int i = 0; i < 500; ++i) f.AddLogLine(u"line " + IntToStr(10000 + round * 500 + i));
+    for (int i = 0; i < 500; ++i) f.Core().AddLogLine(u"line " + IntToStr(10000 + round * 500 + i));
     const QString last = QStringLiteral("line %1\n").arg(10000 + round * 500 + 499);
     ASSERT_TRUE(ProcessEventsUntil([&] { return f.sMemo1->toPlainText().endsWith(last); }));
     EXPECT_LE(document.blockCount(), 101);
@@ -118,32 +117,32 @@ TEST_F(FormTest, HistoryKeepsTheNewestLinesWithinItsLimit) {
   // Characters bound it too (a line counts its break); the newest line stays even when longer than that.
   f.sMemo1->SetHistoryLimit(100, 55);
   EXPECT_EQ(Text(f), Numbered(u"line ", 20495, 20500));
-  f.AddLogLine(std::u16string(80, u'x'));
+  f.Core().AddLogLine(std::u16string(80, u'x'));
   EXPECT_EQ(Text(f), std::u16string(80, u'x') + u"\n");
 }
 
 TEST_F(FormTest, ClearingDropsLinesStillOnTheirWay) {
   TForm1& f = create();
-  f.AddLogLine(u"old");
+  f.Core().AddLogLine(u"old");
   Text(f);
-  f.AddLogLine(u"queued");
-  f.N2->trigger();
+  f.Core().AddLogLine(u"queued");
+  core().N2->Click();
   EXPECT_EQ(Text(f), u"");
-  f.AddLogLine(u"new");
+  f.Core().AddLogLine(u"new");
   EXPECT_EQ(Text(f), u"new\n");
 
   // Shown, with thousands of lines from several threads still queued.
-  f.N1->trigger();
+  core().N1->Click();
   std::vector<std::thread> writers;
   for (int t = 0; t < 4; ++t) {
     writers.emplace_back([&f] {
-      for (int i = 0; i < 2000; ++i) f.AddLogLine(u"old " + IntToStr(i));
+      for (int i = 0; i < 2000; ++i) f.Core().AddLogLine(u"old " + IntToStr(i));
     });
   }
   for (std::thread& writer : writers) writer.join();
-  f.N2->trigger();
+  core().N2->Click();
   EXPECT_EQ(f.sMemo1->toPlainText(), QString());
-  f.AddLogLine(u"after");
+  f.Core().AddLogLine(u"after");
   ASSERT_TRUE(ProcessEventsUntil([&] { return !f.sMemo1->toPlainText().isEmpty(); }));
   EXPECT_FALSE(TextChangesWithin(f, std::chrono::milliseconds(150)));
   EXPECT_EQ(f.sMemo1->toPlainText(), QStringLiteral("after\n"));
@@ -155,7 +154,7 @@ TEST_F(FormTest, ClearingDropsLinesStillOnTheirWay) {
 TEST_F(FormTest, LinesOfManyThreadsKeepTheirOrderWithinTheLimit) {
   TForm1& f = create();
   f.sMemo1->SetHistoryLimit(1000, 1000000);
-  f.N1->trigger();
+  core().N1->Click();
   constexpr int kThreads = 8;
   constexpr int kLines = 2000;
   std::atomic<int> halfway{0};
@@ -169,7 +168,7 @@ TEST_F(FormTest, LinesOfManyThreadsKeepTheirOrderWithinTheLimit) {
           ++halfway;
           test_support::WaitFor([&] { return takenIn.load(); });
         }
-        f.AddLogLine(u"t" + IntToStr(t) + u" " + IntToStr(i));
+        f.Core().AddLogLine(u"t" + IntToStr(t) + u" " + IntToStr(i));
       }
       ++finished;
     });
@@ -187,74 +186,21 @@ TEST_F(FormTest, LinesOfManyThreadsKeepTheirOrderWithinTheLimit) {
 // with the caret after the last and the view on it.
 TEST_F(FormTest, ShownAgainTheLogHasEveryLineAtOnce) {
   TForm1& f = create();
-  f.N1->trigger();
-  f.AddLogLine(u"seen");
+  core().N1->Click();
+  f.Core().AddLogLine(u"seen");
   ASSERT_TRUE(ProcessEventsUntil([&] { return !f.sMemo1->toPlainText().isEmpty(); }));
   EXPECT_FALSE(f.close());
   ASSERT_FALSE(f.sMemo1->isVisible());
 
-  for (int i = 0; i < 300; ++i) f.AddLogLine(u"hidden " + IntToStr(i));
+  for (int i = 0; i < 300; ++i) f.Core().AddLogLine(u"hidden " + IntToStr(i));
   EXPECT_FALSE(TextChangesWithin(f, std::chrono::milliseconds(150))) << "nothing is done while hidden";
   EXPECT_EQ(f.sMemo1->toPlainText(), QStringLiteral("seen\n"));
 
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_EQ(FromQString(f.sMemo1->toPlainText()), u"seen\n" + Numbered(u"hidden ", 0, 300));
   EXPECT_TRUE(f.sMemo1->textCursor().atEnd());
   EXPECT_TRUE(f.sMemo1->viewport()->rect().contains(f.sMemo1->cursorRect()));
   EXPECT_GT(f.sMemo1->verticalScrollBar()->value(), 0);
-}
-
-// 32 threads log while requests run and the server is switched off with an engine call hanging: nothing
-// deadlocks, the hanging call is aborted, and every thread's lines arrive once and in order.
-TEST_F(FormTest, ThreadsLogWhileTheServerIsSwitchedOff) {
-  TForm1& f = create();
-  f.N6->trigger();
-  ASSERT_TRUE(f.IdHTTPServer1.Active());
-  const uint16_t port = f.ListeningPort();
-  upstream.Hold = true;
-
-  // A request whose engine call hangs until aborted.
-  std::thread client([port] {
-    test_support::RawSocket socket = test_support::RawConnectTo(AF_INET, port);
-    socket.Send("GET /linxp_translate_t?text=hang&langpair=en|de HTTP/1.0\r\n\r\n");
-    socket.Receive(SIZE_MAX, test_support::kWaitLimit);
-  });
-  ASSERT_TRUE(test_support::WaitFor([&] { return upstream.Calls() == 1; }));
-
-  constexpr int kThreads = 32;
-  constexpr int kLines = 300;
-  std::atomic<int> started{0};
-  std::vector<std::thread> writers;
-  for (int t = 0; t < kThreads; ++t) {
-    writers.emplace_back([&f, &started, t] {
-      ++started;
-      for (int i = 0; i < kLines; ++i) f.AddLogLine(u"t" + IntToStr(t) + u" " + IntToStr(i));
-    });
-  }
-  ASSERT_TRUE(test_support::WaitFor([&] { return started == kThreads; }));
-  f.N6->trigger();  // blocks the UI thread until every worker has ended
-  EXPECT_FALSE(f.IdHTTPServer1.Active());
-  EXPECT_GE(upstream.Aborts(), 1);
-  for (std::thread& writer : writers) writer.join();
-  client.join();
-  EXPECT_TRUE(errors.empty());
-
-  std::vector<int> next(kThreads, 0);
-  const QStringList lines = ToQString(Text(f)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  int handlerLines = 0;
-  for (const QString& line : lines) {
-    if (!line.startsWith(QLatin1Char('t')) || !line.contains(QLatin1Char(' '))) {
-      ++handlerLines;
-      continue;
-    }
-    const int thread = line.mid(1, line.indexOf(QLatin1Char(' ')) - 1).toInt();
-    const int index = line.mid(line.indexOf(QLatin1Char(' ')) + 1).toInt();
-    ASSERT_EQ(index, next[static_cast<size_t>(thread)]) << line.toStdString();
-    ++next[static_cast<size_t>(thread)];
-  }
-  EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
-  // The aborted request logged the text and language lines (4), nothing after the failed engine call.
-  EXPECT_EQ(handlerLines, 4);
 }
 
 }  // namespace

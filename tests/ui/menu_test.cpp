@@ -1,147 +1,91 @@
-// The tray menu: engine choice, the on/off item with Timer1, the interface language.
+// The tray menu as Qt draws the core's: one action per item that looks as the item does and follows it, an action
+// chosen performs the item, Timer1's clock, and the tray icon's picture and mouse actions.
 
 #include <QFont>
 
 #include "form_fixture.h"
-#include "net/server/server_exceptions.h"
-#include "support/raw_socket.h"
 
 namespace tessarine::ui::testing {
 namespace {
 
-struct EngineCase {
-  QAction* TForm1::*Item;
-  int Index;
-  int Picture;
-};
-
-const EngineCase kEngines[] = {
-    {&TForm1::G1, translate::kGoogle, 0}, {&TForm1::B1, translate::kBing, 1},
-    {&TForm1::Y1, translate::kYandex, 2}, {&TForm1::babylon1, translate::kBabylon, 8},
-    {&TForm1::P1, translate::kPromt, 7},  {&TForm1::S1, translate::kSystran, 9},
-};
-
-std::vector<bool> Marks(TForm1& form) {
-  return {form.G1->isChecked(),       form.B1->isChecked(), form.Y1->isChecked(),
-          form.babylon1->isChecked(), form.P1->isChecked(), form.S1->isChecked()};
+// Each action of the menu draws the core's item at the same place, as the item looks.
+void ExpectDrawn(TForm1& f) {
+  const shell::TPopupMenu& model = f.Core().PopupMenu1;
+  const QList<QAction*> actions = f.PopupMenu1->actions();
+  ASSERT_EQ(actions.size(), static_cast<qsizetype>(model.Count()));
+  for (size_t i = 0; i < model.Count(); ++i) {
+    const shell::TMenuItem& item = model.Item(i);
+    const QAction* action = actions[static_cast<qsizetype>(i)];
+    SCOPED_TRACE(item.Name());
+    EXPECT_EQ(action, f.MenuAction(&item));
+    EXPECT_EQ(action->isSeparator(), item.IsLine());
+    EXPECT_EQ(action->isVisible(), item.Visible());
+    if (item.IsLine()) continue;
+    EXPECT_EQ(FromQString(action->text()), item.Caption());
+    EXPECT_EQ(action->isCheckable(), item.Checkable());
+    EXPECT_EQ(action->isChecked(), item.Checked());
+    if (item.Visible()) EXPECT_EQ(action->isEnabled(), item.Enabled());  // Qt disables what it hides
+    EXPECT_EQ(action->font().bold(), item.Default());
+    const qint64 picture =
+        item.Picture().empty() ? 0 : f.sAlphaImageList1.Icon(TImageList::IndexOf(item.Picture())).cacheKey();
+    EXPECT_EQ(action->icon().cacheKey(), picture);
+  }
 }
 
-std::vector<bool> Choice(const TForm1& form) {
-  std::vector<bool> checked;
-  for (const translate::TEngineItem& item : form.EngineChoice().Snapshot()) checked.push_back(item.Checked);
-  return checked;
-}
-
-TEST_F(FormTest, MenuHasTheDesignedItemsInOrder) {
+TEST_F(FormTest, TheMenuDrawsTheCoresItems) {
   TForm1& f = create();
-  const QList<QAction*> items = f.PopupMenu1->actions();
-  const std::vector<QAction*> expected{f.N6, f.N1, f.N2, f.N3, f.G1, f.B1, f.Y1, f.babylon1,
-                                       f.P1, f.S1, f.N4, f.N8, f.E1, f.N9, f.N7, f.N5};
-  ASSERT_EQ(items.size(), static_cast<qsizetype>(expected.size()));
-  for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(items[static_cast<qsizetype>(i)], expected[i]) << i;
-  EXPECT_TRUE(f.N3->isSeparator() && f.N4->isSeparator() && f.N9->isSeparator());
-  EXPECT_FALSE(f.S1->isVisible());
-  EXPECT_EQ(f.PopupMenu1->defaultAction(), f.N8);
-  EXPECT_TRUE(f.N8->font().bold());
-  EXPECT_EQ(text(f.N6), u"Выключено");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
+  ExpectDrawn(f);
+  EXPECT_EQ(f.PopupMenu1->actions().size(), 16);
+  EXPECT_FALSE(action(core().S1)->isVisible());
+  EXPECT_EQ(f.PopupMenu1->defaultAction(), action(core().N8));
+  EXPECT_TRUE(action(core().N8)->font().bold());
+  EXPECT_EQ(text(action(core().N6)), u"Выключено");
+  EXPECT_EQ(action(core().N6)->icon().cacheKey(), f.sAlphaImageList1.Icon(TImageList::kOffline).cacheKey());
   EXPECT_EQ(f.TrayIcon->IconIndex(), 0);
   EXPECT_FALSE(f.TrayIcon->IconVisible());
   EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(FormTest, ChoosingAnEngineChecksOnlyItAndShowsItsPicture) {
+TEST_F(FormTest, ChoosingAnActionPerformsItsItem) {
   TForm1& f = create();
-  for (const EngineCase& engine : kEngines) {
-    // A checkable item toggles itself before its handler runs; choosing the checked one must keep it checked.
-    for (int repeat = 0; repeat < 2; ++repeat) {
-      (f.*engine.Item)->trigger();
-      std::vector<bool> expected(6, false);
-      expected[static_cast<size_t>(engine.Index)] = true;
-      EXPECT_EQ(Marks(f), expected) << engine.Index;
-      EXPECT_EQ(Choice(f), expected) << engine.Index;
-      EXPECT_EQ(f.TrayIcon->IconIndex(), engine.Picture);
-    }
+  // A checkable action toggles itself before the item's handler runs; choosing the checked one must keep it
+  // checked.
+  for (int repeat = 0; repeat < 2; ++repeat) {
+    action(core().B1)->trigger();
+    EXPECT_TRUE(action(core().B1)->isChecked());
+    EXPECT_FALSE(action(core().G1)->isChecked());
+    EXPECT_TRUE(core().EngineChoice().Snapshot()[translate::kBing].Checked);
+    EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kBing);
   }
+  action(core().E1)->trigger();
+  EXPECT_EQ(FromQString(f.sLabel1->text()), u"Log of requests and answers:");
+  action(core().N6)->trigger();
+  EXPECT_TRUE(core().IdHTTPServer1.Active());
+  core().Timer1Timer();
+  EXPECT_EQ(text(action(core().N6)), u"On");
+  EXPECT_EQ(action(core().N6)->icon().cacheKey(), f.sAlphaImageList1.Icon(TImageList::kOnline).cacheKey());
+  ExpectDrawn(f);
+  action(core().N5)->trigger();
+  EXPECT_EQ(terminations, 1);
+  EXPECT_TRUE(errors.empty());
 }
 
-TEST_F(FormTest, SavedEngineFlagsAreRestoredAsTheyAre) {
-  set(u"General", u"Google", u"1");
-  set(u"General", u"Bing", u"1");
-  TForm1& f = create();
-  EXPECT_EQ(Marks(f), (std::vector<bool>{true, true, false, false, false, false}));
-  EXPECT_EQ(Choice(f), Marks(f));
-  EXPECT_EQ(f.TrayIcon->IconIndex(), 0) << "the picture of the first checked engine, which the requests go to";
-  f.Y1->trigger();
-  EXPECT_EQ(Marks(f), (std::vector<bool>{false, false, true, false, false, false}));
-
-  form.reset();
+TEST_F(FormTest, AnOptionalEnginesItemIsDrawnInItsPlaceWithItsPicture) {
+  set(u"Engines", u"Apertium", u"localhost");
   set(u"General", u"Google", u"0");
-  set(u"General", u"Promt", u"1");
-  EXPECT_EQ(create().TrayIcon->IconIndex(), TImageList::kBing);
-  form.reset();
-  set(u"General", u"Bing", u"0");
-  EXPECT_EQ(create().TrayIcon->IconIndex(), TImageList::kPromt);
-}
-
-TEST_F(FormTest, NoSavedEngineLeavesEveryItemUnchecked) {
-  for (const char16_t* key : {u"Google", u"Bing", u"Yandex", u"Babylon", u"Promt"}) set(u"General", key, u"0");
+  set(u"General", u"Apertium", u"1");
   TForm1& f = create();
-  EXPECT_EQ(Marks(f), std::vector<bool>(6, false));
-  EXPECT_EQ(Choice(f), std::vector<bool>(6, false));
-  EXPECT_EQ(f.TrayIcon->IconIndex(), 0) << "the designed picture";
-}
-
-struct OnOffCase {
-  const char16_t* Language;
-  const char16_t* Running;
-  const char16_t* Stopped;
-};
-
-// The item names the server's state in both languages; the caption follows one tick late, the picture at once.
-TEST_F(FormTest, OnOffCaptionNamesTheStateOneTickLatePictureAtOnce) {
-  for (const OnOffCase& language :
-       {OnOffCase{u"Русский", u"Включено", u"Выключено"}, OnOffCase{u"English", u"On", u"Off"}}) {
-    SCOPED_TRACE(ToUtf8(language.Language));
-    set(u"Setting", u"Language", language.Language);
-    TForm1& f = create();
-    EXPECT_EQ(text(f.N6), u"Выключено") << "the stopped state until the first tick, whatever the language";
-    f.Timer1Timer();
-    EXPECT_EQ(text(f.N6), language.Stopped);
-    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
-
-    f.N6->trigger();  // on
-    ASSERT_TRUE(f.IdHTTPServer1.Active());
-    EXPECT_EQ(text(f.N6), language.Stopped) << "the caption of the previous state until the tick";
-    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-    EXPECT_FALSE(f.ProxyActiveFlag) << "only the timer updates the saved flag";
-    f.Timer1Timer();
-    EXPECT_EQ(text(f.N6), language.Running);
-    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-    EXPECT_TRUE(f.ProxyActiveFlag);
-
-    f.N6->trigger();  // off
-    EXPECT_FALSE(f.IdHTTPServer1.Active());
-    EXPECT_EQ(text(f.N6), language.Running);
-    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
-    EXPECT_TRUE(f.ProxyActiveFlag);
-    f.Timer1Timer();
-    EXPECT_EQ(text(f.N6), language.Stopped);
-    EXPECT_FALSE(f.ProxyActiveFlag);
-
-    // Two clicks within one tick stop and restart the server.
-    f.N6->trigger();
-    f.Timer1Timer();
-    ASSERT_TRUE(f.IdHTTPServer1.Active());
-    f.N6->trigger();
-    f.N6->trigger();
-    f.Timer1Timer();
-    EXPECT_TRUE(f.IdHTTPServer1.Active());
-    EXPECT_EQ(text(f.N6), language.Running);
-    EXPECT_EQ(f.N6ImageIndex(), TImageList::kOnline);
-    EXPECT_TRUE(errors.empty());
-    form.reset();
-  }
+  QAction* apertium = action(core().EngineItem(translate::kApertium));
+  ASSERT_NE(apertium, nullptr);
+  ExpectDrawn(f);
+  EXPECT_EQ(f.PopupMenu1->actions().indexOf(apertium), f.PopupMenu1->actions().indexOf(action(core().P1)) + 2);
+  EXPECT_EQ(apertium->icon().pixmap(16).toImage(), f.sAlphaImageList1.Pixmap(TImageList::kApertium).toImage());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kApertium) << "its picture from the start";
+  action(core().Y1)->trigger();
+  EXPECT_FALSE(apertium->isChecked());
+  apertium->trigger();
+  EXPECT_TRUE(apertium->isChecked());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kApertium);
 }
 
 TEST_F(FormTest, TimerRunsFromCreation) {
@@ -150,99 +94,19 @@ TEST_F(FormTest, TimerRunsFromCreation) {
   EXPECT_EQ(f.Timer1->interval(), 1000);
 }
 
-TEST_F(FormTest, UnrecognisedLanguageLeavesTheOnOffCaptionEmpty) {
-  set(u"Setting", u"Language", u"english");
-  TForm1& f = create();
-  EXPECT_TRUE(f.OnCaption.empty());
-  EXPECT_TRUE(f.OffCaption.empty());
-  EXPECT_EQ(text(f.N6), u"Выключено") << "until the first tick";
-  f.Timer1Timer();
-  EXPECT_EQ(text(f.N6), u"");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
-  EXPECT_TRUE(f.N8->isChecked());
-  EXPECT_FALSE(f.E1->isChecked());
-  EXPECT_EQ(text(f.N1), u"Показать лог");
-}
-
-TEST_F(FormTest, FailedSwitchOnReportsTheBindErrorAndLeavesTheItem) {
-  test_support::RawSocket taken = test_support::RawListenOn(AF_INET, 0, {.loopback = true, .likeAServer = true});
-  ASSERT_TRUE(taken.Valid());
-  TForm1& f = create(test_support::LocalPort(taken));
-  f.N6->trigger();
-  EXPECT_FALSE(f.IdHTTPServer1.Active());
-  // The bind error does not say which port; the line after it does.
-  EXPECT_EQ(errors,
-            std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\nPort " +
-                                        IntToStr(test_support::LocalPort(taken)) +
-                                        u" on 127.0.0.1 is in use by another program, or the address is not one of "
-                                        u"this computer's."});
-  EXPECT_EQ(text(f.N6), u"Выключено");
-  EXPECT_EQ(f.N6ImageIndex(), TImageList::kOffline);
-}
-
-TEST_F(FormTest, ApplyLanguageSetsTheExactCaptions) {
-  TForm1& f = create();
-  f.ApplyLanguage(u"English");
-  EXPECT_EQ(FromQString(f.sLabel1->text()), u"Log of requests and answers:");
-  EXPECT_EQ(text(f.N1), u"Show log");
-  EXPECT_EQ(text(f.N2), u"Clear log");
-  EXPECT_EQ(text(f.N7), u"About");
-  EXPECT_EQ(text(f.N5), u"Exit");
-  EXPECT_EQ(f.OnCaption, u"On");
-  EXPECT_EQ(f.OffCaption, u"Off");
-  EXPECT_FALSE(f.N8->isChecked());
-  EXPECT_TRUE(f.E1->isChecked());
-  EXPECT_EQ(text(f.N6), u"Выключено") << "the on/off item waits for the timer";
-  EXPECT_EQ(text(f.N8), u"Русский");
-  EXPECT_EQ(text(f.E1), u"English");
-  EXPECT_EQ(text(f.G1), u"Google");
-
-  // Values are compared exactly.
-  for (const char16_t* other : {u"english", u"Русский ", u"", u"ENGLISH"}) {
-    f.ApplyLanguage(other);
-    EXPECT_EQ(text(f.N1), u"Show log");
-    EXPECT_TRUE(f.E1->isChecked());
-  }
-
-  f.N8->trigger();
-  EXPECT_EQ(FromQString(f.sLabel1->text()), u"Лог запросов и ответов:");
-  EXPECT_EQ(text(f.N1), u"Показать лог");
-  EXPECT_EQ(text(f.N2), u"Очистить лог");
-  EXPECT_EQ(text(f.N7), u"О программе");
-  EXPECT_EQ(text(f.N5), u"Выход");
-  EXPECT_EQ(f.OnCaption, u"Включено");
-  EXPECT_EQ(f.OffCaption, u"Выключено");
-  EXPECT_TRUE(f.N8->isChecked());
-  EXPECT_FALSE(f.E1->isChecked());
-  // Choosing the current language again keeps it checked.
-  f.N8->trigger();
-  EXPECT_TRUE(f.N8->isChecked());
-}
-
 TEST_F(FormTest, TrayIconMouseActions) {
   set(u"Setting", u"Language", u"English");
   TForm1& f = create();
-  ASSERT_TRUE(f.E1->isChecked());
+  ASSERT_TRUE(core().E1->Checked());
   f.TrayIcon->HandleIconMessage(QSystemTrayIcon::Trigger);  // a single click does nothing
-  EXPECT_TRUE(f.E1->isChecked());
+  f.TrayIcon->HandleIconMessage(QSystemTrayIcon::MiddleClick);
+  EXPECT_TRUE(action(core().E1)->isChecked());
   f.TrayIcon->HandleIconMessage(QSystemTrayIcon::DoubleClick);  // performs the default item: Russian
-  EXPECT_TRUE(f.N8->isChecked());
-  EXPECT_EQ(text(f.N5), u"Выход");
+  EXPECT_TRUE(action(core().N8)->isChecked());
+  EXPECT_EQ(text(action(core().N5)), u"Выход");
 
   f.TrayIcon->SetIconIndex(12);
   EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kCount - 1);  // the last picture
-}
-
-// The session ending (log-off, shutdown) ends the program without Exit; the choices are kept all the same.
-TEST_F(FormTest, TheSessionEndingSavesAsExitDoesWithoutEndingTheProgram) {
-  TForm1& f = create();
-  f.B1->trigger();
-  f.E1->trigger();
-  f.SessionEnding();
-  EXPECT_EQ(settings->Writes, (std::vector<std::u16string>{u"General/ProxyActive=0", u"General/Google=0",
-                                                           u"General/Bing=1", u"General/Yandex=0", u"General/Babylon=0",
-                                                           u"General/Promt=0", u"Setting/Language=English"}));
-  EXPECT_EQ(terminations, 0);
 }
 
 }  // namespace

@@ -16,22 +16,6 @@
 namespace tessarine::ui::testing {
 namespace {
 
-TEST(FormShowPlacement, SitsOnABottomPanelAtTheRightEdge) {
-  const QSize outer(308, 207);
-  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1040), outer), QPoint(1612, 833));
-  // A panel along the top, left or right edge (or none) gives T = 0: the top is outer height - 5.
-  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 40, 1920, 1040), outer), QPoint(1612, 202));
-  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(48, 0, 1872, 1080), outer), QPoint(1612, 202));
-  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1872, 1080), outer), QPoint(1612, 202));
-  EXPECT_EQ(TForm1::FormShowPosition(QRect(0, 0, 1920, 1080), QRect(0, 0, 1920, 1080), outer), QPoint(1612, 202));
-}
-
-TEST(AboutPlacement, CentredInTheWorkAreaNeverOffTheDesktop) {
-  EXPECT_EQ(TForm2::CentredPosition(QRect(0, 0, 1920, 1040), QRect(0, 0, 1920, 1080), QSize(367, 221)),
-            QPoint(776, 409));  // halves rounded toward zero
-  EXPECT_EQ(TForm2::CentredPosition(QRect(0, 30, 300, 150), QRect(0, 0, 300, 180), QSize(367, 221)), QPoint(0, 0));
-}
-
 // A window placed before it has a frame is placed again by its outer size once the frame is known.
 TEST(FramePlacement, PlacesAgainWhenTheFrameTurnsOutOtherThanAssumed) {
   QWidget window(nullptr, Qt::Tool);
@@ -82,12 +66,12 @@ TEST_F(FormTest, MainWindowIsASmallAlwaysOnTopToolWindow) {
 
 TEST_F(FormTest, CloseRequestsHideTheWindowAndKeepTheLog) {
   TForm1& f = create();
-  f.N1->trigger();
+  core().N1->Click();
   ASSERT_TRUE(f.isVisible());
   const QScreen* screen = QGuiApplication::primaryScreen();
   EXPECT_EQ(f.frameGeometry().topLeft(),
             TForm1::FormShowPosition(screen->geometry(), screen->availableGeometry(), f.frameGeometry().size()));
-  f.AddLogLine(u"kept");
+  core().AddLogLine(u"kept");
   ASSERT_TRUE(ProcessEventsUntil([&] { return !f.sMemo1->toPlainText().isEmpty(); }));
 
   EXPECT_FALSE(f.close());
@@ -96,25 +80,25 @@ TEST_F(FormTest, CloseRequestsHideTheWindowAndKeepTheLog) {
   EXPECT_FALSE(f.close()) << "a second close finds the icon in place";
   EXPECT_TRUE(f.TrayIcon->IconVisible());
 
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_TRUE(f.isVisible());
   EXPECT_EQ(f.sMemo1->toPlainText(), QStringLiteral("kept\n"));
   // Showing it again while visible leaves it where the user put it.
   f.move(10, 20);
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_EQ(f.pos(), QPoint(10, 20));
 }
 
 TEST_F(FormTest, MinimizeGoesToTheTrayAndShowLogPlacesTheWindowAgain) {
   TForm1& f = create();
-  f.N1->trigger();
+  core().N1->Click();
   ASSERT_TRUE(f.isVisible());
   f.move(10, 20);  // where the user left it
   f.setWindowState(f.windowState() | Qt::WindowMinimized);
   ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); })) << "left iconified instead of hidden";
   EXPECT_TRUE(f.TrayIcon->IconVisible());
 
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_TRUE(f.isVisible());
   EXPECT_FALSE(f.isMinimized());
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -123,7 +107,7 @@ TEST_F(FormTest, MinimizeGoesToTheTrayAndShowLogPlacesTheWindowAgain) {
   // Restored, it is an ordinary window again: a close still sends it to the tray, a second minimize too.
   f.setWindowState(f.windowState() | Qt::WindowMinimized);
   ASSERT_TRUE(ProcessEventsUntil([&] { return !f.isVisible(); }));
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_TRUE(f.isVisible());
   EXPECT_FALSE(f.close());
   EXPECT_FALSE(f.isVisible());
@@ -135,8 +119,8 @@ TEST_F(FormTest, AnApplicationQuitIsNotRefusedByTheMainWindow) {
   TForm1& f = create();
   TForm2 about;
   f.SetForm2(&about);
-  f.N1->trigger();
-  f.N7->trigger();
+  core().N1->Click();
+  core().N7->Click();
   ASSERT_TRUE(f.isVisible() && about.isVisible());
   QTimer::singleShot(0, qApp, [] { QCoreApplication::quit(); });
   QTimer limit;
@@ -150,7 +134,7 @@ TEST_F(FormTest, AnApplicationQuitIsNotRefusedByTheMainWindow) {
   EXPECT_FALSE(TApplication::Ending()) << "only while the quit is handled";
 
   // An ordinary close afterwards goes to the tray again.
-  f.N1->trigger();
+  core().N1->Click();
   EXPECT_FALSE(f.close());
   EXPECT_TRUE(f.TrayIcon->IconVisible());
   f.SetForm2(nullptr);
@@ -160,9 +144,9 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
   TForm1& f = create();
   TForm2 about;
   f.SetForm2(&about);
-  f.E1->trigger();
+  core().E1->Click();
   EXPECT_FALSE(about.isVisible()) << "created hidden";
-  f.N7->trigger();
+  core().N7->Click();
   EXPECT_TRUE(about.isVisible());
   // Centred by its outer size, frame included, even though the frame came only with the first showing.
   const QScreen* screen = about.screen();
@@ -200,11 +184,11 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
 
   // One window however often it is asked for; a moved window reopens where it was left.
   about.move(40, 50);
-  f.N7->trigger();
+  core().N7->Click();
   EXPECT_EQ(about.pos(), QPoint(40, 50));
   about.close();
   EXPECT_FALSE(about.isVisible());
-  f.N7->trigger();
+  core().N7->Click();
   EXPECT_TRUE(about.isVisible());
   EXPECT_EQ(about.pos(), QPoint(40, 50));
   f.SetForm2(nullptr);
@@ -235,41 +219,22 @@ TEST(Theme, BuiltInThemeIsFoundWhateverTheCaseUnknownOneIsReported) {
   }
 }
 
-TEST(ErrorBox, FullStopOnlyAfterCharactersAboveTheFullStop) {
-  EXPECT_EQ(WithFullStop(u"Unable to write to /x/setting.ini"), u"Unable to write to /x/setting.ini.");
-  EXPECT_EQ(WithFullStop(u"Already in use."), u"Already in use.");
-  EXPECT_EQ(WithFullStop(u"Done!"), u"Done!");  // '!' comes before '.'
-  EXPECT_EQ(WithFullStop(u"(1)"), u"(1)");
-  EXPECT_EQ(WithFullStop(u"a/"), u"a/.");
-  EXPECT_EQ(WithFullStop(u"Ошибка"), u"Ошибка.");
-  EXPECT_EQ(WithFullStop(u""), u"");
-}
-
 TEST(ErrorBox, EchoGetsTheTextFirstAndTheScreenlessBoxDoesNotRepeatIt) {
   std::vector<std::u16string> echoed;
-  const TErrorEcho previous = SetErrorEcho([&](const std::u16string& text) { echoed.push_back(text); });
+  const shell::TErrorEcho previous = shell::SetErrorEcho([&](const std::u16string& text) { echoed.push_back(text); });
   ::testing::internal::CaptureStderr();
-  ShowErrorBox(u"Could not bind socket. Address and port are already in use.\nPort 8888 is in use by another program");
+  shell::ShowErrorBox(
+      u"Could not bind socket. Address and port are already in use.\nPort 8888 is in use by another program");
   const std::string printedWithEcho = ::testing::internal::GetCapturedStderr();
-  SetErrorEcho(previous);
+  shell::SetErrorEcho(previous);
   EXPECT_EQ(echoed, std::vector<std::u16string>{u"Could not bind socket. Address and port are already in use.\n"
                                                 u"Port 8888 is in use by another program."});
   EXPECT_EQ(printedWithEcho, "") << "offscreen, the echo is the only copy";
 
   // Without an echo the offscreen box prints the text itself.
   ::testing::internal::CaptureStderr();
-  ShowErrorBox(u"Broken");
+  shell::ShowErrorBox(u"Broken");
   EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Tessarine: Broken.\n");
-}
-
-TEST(ErrorBox, HandlerExceptionsAreShownOnce) {
-  std::vector<std::u16string> shown;
-  const TErrorBoxHandler previous = SetErrorBoxHandler([&](const std::u16string& text) { shown.push_back(text); });
-  RunHandler([] { throw Exception(u"Broken"); });
-  RunHandler([] { throw std::runtime_error("plain"); });
-  RunHandler([] {});
-  SetErrorBoxHandler(previous);
-  EXPECT_EQ(shown, (std::vector<std::u16string>{u"Broken.", u"plain."}));
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <string>
 
-namespace tessarine::ui {
+namespace tessarine::shell {
 
-// The settings file as the main window uses it: every read and write goes to the file at once. Reads never
+// The settings file as the core uses it: every read and write goes to the file at once. Reads never
 // fail (a missing file, section, key or unreadable value gives the default); a failed write raises
 // "Unable to write to %s" with the file's full path.
 class TCustomIniFile {
@@ -21,4 +21,4 @@ class TCustomIniFile {
   virtual std::u16string Unusable() const { return {}; }
 };
 
-}  // namespace tessarine::ui
+}  // namespace tessarine::shell
