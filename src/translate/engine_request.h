@@ -8,6 +8,7 @@
 
 #include "translate/babylon_table.h"
 #include "translate/engine_hosts.h"
+#include "translate/protected_text.h"
 
 namespace tessarine::translate {
 
@@ -20,6 +21,13 @@ struct TEngineRequest {
   // A key rides in the body (see IUpstreamClient::SetCarriesCredentials).
   bool CarriesCredentials = false;
 };
+
+// How an engine is to read the text of a request: as plain text, or as markup whose elements it keeps where they
+// stand (the tokens of protected pieces in a markup form, see protected_text.h).
+enum class TTextFormat { Plain, Markup };
+
+// The token form that built-in engine servises (0 to 5) keeps best, for texts sent with [Protect] on.
+TTokenForm BuiltInTokenForm(int servises);
 
 // Builds the request of engine servises (0 to 5) for text from langs_in to langs_out; nullopt for any
 // other index. The codes are inserted as they are.
