@@ -66,6 +66,11 @@ TEngineRequest SystranRequest(const std::u16string& host, const std::u16string& 
 
 }  // namespace
 
+TTextFormat TextFormatOf(std::optional<TTokenForm> form) {
+  if (!form) return TTextFormat::Plain;
+  return IsMarkup(*form) ? TTextFormat::Markup : TTextFormat::Tokens;
+}
+
 TTokenForm BuiltInTokenForm(int servises) {
   // SYSTRAN is sent the text raw inside an HTML page, so it reads markup already; its text wants the escaping of
   // a markup form anyway, and an empty element holds nothing its reply's "</span>" markers could be confused with.

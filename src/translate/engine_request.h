@@ -22,9 +22,20 @@ struct TEngineRequest {
   bool CarriesCredentials = false;
 };
 
-// How an engine is to read the text of a request: as plain text, or as markup whose elements it keeps where they
-// stand (the tokens of protected pieces in a markup form, see protected_text.h).
-enum class TTextFormat { Plain, Markup };
+// How an engine is to read the text of a request (see protected_text.h for the tokens):
+enum class TTextFormat {
+  // The suite's text as it is ([Protect] off).
+  Plain,
+  // Plain text that carries tokens of a plain form ([X1X]): a language model's instructions then carry
+  // KeepTokensInstruction of the engine's form.
+  Tokens,
+  // Markup: the engine is switched to reading XML or HTML (DeepL's tag_handling, Microsoft's textType=html, ...)
+  // and keeps the elements where they stand; "& < >" of the text arrive escaped.
+  Markup,
+};
+
+// What an engine is told of a text sent in form, or sent as it is (nullopt).
+TTextFormat TextFormatOf(std::optional<TTokenForm> form);
 
 // The token form that built-in engine servises (0 to 5) keeps best, for texts sent with [Protect] on.
 TTokenForm BuiltInTokenForm(int servises);

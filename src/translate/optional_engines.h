@@ -31,7 +31,9 @@ struct TOptionalEngine {
   // interface's list).
   std::string_view Picture;
 
-  // format: Markup when the text carries the tokens of a markup form, for an engine that must be told so.
+  // format: Tokens or Markup when the text carries protected pieces as tokens of the engine's form (Tokens below):
+  // an engine whose form is markup switches its service to reading markup, a language model has its instructions
+  // say to keep the tokens (KeepTokensInstruction).
   TEngineRequest (*BuildRequest)(const TEngineEndpoint& endpoint, const std::u16string& text,
                                  const std::u16string& langs_out, const std::u16string& langs_in, TTextFormat format);
   // The translation in a reply; raises when there is none.

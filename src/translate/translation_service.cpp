@@ -314,7 +314,7 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
   std::optional<TProtectedText> guarded;
   if (m_extras.Protection) guarded.emplace(text, TokenFormOf(servises), *m_extras.Protection);
   const std::u16string& sent = guarded ? guarded->Sent() : text;
-  const TTextFormat format = guarded && IsMarkup(guarded->Form()) ? TTextFormat::Markup : TTextFormat::Plain;
+  const TTextFormat format = TextFormatOf(guarded ? std::optional(guarded->Form()) : std::nullopt);
   std::optional<TEngineRequest> request;
   if (optional) {
     // Not configured: it does not exist, and nothing is sent, as for any other unknown index.
