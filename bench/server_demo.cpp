@@ -8,6 +8,7 @@
 //                                            (default port 8888; stops on SIGINT or SIGTERM)
 //   server_demo port cache                  the translation cache in front of an engine that takes 50 ms
 //                                            (cache_load.sh: after the first request every answer is a hit)
+//   server_demo port engine=host:port protect   with [Protect] on (protect_load.sh)
 
 #include <pthread.h>
 #include <signal.h>
@@ -58,13 +59,14 @@ int main(int argc, char** argv) {
   const int port = argc > 1 ? std::atoi(argv[1]) : 8888;
   const bool cache = argc > 2 && std::string(argv[2]) == "cache";
   const std::string engineArg = argc > 2 && !cache ? argv[2] : "";
+  const bool protect = argc > 3 && std::string(argv[3]) == "protect";
   const size_t eq = engineArg.find('=');
   int engine = -1;
   if (eq != std::string::npos) {
     if (const auto index = translate::EngineIndexByName(FromUtf8(engineArg.substr(0, eq)))) engine = *index;
   }
   if (port <= 0 || port > 65535 || (!engineArg.empty() && engine < 0)) {
-    std::fprintf(stderr, "usage: %s [port [engine=host:port]]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [port [engine=host:port [protect]]]\n", argv[0]);
     return 2;
   }
   // Every thread the server starts inherits this mask, so the signals reach sigwait below only.
@@ -84,6 +86,7 @@ int main(int argc, char** argv) {
   translate::TEngineHosts hosts;
   translate::TServiceExtras extras;
   extras.Pool = &pool;
+  if (protect) extras.Protection = translate::TProtectSettings{};
   if (const translate::TOptionalEngine* optional = translate::FindOptionalEngine(engine)) {
     extras.Endpoints[engine] =
         translate::TEngineEndpoint::Parse(FromUtf8(engineArg.substr(eq + 1)), u"", optional->DefaultPort);

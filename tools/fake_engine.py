@@ -80,6 +80,10 @@ replaces the earlier one of the same engine key. Modes and their parameters:
   escaped                         the plain answer with every character above U+007F as a JSON escape (\\uXXXX, a
                                   surrogate pair beyond U+FFFF), as engines that answer in ASCII JSON send it; a
                                   leading byte-order mark stays (for JSON answers: the escapes stand in strings only)
+  damage-tokens  how              the plain answer with the first protected-text token in it ([X1X], <x id="1"/>,
+                                  <x id="1"></x>, found in any letter case, quotes JSON-escaped or not) damaged:
+                                  "drop" takes it out, "duplicate" writes it twice, "translate" turns its number
+                                  into a word, "move" trades places with the last token (a reordering, no damage)
 Hostile answers, each ended by the client closing the connection (or the server stopping):
   gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
                                   200 KB); made once per size and kept in memory
@@ -144,6 +148,8 @@ TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
 VERSION = re.compile(rb"^HTTP/1\.[01]$")
 HOP = re.compile(r"[?&]hop=\d+$")
 UPPER = {c: c - 32 for c in range(ord("a"), ord("z") + 1)}
+TOKEN = re.compile(r'\[X\d+X\]|<x id=\\?"\d+\\?"\s*/?>(?:</x>)?', re.I)
+DAMAGES = ("drop", "duplicate", "translate", "move")
 
 
 class BadRequest(Exception):
@@ -370,11 +376,26 @@ MODES = {
     "garbage": {"bytes": REQUIRED},
     "charset": {"value": REQUIRED},
     "escaped": {},
+    "damage-tokens": {"how": REQUIRED},
     "gzip-bomb": {"megabytes": 200},
     "trickle": {"interval_ms": 1000},
     "endless-continue": {"interval_ms": 10},
     "endless-chunks": {"chunk": 65536, "interval_ms": 0},
 }
+
+def damage_tokens(text, how):
+    found = list(TOKEN.finditer(text))
+    if not found:
+        return text
+    first, last = found[0], found[-1]
+    if how == "drop":
+        return text[: first.start()] + text[first.end() :]
+    if how == "duplicate":
+        return text[: first.end()] + first.group(0) + text[first.end() :]
+    if how == "translate":
+        return text[: first.start()] + re.sub(r"\d+", "ONE", first.group(0)) + text[first.end() :]
+    return text[: first.start()] + last.group(0) + text[first.end() : last.start()] + first.group(0) + text[last.end() :]
+
 
 BOMBS = {}  # megabytes -> the gzip member of that many MiB of zeros
 BOMB_LOCK = threading.Lock()
@@ -466,6 +487,8 @@ class Mode:
                 raise ValueError("bytes must be text of characters up to U+00FF") from None
         if self.name == "charset" and (not isinstance(p["value"], str) or "\r" in p["value"] or "\n" in p["value"]):
             raise ValueError("value must be one line of text")
+        if self.name == "damage-tokens" and p["how"] not in DAMAGES:
+            raise ValueError("how must be one of " + ", ".join(DAMAGES))
         if self.name == "gzip-bomb" and not (is_int(p["megabytes"]) and 1 <= p["megabytes"] <= 4096):
             raise ValueError("megabytes must be an integer from 1 to 4096")
         if "interval_ms" in p and not (is_int(p["interval_ms"]) and 0 <= p["interval_ms"] <= 60000):
@@ -774,6 +797,8 @@ class Connection:
             head = "\ufeff" if reply.text.startswith("\ufeff") else ""
             text = re.sub(r"[^\x00-\x7f]", lambda m: json.dumps(m.group(0))[1:-1], reply.text[len(head) :])
             return self.send_reply(req, keep, reply, extra, (head + text).encode("utf-8"))
+        if name == "damage-tokens":
+            return self.send_reply(req, keep, reply, extra, damage_tokens(reply.text, p["how"]).encode("utf-8"))
         if name == "gzip":
             packer = zlib.compressobj(wbits=31)
             return self.send_reply(req, keep, reply, extra, packer.compress(body) + packer.flush(), encoding="gzip")

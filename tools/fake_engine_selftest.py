@@ -436,6 +436,19 @@ class FakeEngineTest(unittest.TestCase):
         self.assertIn(b'"ru: \\u0416\\u0443\\u043a \\ud83d\\ude00"', reply.body)
         self.assertEqual(json.loads(reply.body), json.loads(self.ask("yandex", "Жук \U0001F600").body))
 
+        # The first token damaged, wherever the engine's reply holds it and however it is written there.
+        tokens = "Open [X1X] and [X2X]"
+        damaged = {"drop": "ru: OPEN  AND [X2X]", "duplicate": "ru: OPEN [X1X][X1X] AND [X2X]",
+                   "translate": "ru: OPEN [XONEX] AND [X2X]", "move": "ru: OPEN [X2X] AND [X1X]"}
+        for how, expected in damaged.items():
+            with self.subTest(how=how):
+                self.mode(engine="yandex", mode="damage-tokens", how=how, times=1)
+                self.assertEqual(expected, extract("yandex", self.ask("yandex", tokens).body.decode("utf-8")))
+        self.mode(engine="bing", mode="damage-tokens", how="drop", times=1)
+        reply = self.ask("bing", 'A <x id="1"/> b <x id="2"></x>')
+        self.assertEqual('ru: A  B <X ID="2"></X>', json.loads(reply.body.decode("utf-8-sig")))
+        self.assertEqual(400, self.control("POST", "/_fake/mode", {"mode": "damage-tokens", "how": "eat"})[0])
+
         self.mode(mode="set-cookie", cookies=["a=1; Path=/", "b=2"], headers=["X-Extra: yes"], times=1)
         reply = self.ask("yandex", "Жук")
         self.assertEqual(["X-Extra: yes", "Set-Cookie: a=1; Path=/", "Set-Cookie: b=2"], reply.header_lines[-3:])

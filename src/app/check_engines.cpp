@@ -162,6 +162,9 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
     }
   }
 
+  // Each engine is checked as the program asks it: with the pieces of [Protect] as its tokens when that is on.
+  extras.Protection = translate::ReadProtectSettings(access);
+
   client::TIdHTTP client;
   TNoLog log;
   translate::TEngineChoice choice;

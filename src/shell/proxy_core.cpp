@@ -193,6 +193,7 @@ void TProxyCore::FormCreate() {
     extras.Cache = std::make_unique<translate::TTranslationCache>(*cache, *this);
   }
   extras.Failover = translate::ReadFailoverSettings(access, configured, *this);
+  extras.Protection = translate::ReadProtectSettings(access);
 
   // The engine choice and the Babylon table are complete before the server can take its first request.
   m_engineChoice.SetCheckedFlags(engineFlags);

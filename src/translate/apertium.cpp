@@ -44,7 +44,7 @@ std::optional<std::u16string> Explanation(const TJsonValue& document) {
 }  // namespace
 
 TEngineRequest BuildApertiumRequest(const TEngineEndpoint& endpoint, const std::u16string& text,
-                                    const std::u16string& langs_out, const std::u16string& langs_in) {
+                                    const std::u16string& langs_out, const std::u16string& langs_in, TTextFormat) {
   std::u16string query = u"q=";
   AppendEncoded(query, text);
   query += u"&langpair=";

@@ -24,9 +24,10 @@ inline constexpr size_t kApertiumLongestGetTarget = 4096;
 // GET /translate?q=TEXT&langpair=IN%7COUT&markUnknown=no, or the same query as a form POST body when the target
 // would be longer than kApertiumLongestGetTarget. Text and codes are UTF-8 and percent-encoded, everything but
 // the unreserved characters of RFC 3986. markUnknown=no: a word the service does not know comes back as it is,
-// not marked with "*".
+// not marked with "*". The service keeps markup in place as it is, so the request is the same for either format.
 TEngineRequest BuildApertiumRequest(const TEngineEndpoint& endpoint, const std::u16string& text,
-                                    const std::u16string& langs_out, const std::u16string& langs_in);
+                                    const std::u16string& langs_out, const std::u16string& langs_in,
+                                    TTextFormat format = TTextFormat::Plain);
 
 // responseData.translatedText of the reply. A reply without it raises:
 // with the service's explanation as the message when it has one, else "Apertium: the reply holds no

@@ -66,6 +66,24 @@ TEngineRequest SystranRequest(const std::u16string& host, const std::u16string& 
 
 }  // namespace
 
+TTextFormat TextFormatOf(std::optional<TTokenForm> form) {
+  if (!form) return TTextFormat::Plain;
+  return IsMarkup(*form) ? TTextFormat::Markup : TTextFormat::Tokens;
+}
+
+TTokenForm BuiltInTokenForm(int servises) {
+  // SYSTRAN is sent the text raw inside an HTML page, so it reads markup already; its text wants the escaping of
+  // a markup form anyway, and an empty element holds nothing its reply's "</span>" markers could be confused with.
+  if (servises == kSystran) return TTokenForm::XmlTag;
+  // The others take plain text with no switch for markup: Google's dictionary endpoint and Bing's V2 API
+  // (contentType text/plain unless told otherwise) translate tags as words; Yandex's tr.json reads plain text
+  // (format=plain is its default); Babylon and Promt take text. And the reply readers of Google, Bing and Babylon
+  // end the translation at the first double quote, so a token with quotes (id="1") would cut it short. Bracketed
+  // tokens have no quote, angle bracket or ampersand, pass every URL and reply marker unchanged, and are no word
+  // of any language for an engine to translate.
+  return TTokenForm::Bracketed;
+}
+
 std::optional<TEngineRequest> BuildEngineRequest(int servises, const std::u16string& text,
                                                  const std::u16string& langs_out, const std::u16string& langs_in,
                                                  const TEngineHosts& hosts, const TBabylonTable& babylon) {

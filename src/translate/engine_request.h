@@ -8,6 +8,7 @@
 
 #include "translate/babylon_table.h"
 #include "translate/engine_hosts.h"
+#include "translate/protected_text.h"
 
 namespace tessarine::translate {
 
@@ -20,6 +21,24 @@ struct TEngineRequest {
   // A key rides in the body (see IUpstreamClient::SetCarriesCredentials).
   bool CarriesCredentials = false;
 };
+
+// How an engine is to read the text of a request (see protected_text.h for the tokens):
+enum class TTextFormat {
+  // The suite's text as it is ([Protect] off).
+  Plain,
+  // Plain text that carries tokens of a plain form ([X1X]): a language model's instructions then carry
+  // KeepTokensInstruction of the engine's form.
+  Tokens,
+  // Markup: the engine is switched to reading XML or HTML (DeepL's tag_handling, Microsoft's textType=html, ...)
+  // and keeps the elements where they stand; "& < >" of the text arrive escaped.
+  Markup,
+};
+
+// What an engine is told of a text sent in form, or sent as it is (nullopt).
+TTextFormat TextFormatOf(std::optional<TTokenForm> form);
+
+// The token form that built-in engine servises (0 to 5) keeps best, for texts sent with [Protect] on.
+TTokenForm BuiltInTokenForm(int servises);
 
 // Builds the request of engine servises (0 to 5) for text from langs_in to langs_out; nullopt for any
 // other index. The codes are inserted as they are.

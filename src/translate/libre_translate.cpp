@@ -45,7 +45,8 @@ void AppendJsonString(std::u16string& out, std::u16string_view text) {
 }  // namespace
 
 TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const std::u16string& text,
-                                          const std::u16string& langs_out, const std::u16string& langs_in) {
+                                          const std::u16string& langs_out, const std::u16string& langs_in,
+                                          TTextFormat format) {
   TEngineRequest request;
   request.Url = config.Origin() + u"/translate";
   request.CustomHeaders = {{u"Content-Type", u"application/json"}};
@@ -55,7 +56,7 @@ TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const s
   AppendJsonString(body, langs_in);
   body += u",\"target\":";
   AppendJsonString(body, langs_out);
-  body += u",\"format\":\"text\"";
+  body += format == TTextFormat::Markup ? u",\"format\":\"html\"" : u",\"format\":\"text\"";
   if (!config.ApiKey.empty()) {
     body += u",\"api_key\":";
     AppendJsonString(body, config.ApiKey);

@@ -31,8 +31,11 @@ struct TOptionalEngine {
   // interface's list).
   std::string_view Picture;
 
+  // format: Tokens or Markup when the text carries protected pieces as tokens of the engine's form (Tokens below):
+  // an engine whose form is markup switches its service to reading markup, a language model has its instructions
+  // say to keep the tokens (KeepTokensInstruction).
   TEngineRequest (*BuildRequest)(const TEngineEndpoint& endpoint, const std::u16string& text,
-                                 const std::u16string& langs_out, const std::u16string& langs_in);
+                                 const std::u16string& langs_out, const std::u16string& langs_in, TTextFormat format);
   // The translation in a reply; raises when there is none.
   std::u16string (*ReadReply)(std::u16string_view reply, TReplyText form);
   // The engine's own explanation in the body of a refused request, which then becomes the failure's message;
@@ -45,11 +48,15 @@ struct TOptionalEngine {
   // clients, each takes one of its own. An online service's calls stay in line for the one client, which keeps
   // their cookies and spares the service a burst of parallel requests.
   bool ServesCallsAtOnce;
+  // The form of protected pieces it keeps best (see protected_text.h).
+  TTokenForm Tokens;
 };
 
 // Every optional engine in menu order.
 std::span<const TOptionalEngine> OptionalEngines();
 // The optional engine of that index, or nullptr (a built-in engine, an unknown index).
 const TOptionalEngine* FindOptionalEngine(int index);
+// The token form of any engine's protected pieces: the table's for an optional engine, else the built-in one's.
+TTokenForm TokenFormOf(int engine);
 
 }  // namespace tessarine::translate

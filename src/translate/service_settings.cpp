@@ -14,6 +14,7 @@ namespace {
 const std::u16string kEngines = u"Engines";
 const std::u16string kCache = u"Cache";
 const std::u16string kFailover = u"Failover";
+const std::u16string kProtect = u"Protect";
 
 int ReadPositive(const TSettingsAccess& settings, const std::u16string& section, const std::u16string& key,
                  int defaultValue, ILogSink& log) {
@@ -86,6 +87,11 @@ std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& set
     failover.Order.push_back(*engine);
   }
   return failover;
+}
+
+std::optional<TProtectSettings> ReadProtectSettings(const TSettingsAccess& settings) {
+  if (!settings.ReadBool(kProtect, u"Enabled", false)) return std::nullopt;
+  return TProtectSettings::FromTerms(settings.ReadString(kProtect, u"Terms", u""));
 }
 
 std::vector<int> VisibleEngines(const std::vector<int>& configured) {

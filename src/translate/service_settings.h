@@ -7,10 +7,11 @@
 
 #include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
+#include "translate/protected_text.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
 
-// The optional settings of the translation service: [Cache], [Failover] and the engines that exist only when
+// The optional settings of the translation service: [Cache], [Failover], [Protect] and the engines that exist only when
 // [Engines] names where they are reached. Each is off while its keys are missing.
 namespace tessarine::translate {
 
@@ -36,6 +37,9 @@ std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings,
 // not among the configured ones, are logged and skipped), MaxTries.
 std::optional<TFailoverSettings> ReadFailoverSettings(const TSettingsAccess& settings,
                                                       const std::vector<int>& configured, ILogSink& log);
+
+// [Protect] Enabled=1 and Terms (separated by ";").
+std::optional<TProtectSettings> ReadProtectSettings(const TSettingsAccess& settings);
 
 // The engines the menu shows, in menu order: all but SYSTRAN, then the configured optional engines.
 std::vector<int> VisibleEngines(const std::vector<int>& configured);

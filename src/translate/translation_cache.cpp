@@ -52,7 +52,10 @@ class TStatement {
   sqlite3_stmt* Get() const { return m_stmt; }
 
   void BindKey(const TCacheKey& key) {
-    BindText(1, EngineName(key.Engine));
+    // Protected translations are filed under the engine's name with the tag, so that rows of earlier versions
+    // keep their meaning without a column more.
+    const std::u16string_view name = EngineName(key.Engine);
+    BindText(1, key.Protection.empty() ? std::u16string(name) : std::u16string(name) + u" " + key.Protection);
     BindText(2, key.Source);
     BindText(3, key.Target);
     BindText(4, key.Text);
@@ -103,9 +106,9 @@ TTranslationCache::~TTranslationCache() {
 std::u16string TTranslationCache::memoryKey(const TCacheKey& key) {
   // Lengths first, so that no choice of codes can make two keys run together.
   std::u16string out;
-  out.reserve(key.Source.size() + key.Target.size() + key.Text.size() + 5);
+  out.reserve(key.Source.size() + key.Target.size() + key.Protection.size() + key.Text.size() + 7);
   out += static_cast<char16_t>(key.Engine);
-  for (const std::u16string* part : {&key.Source, &key.Target}) {
+  for (const std::u16string* part : {&key.Source, &key.Target, &key.Protection}) {
     out += static_cast<char16_t>(part->size() >> 16);
     out += static_cast<char16_t>(part->size() & 0xFFFF);
     out += *part;

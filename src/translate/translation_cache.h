@@ -28,10 +28,13 @@ struct TCacheKey {
   int Engine = 0;
   std::u16string Source;
   std::u16string Target;
+  // The text as the local client sent it.
   std::u16string Text;
+  // How the text went to the engine besides: empty as it is, else TProtectSettings::CacheTag.
+  std::u16string Protection = {};
 };
 
-// Translations already given: engine, source code, target code and text to the extracted result. In memory
+// Translations already given: engine, source code, target code, text and protection to the extracted result. In memory
 // the least recently used entries go first once MaxEntries are held; with a database every entry is also
 // written there and read back on a memory miss, so the database is never loaded whole and start-up does not
 // grow with it. The database keeps at most MaxEntries rows too, the oldest going first, and is readable by its

@@ -65,6 +65,9 @@ bool IsRefusal(const std::exception_ptr& failure) {
     std::rethrow_exception(failure);
   } catch (const EEngineRefusal&) {
     return true;
+  } catch (const EPlaceholdersChanged&) {
+    // What one text did to the engine, not the engine failing.
+    return true;
   } catch (...) {
     return false;
   }
@@ -207,11 +210,16 @@ const TEngineEndpoint* TTranslationService::Endpoint(int engine) const {
   return found != m_extras.Endpoints.end() && FindOptionalEngine(engine) ? &found->second : nullptr;
 }
 
+TCacheKey TTranslationService::cacheKey(int engine, const std::u16string& text, const std::u16string& langs_out,
+                                        const std::u16string& langs_in) const {
+  return {engine, langs_in, langs_out, text, m_extras.Protection ? m_extras.Protection->CacheTag() : u""};
+}
+
 std::optional<std::u16string> TTranslationService::cached(int engine, const std::u16string& text,
                                                           const std::u16string& langs_out,
                                                           const std::u16string& langs_in) const {
   if (!m_extras.Cache) return std::nullopt;
-  return m_extras.Cache->Find(TCacheKey{engine, langs_in, langs_out, text});
+  return m_extras.Cache->Find(cacheKey(engine, text, langs_out, langs_in));
 }
 
 TTranslationService::TAnswer TTranslationService::callEngine(const std::u16string& text,
@@ -229,7 +237,7 @@ TTranslationService::TAnswer TTranslationService::callEngine(const std::u16strin
     if (retryAfter) *retryAfter = client.RetryAfterSeconds();
     throw;
   }
-  if (m_extras.Cache) m_extras.Cache->Store(TCacheKey{engine, langs_in, langs_out, text}, result);
+  if (m_extras.Cache) m_extras.Cache->Store(cacheKey(engine, text, langs_out, langs_in), result);
   return {std::move(result), engine, false};
 }
 
@@ -302,13 +310,18 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
   // Emptied for every call, so one engine's headers never reach a later request.
   client.CustomHeadersClear();
   const TOptionalEngine* optional = FindOptionalEngine(servises);
+  // The engine gets the protected pieces as tokens of its form, and its translation is checked and restored below.
+  std::optional<TProtectedText> guarded;
+  if (m_extras.Protection) guarded.emplace(text, TokenFormOf(servises), *m_extras.Protection);
+  const std::u16string& sent = guarded ? guarded->Sent() : text;
+  const TTextFormat format = TextFormatOf(guarded ? std::optional(guarded->Form()) : std::nullopt);
   std::optional<TEngineRequest> request;
   if (optional) {
     // Not configured: it does not exist, and nothing is sent, as for any other unknown index.
     if (const TEngineEndpoint* endpoint = Endpoint(servises))
-      request = optional->BuildRequest(*endpoint, text, langs_out, langs_in);
+      request = optional->BuildRequest(*endpoint, sent, langs_out, langs_in, format);
   } else {
-    request = BuildEngineRequest(servises, text, langs_out, langs_in, m_hosts, m_babylon);
+    request = BuildEngineRequest(servises, sent, langs_out, langs_in, m_hosts, m_babylon);
   }
   if (!request) return {};
   for (const auto& [name, value] : request->CustomHeaders) client.CustomHeadersAddValue(name, value);
@@ -341,7 +354,9 @@ std::u16string TTranslationService::requestThrough(IUpstreamClient& client, cons
   }
   const TReplyText form = ReplyTextOf(client.ReplyCharSet());
   // A translation is characters from here on, and well-formed: the log, the cache and the answer all take it so.
-  return WellFormed(optional ? optional->ReadReply(reply, form) : ExtractTranslation(servises, reply, form));
+  std::u16string result =
+      WellFormed(optional ? optional->ReadReply(reply, form) : ExtractTranslation(servises, reply, form));
+  return guarded ? guarded->Restore(result, EngineName(servises)) : result;
 }
 
 }  // namespace tessarine::translate

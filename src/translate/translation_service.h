@@ -12,6 +12,7 @@
 #include "translate/engine_failover.h"
 #include "translate/engine_hosts.h"
 #include "translate/fifo_lock.h"
+#include "translate/protected_text.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
 
@@ -27,6 +28,9 @@ struct TServiceExtras {
   // Where each configured optional engine is reached, by engine index (see optional_engines.h); an optional
   // engine that is not here does not exist.
   std::map<int, TEngineEndpoint> Endpoints;
+  // Placeholders, markup, escapes and terms travel to the engines as tokens and come back checked ([Protect]);
+  // without it every text goes as it is.
+  std::optional<TProtectSettings> Protection;
   // Clients of their own for the calls to engines that serve several calls at once; without it those calls
   // share the one client too. Must outlive the service.
   IUpstreamPool* Pool = nullptr;
@@ -75,6 +79,8 @@ class TTranslationService {
   // The chosen engine's answer, through the cache and the failover as far as they are switched on.
   TAnswer answer(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
                  int chosen);
+  TCacheKey cacheKey(int engine, const std::u16string& text, const std::u16string& langs_out,
+                     const std::u16string& langs_in) const;
   std::optional<std::u16string> cached(int engine, const std::u16string& text, const std::u16string& langs_out,
                                        const std::u16string& langs_in) const;
   // One engine call that stores its result in the cache; a call waiting for the client takes the answer of

@@ -5,7 +5,9 @@
 #   comes back as the service translates it when asked straight; an unknown word comes back unmarked;
 # - a pair that is not installed is answered with status 500 and the service's explanation;
 # - with the cache on, the second identical request is answered from the cache;
-# - with failover on and the chosen engine failing, Apertium answers.
+# - with failover on and the chosen engine failing, Apertium answers;
+# - with [Protect] on, placeholders, the product's name and the accelerator come back as they were, the service
+#   gets them as tokens, and the log shows the texts, never the tokens.
 # Uses port 8888 like the other program runs; skipped (77) when another program holds it. A missing Apertium
 # service fails: the install script installs it.
 set -uo pipefail
@@ -85,4 +87,16 @@ expect "Hello world" "en|es" "Hola Mundo"
 wait_until "$LIMIT" grep -q '^Google: Socket Error' "$work/stderr.log" || fail "Google's failure is not in the log"
 wait_until "$LIMIT" grep -q '^Apertium$' "$work/stderr.log" || fail "the log does not name Apertium as the engine that answered"
 echo "ok: with failover on and Google failing, Apertium answers"
+stop_offscreen_program
+
+start_offscreen_program "$program" "$(printf '[General]\nProxyActive=1\nGoogle=0\nApertium=1\n[Engines]\nApertium=127.0.0.1:%s\n[Protect]\nEnabled=1\nTerms=Tessarine Studio' \
+  "$apertium_port")"
+expect "Open the file %s of Tessarine Studio" "en|es" "Abierto la lima %s de Tessarine Studio"
+expect "E&xit" "en|es" "Salida(&X)"
+grep -q 'GET /translate?q=Open%20the%20file%20%3Cx%20id%3D%221%22%2F%3E%20of%20%3Cx%20id%3D%222%22%2F%3E' \
+  "$work/apertium.log" || fail "the service did not get the tokens: $(tail -n 3 "$work/apertium.log")"
+wait_until "$LIMIT" grep -q '^Salida(&X)$' "$work/stderr.log" || fail "the answer is not in the log"
+grep -q '^Open the file %s of Tessarine Studio$' "$work/stderr.log" || fail "the text is not in the log"
+! grep -q 'x id=' "$work/stderr.log" || fail "the log shows tokens"
+echo "ok: with [Protect] on, %s, the product's name and the accelerator are kept"
 stop_offscreen_program

@@ -9,6 +9,8 @@
 #include "translate/babylon_table.h"
 #include "translate/engine_choice.h"
 #include "translate/engine_hosts.h"
+#include "translate/engine_request.h"
+#include "translate/optional_engines.h"
 
 namespace tessarine::translate {
 namespace {
@@ -84,6 +86,19 @@ TEST(EngineHosts, DefaultsAndValidatedOverrides) {
   EXPECT_THROW(hosts.SetHost(kPromt, u"bad host"), Exception);
   EXPECT_EQ(hosts.Host(kPromt), u"127.0.0.1:9000");
   EXPECT_THROW(hosts.Host(6), Exception);
+}
+
+TEST(TokenForms, EachEngineHasItsFormAndIsToldWhetherItsTextCarriesTokens) {
+  using F = TTokenForm;
+  const std::pair<int, F> forms[] = {{kGoogle, F::Bracketed},  {kBing, F::Bracketed},        {kYandex, F::Bracketed},
+                                     {kBabylon, F::Bracketed}, {kPromt, F::Bracketed},       {kSystran, F::XmlTag},
+                                     {kApertium, F::XmlTag},   {kLibreTranslate, F::XmlPair}};
+  for (const auto& [engine, form] : forms) EXPECT_EQ(TokenFormOf(engine), form) << engine;
+  // A plain form still tells the engine that tokens are there: a language model's instructions must say to keep them.
+  EXPECT_EQ(TextFormatOf(std::nullopt), TTextFormat::Plain);
+  EXPECT_EQ(TextFormatOf(F::Bracketed), TTextFormat::Tokens);
+  for (F form : {F::XmlTag, F::XmlPair, F::NotranslateSpan, F::TranslateNoSpan})
+    EXPECT_EQ(TextFormatOf(form), TTextFormat::Markup);
 }
 
 }  // namespace

@@ -136,13 +136,18 @@ TEST_F(Settings, EverythingIsOffWithoutItsKeys) {
   EXPECT_FALSE(ReadEngineEndpoint(access(), kLibreTranslate));
   EXPECT_FALSE(ReadCacheSettings(access(), "/x/translations.sqlite", log));
   EXPECT_FALSE(ReadFailoverSettings(access(), {}, log));
+  EXPECT_FALSE(ReadProtectSettings(access()));
   values[u"Cache/MaxEntries"] = u"5";
   values[u"Failover/Order"] = u"Bing";
+  values[u"Protect/Terms"] = u"Tessarine";
   values[u"Engines/LibreTranslateKey"] = u"k";
   EXPECT_FALSE(ReadEngineEndpoint(access(), kLibreTranslate));
   EXPECT_FALSE(ReadCacheSettings(access(), "/x/translations.sqlite", log));
   EXPECT_FALSE(ReadFailoverSettings(access(), {}, log));
+  EXPECT_FALSE(ReadProtectSettings(access()));
   EXPECT_TRUE(log.Lines().empty());
+  values[u"Protect/Enabled"] = u"1";
+  EXPECT_EQ(ReadProtectSettings(access())->Terms, std::vector<std::u16string>{u"Tessarine"});
 }
 
 TEST_F(Settings, CacheNumbersThatAreNotPositiveGiveTheDefaultAndOneLine) {

@@ -37,6 +37,20 @@ int EngineOf(const std::u16string& url) {
   return -1;
 }
 
+// A query value as the engines read it: %XX escapes undone, then UTF-8.
+std::u16string QueryValue(std::u16string_view value) {
+  std::u16string bytes;
+  for (size_t i = 0; i < value.size(); ++i) {
+    if (value[i] == u'%' && i + 2 < value.size()) {
+      bytes += static_cast<char16_t>(HexDigitValue(value[i + 1]) * 16 + HexDigitValue(value[i + 2]));
+      i += 2;
+    } else {
+      bytes += value[i];
+    }
+  }
+  return DecodeUtf8Chars(bytes);
+}
+
 // Each engine's reply holding the translation NAME + ": " + text.
 std::u16string Reply(int engine, const std::u16string& text) {
   const std::u16string translation = std::u16string(EngineName(engine)) + u": " + text;
@@ -51,8 +65,11 @@ std::u16string Reply(int engine, const std::u16string& text) {
       return u"cb({\"translatedText\":\"" + translation + u"\"})";
     case kPromt:
       return u"{\"d\":{\"result\":\"" + translation + u"\"}}";
-    case kLibreTranslate:
-      return u"{\"translatedText\":\"" + translation + u"\"}";
+    case kLibreTranslate: {
+      std::u16string escaped;
+      for (char16_t c : translation) escaped += c == u'"' || c == u'\\' ? std::u16string{u'\\', c} : std::u16string{c};
+      return u"{\"translatedText\":\"" + escaped + u"\"}";
+    }
     default:
       return {};
   }
@@ -72,15 +89,18 @@ class ServiceExtras : public ::testing::Test {
         case Behaviour::Answer:
           break;
       }
-      const std::u16string text = engine == kLibreTranslate
-                                      ? TextBetween(u"\"q\":\"", FromUtf8(request.Body), u"\"")
-                                      : DecodeUtf8Chars(TextBetween(u"q=", request.Url + u"&", u"&"));
-      return Reply(engine, text.empty() ? DecodeUtf8Chars(TextBetween(u"text=", request.Url + u"&", u"&")) : text);
+      std::u16string text = engine == kLibreTranslate
+                                ? UnescapeJsonText(TextBetween(u"\"q\":\"", FromUtf8(request.Body), u"\",\"source\""))
+                                : QueryValue(TextBetween(u"q=", request.Url + u"&", u"&"));
+      if (text.empty()) text = QueryValue(TextBetween(u"text=", request.Url + u"&", u"&"));
+      return Reply(engine, alter ? alter(engine, text) : text);
     };
   }
 
-  void make(bool cache, std::optional<TFailoverSettings> failover = std::nullopt) {
+  void make(bool cache, std::optional<TFailoverSettings> failover = std::nullopt,
+            std::optional<TProtectSettings> protection = std::nullopt) {
     TServiceExtras extras;
+    extras.Protection = std::move(protection);
     if (cache) {
       TCacheSettings settings;
       extras.Cache = std::make_unique<TTranslationCache>(settings, log, [this] { return wall.load(); });
@@ -120,6 +140,8 @@ class ServiceExtras : public ::testing::Test {
     return Engines(all.begin() + static_cast<std::ptrdiff_t>(requestsSeen), all.end());
   }
 
+  // What an engine does to the text it translates, when set.
+  std::function<std::u16string(int engine, std::u16string text)> alter;
   std::array<std::atomic<Behaviour>, kAllEngineCount> behaviour{};
   std::array<std::atomic<int>, kAllEngineCount> calls{};
   std::atomic<int64_t> steady{0};
@@ -310,6 +332,53 @@ TEST_F(ServiceExtras, CacheAndFailoverTogether) {
   EXPECT_EQ(ask(u"a"), u"LibreTranslate: a");
   EXPECT_EQ(lastCaption(), u"LibreTranslate (cache)");
   EXPECT_TRUE(calledSince().empty());
+}
+
+TEST_F(ServiceExtras, ProtectedPiecesTravelAsEachEnginesTokensWhileLogAndCacheKeepTheSuitesText) {
+  const TProtectSettings protect = TProtectSettings::FromTerms(u"Tessarine Studio");
+  make(true, std::nullopt, protect);
+  const std::u16string text = u"Open %s & <b>Tessarine Studio</b>";
+  EXPECT_EQ(ask(text), u"Google: " + text);
+  EXPECT_NE(client.Requests().back().Url.find(u"q=Open%20%5BX1X%5D%20%26%20%5BX2X%5D&"), std::u16string::npos);
+  choice.AddOptionalEngine(kLibreTranslate, false);
+  choice.SetChecked(kLibreTranslate);
+  EXPECT_EQ(ask(text), u"LibreTranslate: " + text);
+  const std::string body = client.Requests().back().Body;
+  EXPECT_NE(body.find(R"("q":"Open <x id=\"1\"></x> &amp; <x id=\"2\"></x>")"), std::string::npos) << body;
+  EXPECT_NE(body.find(R"("format":"html")"), std::string::npos) << body;
+  for (const std::u16string& line : log.Lines()) EXPECT_EQ(line.find(u"X1X"), std::u16string::npos);
+  EXPECT_EQ(service->Cache()->Find({kGoogle, u"en", u"de", text, protect.CacheTag()}), u"Google: " + text);
+  EXPECT_EQ(service->Cache()->Find({kGoogle, u"en", u"de", text}), std::nullopt);
+
+  // Without [Protect] the text goes as it is.
+  make(false);
+  choice.SetChecked(kGoogle);
+  EXPECT_EQ(ask(u"Open %s"), u"Google: Open %s");
+  EXPECT_NE(client.Requests().back().Url.find(u"q=Open%20%25s&"), std::u16string::npos);
+}
+
+TEST_F(ServiceExtras, ATextWhoseTokensAnEngineDamagesFailsOverWithoutRestingItAndNothingDamagedIsCached) {
+  alter = [](int engine, std::u16string text) {
+    if (engine == kGoogle) text.erase(text.find(u"[X1X]"), 5);
+    return text;
+  };
+  make(true, Failover({kBing}), TProtectSettings{});
+  EXPECT_EQ(ask(u"Delete {0} items?"), u"Bing: Delete {0} items?");
+  const Lines lines = log.Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), u"Google: Placeholders changed by Google: {0} missing"), lines.end());
+  EXPECT_FALSE(service->Rest().Resting(kGoogle));
+  EXPECT_EQ(service->Cache()->MemoryCount(), 1u);
+
+  // Alone, the engine's failure is the answer.
+  alter = [](int, std::u16string text) { return text + u" [X1X]"; };
+  make(true, std::nullopt, TProtectSettings{});
+  try {
+    ask(u"Delete {0} items?");
+    ADD_FAILURE() << "no error";
+  } catch (const EPlaceholdersChanged& e) {
+    EXPECT_EQ(e.Message(), u"Placeholders changed by Google: {0} duplicated");
+  }
+  EXPECT_EQ(service->Cache()->MemoryCount(), 0u);
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <future>
 #include <set>
 #include <vector>
@@ -37,7 +39,8 @@ class ApertiumRoad : public ::testing::Test {
   }
 
   // readTimeoutMs, when given, is the read limit of the pool's clients.
-  void start(const std::string& apertiumHost, bool failover = false, int readTimeoutMs = 0) {
+  void start(const std::string& apertiumHost, bool failover = false, int readTimeoutMs = 0,
+             std::optional<translate::TProtectSettings> protection = std::nullopt) {
     pool = std::make_unique<client::TUpstreamPool>(client::TUpstreamPool::kDefaultSize, [=](client::TIdHTTP& made) {
       if (readTimeoutMs > 0) made.SetReadTimeout(readTimeoutMs);
     });
@@ -51,6 +54,7 @@ class ApertiumRoad : public ::testing::Test {
       extras.Failover = translate::TFailoverSettings{{translate::kBing}, 2};
     }
     extras.Pool = pool.get();
+    extras.Protection = std::move(protection);
     service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
     test_support::ServeOnLoopback(server,
                                   [this](server::TIdHTTPRequestInfo& request, server::TIdHTTPResponseInfo& response) {
@@ -171,6 +175,46 @@ TEST_F(ApertiumRoad, RealServiceAnswersConcurrentRequestsEachWithItsOwnTranslati
   }
   for (size_t i = 0; i < answers.size(); ++i) EXPECT_EQ(answers[i].get(), Wrapped(straight[i % texts.size()]));
   EXPECT_LE(pool->Made(), client::TUpstreamPool::kDefaultSize);
+}
+
+TEST_F(ApertiumRoad, RealServiceWithProtectionKeepsThePlaceholdersAcceleratorsMarkupAndTermsOfUiStrings) {
+  test_support::ApertiumService apertium;
+  start(apertium.Host(), false, 0, translate::TProtectSettings::FromTerms(u"Tessarine Studio"));
+  auto encoded = [](std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+      char escape[4];
+      std::snprintf(escape, sizeof escape, "%%%02X", c);
+      out += std::isalnum(c) ? std::string(1, static_cast<char>(c)) : std::string(escape);
+    }
+    return out;
+  };
+  // Sent as they are, these lose their tag's word, stay untranslated, glue the escape to the next word, lose the
+  // product's name (see the service's own answers at the end).
+  const std::pair<std::string, std::string> cases[] = {
+      {"<b>Bold</b> text", "<b>Texto</b> intr\xC3\xA9pido"},
+      {"E&xit", "Salida(&X)"},
+      {"&File", "Lima(&F)"},
+      {"Line one\\nLine two", "L\xC3\xADnea una\\nL\xC3\xADnea dos"},
+      {"Open the File menu of Tessarine Studio", "Abierto la carta de Lima de Tessarine Studio"},
+      {"Open the file %s now", "Abierto la lima %s ahora"},
+      {"Copied %d of %5.2f MB", "Copiado %d de %5.2f MB"},
+      {"Delete {0} items?", "Elimina {0} elementos?"},
+      {"Press <x id=\"1\"/> and <x id=\"2\"/>", "Prensa <x id=\"1\"/> y <x id=\"2\"/>"},
+      {"Save & exit, 100% sure", "Salva & salida, 100% seguro"},
+  };
+  for (const auto& [text, translation] : cases) {
+    SCOPED_TRACE(text);
+    EXPECT_EQ(Ask("text=" + encoded(text) + "&langpair=en|es"), Wrapped(translation));
+  }
+  // The service's own answers to the first four sent as they are.
+  const std::string unprotected[] = {"<b>Texto<\\/b> intr\xC3\xA9pido", "E&xit", "&Lima",
+                                     "L\xC3\xADnea un\\\\nLine dos"};
+  for (size_t i = 0; i < std::size(unprotected); ++i) {
+    EXPECT_NE(
+        apertium.Get("/translate?langpair=en%7Ces&markUnknown=no&q=" + encoded(cases[i].first)).find(unprotected[i]),
+        std::string::npos);
+  }
 }
 
 }  // namespace

@@ -39,13 +39,14 @@ class ExtrasEndToEnd : public ::testing::Test {
     if (server.Active()) server.SetActive(false);
   }
 
-  void start(bool cache, bool failover) {
+  void start(bool cache, bool failover, bool protect = false) {
     translate::TEngineHosts hosts;
     for (int engine = 0; engine < translate::kEngineCount; ++engine) hosts.SetHost(engine, Widen(s_fake->HttpHost()));
     translate::TServiceExtras extras;
     extras.Endpoints[translate::kLibreTranslate] = translate::TEngineEndpoint::Parse(Widen(s_fake->HttpHost()), u"k");
     if (cache) extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);
     if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
+    if (protect) extras.Protection = translate::TProtectSettings{};
     extras.RestClock = [this] { return steady.load(); };
     service = std::make_unique<translate::TTranslationService>(client, log, choice, babylon, hosts, std::move(extras));
     test_support::ServeOnLoopback(server,
@@ -148,6 +149,51 @@ TEST_F(ExtrasEndToEnd, ARepeatComesFromTheCache) {
   EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
   EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
   EXPECT_EQ(RequestLines().size(), 1u);
+}
+
+TEST_F(ExtrasEndToEnd, ProtectedPiecesReachEachStandInAsItsTokensAndWhatItDamagesFailsOver) {
+  start(false, true, true);
+  // "Open %s & <b>{0}</b>": the stand-ins upper-case everything but the tokens. (Yandex, https only, takes the
+  // bracketed tokens as Google does.)
+  const std::string query = "text=Open%20%25s%20%26%20%3Cb%3E%7B0%7D%3C%2Fb%3E&langpair=en|de";
+  const std::string translation = "OPEN %s & <b>{0}</b>";
+  const std::pair<int, std::string> onTheWire[] = {
+      {translate::kGoogle, "%5BX1X%5D%20%26%20%5BX2X%5D"},
+      {translate::kBing, "%5BX1X%5D%20%26%20%5BX2X%5D"},
+      {translate::kBabylon, "%5BX1X%5D%20%26%20%5BX2X%5D"},
+      {translate::kPromt, "%5BX1X%5D%20%26%20%5BX2X%5D"},
+      {translate::kSystran, "<x id=\"1\"/> &amp; <x id=\"2\"/>"},
+      {translate::kLibreTranslate,
+       R"(<x id=\"1\"></x> &amp; <x id=\"2\"></x>","source":"en","target":"de","format":"html")"},
+  };
+  for (const auto& [engine, tokens] : onTheWire) {
+    SCOPED_TRACE(engine);
+    s_fake->Reset();
+    choice.SetChecked(engine);
+    const std::string target = engine == translate::kBabylon ? ToUtf8(babylon.BabylonLangId(u"de")) : "de";
+    EXPECT_EQ(Ask(query), Wrapped(target + ": " + translation));
+    const Json requests = s_fake->Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string sent =
+        requests[0]["request_line"].text + test_support::Base64Decode(requests[0]["body_b64"].text);
+    EXPECT_NE(sent.find(tokens), std::string::npos) << sent;
+  }
+
+  choice.SetChecked(translate::kGoogle);
+  s_fake->Reset();
+  s_fake->SetMode(R"({"engine": "google", "mode": "damage-tokens", "how": "drop"})");
+  EXPECT_EQ(Ask(query), Wrapped("de: " + translation));
+  EXPECT_EQ(RequestLines()[1].rfind("GET /v2/ajax.svc/Translate?", 0), 0u);
+  // Every engine damaging it: the chosen one's failure is the answer, and a reordering is no damage.
+  const std::pair<std::string, std::string> damages[] = {
+      {"drop", "%s missing"}, {"duplicate", "%s duplicated"}, {"translate", "%s missing"}};
+  s_fake->Reset();
+  for (const auto& [how, problem] : damages) {
+    s_fake->SetMode(R"({"mode": "damage-tokens", "how": ")" + how + R"("})");
+    EXPECT_EQ(Ask(query), "HTTP/1.1 500 Internal Server Error|Placeholders changed by Google: " + problem);
+  }
+  s_fake->SetMode(R"({"mode": "damage-tokens", "how": "move"})");
+  EXPECT_EQ(Ask(query), Wrapped("de: OPEN <b>{0}</b> & %s"));
 }
 
 }  // namespace
