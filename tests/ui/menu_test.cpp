@@ -24,7 +24,9 @@ void ExpectDrawn(TForm1& f) {
     EXPECT_EQ(FromQString(action->text()), item.Caption());
     EXPECT_EQ(action->isCheckable(), item.Checkable());
     EXPECT_EQ(action->isChecked(), item.Checked());
-    if (item.Visible()) EXPECT_EQ(action->isEnabled(), item.Enabled());  // Qt disables what it hides
+    if (item.Visible()) {
+      EXPECT_EQ(action->isEnabled(), item.Enabled());  // Qt disables what it hides
+    }
     EXPECT_EQ(action->font().bold(), item.Default());
     const qint64 picture =
         item.Picture().empty() ? 0 : f.sAlphaImageList1.Icon(TImageList::IndexOf(item.Picture())).cacheKey();
