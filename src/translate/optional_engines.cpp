@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "common/exception.h"
 #include "translate/apertium.h"
 #include "translate/libre_translate.h"
 
@@ -9,16 +10,55 @@ namespace tessarine::translate {
 
 namespace {
 
-std::u16string ReadLibreTranslateReply(std::u16string_view reply, TReplyText form) {
-  return ExtractLibreTranslation(reply, form);
+// The engines of one text a call.
+const std::u16string& OnlyText(std::span<const std::u16string> texts) {
+  if (texts.size() != 1) throw Exception("This engine takes one text a call");
+  return texts.front();
 }
 
-const std::array<TOptionalEngine, kAllEngineCount - kEngineCount> kOptionalEngines{{
+TEngineRequest BuildLibreTranslate(const TEngineEndpoint& endpoint, std::span<const std::u16string> texts,
+                                   const std::u16string& langs_out, const std::u16string& langs_in) {
+  return BuildLibreTranslateRequest(endpoint, OnlyText(texts), langs_out, langs_in);
+}
+
+std::vector<std::u16string> ReadLibreTranslate(std::u16string_view reply, TReplyText form, size_t) {
+  return {ExtractLibreTranslation(reply, form)};
+}
+
+TEngineRequest BuildApertium(const TEngineEndpoint& endpoint, std::span<const std::u16string> texts,
+                             const std::u16string& langs_out, const std::u16string& langs_in) {
+  return BuildApertiumRequest(endpoint, OnlyText(texts), langs_out, langs_in);
+}
+
+std::vector<std::u16string> ReadApertium(std::u16string_view reply, TReplyText form, size_t) {
+  return {ExtractApertiumTranslation(reply, form)};
+}
+
+std::optional<TRefusal> ApertiumRefusalOf(int, std::u16string_view body, TReplyText form) {
+  auto explanation = ApertiumRefusal(body, form);
+  if (!explanation) return std::nullopt;
+  return TRefusal{std::move(*explanation), TRefusalKind::ThisRequest};
+}
+
+const std::array<TOptionalEngine, 2> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's.
-    {kLibreTranslate, u"LibreTranslate", u"LibreTranslateKey", 0, "online", BuildLibreTranslateRequest,
-     ReadLibreTranslateReply, nullptr, u"", nullptr, false},
-    {kApertium, u"Apertium", u"", kApertiumDefaultPort, "apertium", BuildApertiumRequest, ExtractApertiumTranslation,
-     ApertiumRefusal, u"/listPairs", ApertiumPairs, true},
+    {.Index = kLibreTranslate,
+     .Name = u"LibreTranslate",
+     .KeyName = u"LibreTranslateKey",
+     .Picture = "online",
+     .BuildRequest = BuildLibreTranslate,
+     .ReadReply = ReadLibreTranslate},
+    {.Index = kApertium,
+     .Name = u"Apertium",
+     .DefaultPort = kApertiumDefaultPort,
+     .Picture = "apertium",
+     .BuildRequest = BuildApertium,
+     .ReadReply = ReadApertium,
+     .ReadRefusal = ApertiumRefusalOf,
+     .PairsPath = u"/listPairs",
+     .ReadPairs = ApertiumPairs,
+     // A service on this machine with a pipeline of its own, which overlaps a handful of requests.
+     .CallsAtOnce = 4},
 }};
 
 }  // namespace
