@@ -4,11 +4,16 @@
 
 #include "common/exception.h"
 #include "translate/apertium.h"
+#include "translate/deepl.h"
 #include "translate/libre_translate.h"
 
 namespace tessarine::translate {
 
 namespace {
+
+// A keyed online service takes a few calls at once from one user; more would count against its rate limits
+// sooner than they save time.
+constexpr size_t kKeyedCallsAtOnce = 4;
 
 // The engines of one text a call.
 const std::u16string& OnlyText(std::span<const std::u16string> texts) {
@@ -40,7 +45,7 @@ std::optional<TRefusal> ApertiumRefusalOf(int, std::u16string_view body, TReplyT
   return TRefusal{std::move(*explanation), TRefusalKind::ThisRequest};
 }
 
-const std::array<TOptionalEngine, 2> kOptionalEngines{{
+const std::array<TOptionalEngine, 3> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's.
     {.Index = kLibreTranslate,
      .Name = u"LibreTranslate",
@@ -59,6 +64,18 @@ const std::array<TOptionalEngine, 2> kOptionalEngines{{
      .ReadPairs = ApertiumPairs,
      // A service on this machine with a pipeline of its own, which overlaps a handful of requests.
      .CallsAtOnce = 4},
+    {.Index = kDeepL,
+     .Name = u"DeepL",
+     .KeyName = u"DeepLKey",
+     .NeedsKey = true,
+     .DefaultHost = DeepLDefaultHost,
+     .Form = {.HttpsByDefault = true},
+     .Picture = "deepl",
+     .BuildRequest = BuildDeepLRequest,
+     .ReadReply = ExtractDeepLTranslations,
+     .ReadRefusal = DeepLRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .Batch = {.MaxTexts = kDeepLMaxTexts, .MaxCost = kDeepLMaxTextBytes, .Cost = DeepLTextBytes}},
 }};
 
 }  // namespace

@@ -88,14 +88,14 @@ class EngineBatches : public ::testing::Test {
     size_t (*length)(std::u16string_view) = [](std::u16string_view text) { return text.size(); };
     descriptor.Batch = {maxTexts, maxCost, maxCost != 0 ? length : nullptr};
     batches = std::make_unique<TEngineBatches>(
-        [this](int engine, const std::u16string& in, const std::u16string& out, const Texts& texts,
-               TBatchCall& call) { engine_.Send(engine, in, out, texts, call); },
+        [this](int engine, const std::u16string& in, const std::u16string& out, const Texts& texts, TBatchCall& call) {
+          engine_.Send(engine, in, out, texts, call);
+        },
         gathering);
   }
   std::future<TBatchAnswer> ask(const std::u16string& text, const std::u16string& langs_out = u"de") {
-    return std::async(std::launch::async, [this, text, langs_out] {
-      return batches->Translate(descriptor, u"en", langs_out, text);
-    });
+    return std::async(std::launch::async,
+                      [this, text, langs_out] { return batches->Translate(descriptor, u"en", langs_out, text); });
   }
   // Asks, and waits until the request waits for its call.
   std::future<TBatchAnswer> queue(const std::u16string& text, const std::u16string& langs_out = u"de") {
@@ -141,8 +141,7 @@ TEST_F(EngineBatches, WhileEveryCallIsTakenTheWaitingRequestsSplitAtTheLimitsOld
   auto running = ask(u"x");
   ASSERT_TRUE(WaitUntil([&] { return engine_.Calls().size() == 1; }));
   std::vector<std::future<TBatchAnswer>> waiting;
-  for (const char16_t* text : {u"aaaa", u"bbbb", u"aaaa", u"cccc", u"dddddddddddd"})
-    waiting.push_back(queue(text));
+  for (const char16_t* text : {u"aaaa", u"bbbb", u"aaaa", u"cccc", u"dddddddddddd"}) waiting.push_back(queue(text));
   EXPECT_EQ(batches->Waiting(), 5u);
   engine_.Open();
   EXPECT_EQ(running.get().Result, u"de:x");
@@ -181,7 +180,8 @@ TEST_F(EngineBatches, NoMoreCallsRunAtOnceThanTheEngineTakes) {
   for (int i = 0; i < 6; ++i) answers.push_back(ask(Widen(std::to_string(i))));
   ASSERT_TRUE(WaitUntil([&] { return engine_.Calls().size() == 2 && batches->Waiting() == 4; }));
   engine_.Open();
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(answers[static_cast<size_t>(i)].get().Result, u"de:" + Widen(std::to_string(i)));
+  for (int i = 0; i < 6; ++i)
+    EXPECT_EQ(answers[static_cast<size_t>(i)].get().Result, u"de:" + Widen(std::to_string(i)));
   EXPECT_EQ(engine_.MostAtOnce(), 2u);
   EXPECT_EQ(engine_.Calls().size(), 6u);
   EXPECT_EQ(batches->Running(), 0u);

@@ -117,6 +117,43 @@ TEST_F(FormTest, BothOptionalEnginesInTableOrderEachWithItsCheckMark) {
   EXPECT_EQ(settings->Writes[7], u"General/Apertium=0");
 }
 
+TEST_F(FormTest, DeepLWithItsKeyFollowsTheOthersWithItsOwnPictureAndCheckMark) {
+  set(u"Engines", u"DeepLKey", u"0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx");
+  set(u"Engines", u"Apertium", u"localhost");
+  set(u"General", u"Google", u"0");
+  set(u"General", u"DeepL", u"1");
+  TForm1& f = create();
+  QAction* deepl = f.EngineItem(translate::kDeepL);
+  ASSERT_NE(deepl, nullptr);
+  const QList<QAction*> items = f.PopupMenu1->actions();
+  EXPECT_EQ(items.indexOf(deepl), items.indexOf(f.EngineItem(translate::kApertium)) + 1);
+  EXPECT_EQ(items.indexOf(f.N4), items.indexOf(deepl) + 1);
+  EXPECT_EQ(text(deepl), u"DeepL");
+  EXPECT_TRUE(deepl->isChecked());
+  EXPECT_EQ(deepl->icon().pixmap(16).toImage(), f.sAlphaImageList1.Pixmap(TImageList::kDeepL).toImage());
+  EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kDeepL);
+  f.P1->trigger();
+  deepl->trigger();
+  EXPECT_FALSE(f.P1->isChecked());
+  f.N5->trigger();
+  ASSERT_EQ(settings->Writes.size(), 9u);
+  EXPECT_EQ(settings->Writes[6], u"General/Apertium=0");
+  EXPECT_EQ(settings->Writes[7], u"General/DeepL=1");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(FormTest, DeepLsHostWithoutItsKeyAddsNothing) {
+  set(u"Engines", u"DeepL", u"127.0.0.1:9");
+  set(u"General", u"DeepL", u"1");
+  TForm1& f = create();
+  EXPECT_EQ(f.EngineItem(translate::kDeepL), nullptr);
+  EXPECT_EQ(f.PopupMenu1->actions().size(), 16);
+  EXPECT_TRUE(f.G1->isChecked());
+  f.N5->trigger();
+  EXPECT_EQ(settings->Writes.size(), 7u) << "no check mark of its own is written";
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(FormTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
   set(u"Engines", u"LibreTranslate", u"http://lt.local/path");
   TForm1& f = create();

@@ -229,7 +229,7 @@ TEST_F(FormTest, TrayIconMouseActions) {
   EXPECT_TRUE(f.N8->isChecked());
   EXPECT_EQ(text(f.N5), u"Выход");
 
-  f.TrayIcon->SetIconIndex(12);
+  f.TrayIcon->SetIconIndex(TImageList::kCount);
   EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kCount - 1);  // the last picture
 }
 
