@@ -43,17 +43,19 @@ struct TBatchAnswer {
 // The calls of the engines whose calls run side by side: requests waiting for the same engine and language pair go
 // out together in one call, within the engine's batch limits, and each engine has at most its CallsAtOnce calls
 // running. A request that finds its pair idle goes at once; one that finds a call of its pair running waits up to
-// the gathering time for company (in a burst the others are only microseconds behind), or less when its call is
-// full. When every call of the engine is taken, the requests wait, joining the oldest waiting call of their pair
-// with room, and the oldest call that is ready goes first. The same text twice in one call is sent once. Any
-// thread may call.
+// the gathering time for company (in a burst the others are a few milliseconds behind, as the server hands their
+// connections to workers), or less when its call is full. When every call of the engine is taken, the requests
+// wait, joining the oldest waiting call of their pair with room, and the oldest call that is ready goes first. The
+// same text twice in one call is sent once. Any thread may call.
 class TEngineBatches {
  public:
   // Sends the texts of one pair to the engine in one call and fills in the outcome; must not raise.
   using TSend = std::function<void(int engine, const std::u16string& langs_in, const std::u16string& langs_out,
                                    const std::vector<std::u16string>& texts, TBatchCall& call)>;
 
-  static constexpr std::chrono::milliseconds kGatheringTime{5};
+  // 5 ms let a loaded machine's burst of 32 split into up to five calls (bench/README.md); it is also the most a
+  // request behind a running call of its pair is held back.
+  static constexpr std::chrono::milliseconds kGatheringTime{10};
 
   explicit TEngineBatches(TSend send, std::chrono::milliseconds gathering = kGatheringTime);
   TEngineBatches(const TEngineBatches&) = delete;
