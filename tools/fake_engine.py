@@ -44,6 +44,16 @@ with the text taken from where each engine's request carries it:
            "explanation": "That pair is invalid, use e.g. eng|spa"}
            GET /listPairs: {"responseData": [{"sourceLanguage": "eng", "targetLanguage": "spa"}], ...}
   A POST to /translate is LibreTranslate's unless its Content-Type is application/x-www-form-urlencoded.
+  DeepL    POST /v2/translate                                                             application/json
+           checked as DeepL's API v2 documents it: the key only in "Authorization: DeepL-Auth-Key KEY" (none in
+           the query or the body), a JSON body (or a form one, text repeated) of at most 128 KiB (else 413),
+           "text" a list of 1 to 50 strings (else 400, or 413 above 50), "target_lang" a target DeepL takes (EN-GB
+           or EN-US, PT-BR or PT-PT, never EN or PT alone; any case), "source_lang" (optional) a base code
+           {"translations": [{"detected_source_language": SOURCE or "EN", "text": TARGET + ": " + TEXT}, ...]}
+           with TEXT's ASCII letters upper-cased as everywhere and the target as sent ("DE: HELLO"); JSON strings
+           raw UTF-8. What it refuses gets 403 (the key) or 400, 413 or 415 with {"message": reason}, as DeepL
+           answers; DeepL's other errors come from the status mode (456 {"message": "Quota exceeded"}, 429 with an
+           empty body, 529, 403 {"message": "Wrong endpoint. Use https://api.deepl.com"}).
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
 percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
@@ -54,11 +64,15 @@ Control, on the http port only, never recorded, answers JSON:
                         "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
-  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|all (default all),
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|deepl|all
+                        (default all),
                         "mode": ...,
-                        "times": n (default until reset), "headers": [extra raw reply header lines], params}
+                        "times": n (default until reset), "headers": [extra raw reply header lines],
+                        "match": text (only requests whose target or body holds it take the mode), params}
 An engine request takes the mode set for its engine, else the one set for "all", else "normal"; setting a mode
-replaces the earlier one of the same engine key. Modes and their parameters:
+replaces the earlier one of the same engine key. A mode with "match" passes over the requests that do not hold
+that text (in the request target or the body, UTF-8): they are answered as without it, and do not count.
+Modes and their parameters:
   normal                          the plain answer (overrides an "all" mode for one engine)
   gzip, deflate, deflate-raw      compressed body (deflate is zlib-wrapped, deflate-raw is not)
   chunked        chunk (10)       chunked body, lower-case hex sizes, ";ext=1" on the first size line, a trailer
@@ -70,7 +84,8 @@ replaces the earlier one of the same engine key. Modes and their parameters:
                  requests reaching the mode continue it (also after an explicit location to the other port);
                  the extra headers go on the redirects; one whole chain counts as one of the times
   set-cookie     cookies ([])     the plain answer with one Set-Cookie line per value
-  status         code (500), reason (standard phrase), body (""), content_type ("text/html")
+  status         code (500), reason (standard phrase), body (""), content_type ("text/html"), seconds (0)
+                 the answer after that many seconds
   stall          seconds          wait before answering; without seconds, until the client closes
   stall-mid-body seconds (60)     headers and half the body, wait, then the rest unless the client has gone
   close-mid-body                  announce the full Content-Length, send half, close
@@ -139,6 +154,7 @@ ENGINES = {
     "/sai": ("systran", "POST"),
     "/translate": ("libretranslate", "POST"),
     "/listPairs": ("apertium", "GET"),
+    "/v2/translate": ("deepl", "POST"),
 }
 ENGINE_NAMES = {name for name, _ in ENGINES.values()}
 FORM = "application/x-www-form-urlencoded"
@@ -339,6 +355,60 @@ def answer_apertium(req, query):
     return body({"responseData": {"translatedText": trans}, "responseDetails": None, "responseStatus": 200})
 
 
+DEEPL_SOURCES = {"AR", "BG", "CS", "DA", "DE", "EL", "EN", "ES", "ET", "FI", "FR", "HE", "HU", "ID", "IT", "JA",
+                 "KO", "LT", "LV", "NB", "NL", "PL", "PT", "RO", "RU", "SK", "SL", "SV", "TH", "TR", "UK", "VI", "ZH"}
+DEEPL_TARGETS = (DEEPL_SOURCES - {"EN", "PT"}) | {"EN-GB", "EN-US", "PT-BR", "PT-PT", "ZH-HANS", "ZH-HANT"}
+DEEPL_MAX_BODY = 128 * 1024
+DEEPL_MAX_TEXTS = 50
+
+
+def answer_deepl(req, query):
+    def refuse(status, message):
+        return Reply(status, "application/json", json.dumps({"message": message}))
+
+    scheme, _, key = (req.header("authorization") or "").partition(" ")
+    if scheme != "DeepL-Auth-Key" or not key.strip():
+        return refuse(403, "Authorization failure, check the DeepL-Auth-Key header")
+    if "auth_key" in query_params(query) or b"auth_key" in req.body:
+        return refuse(403, "Legacy authentication method is no longer supported, use the Authorization header")
+    if len(req.body) > DEEPL_MAX_BODY:
+        return refuse(413, "Request Entity Too Large")
+    content_type = (req.header("content-type") or "").partition(";")[0].strip().lower()
+    if content_type == "application/json":
+        try:
+            request = json.loads(req.body.decode("utf-8"))
+        except (ValueError, UnicodeDecodeError):
+            return refuse(400, "Invalid JSON body")
+        if not isinstance(request, dict):
+            return refuse(400, "Invalid JSON body")
+    elif content_type == FORM:
+        fields = urllib.parse.parse_qs(req.body.decode("latin-1"), keep_blank_values=True, encoding="utf-8")
+        request = {name: values if name == "text" else values[0] for name, values in fields.items()}
+    else:
+        return refuse(415, "Unsupported Media Type")
+    texts = request.get("text")
+    if not isinstance(texts, list) or not texts or not all(isinstance(t, str) for t in texts):
+        return refuse(400, "Parameter 'text' not specified.")
+    if len(texts) > DEEPL_MAX_TEXTS:
+        return refuse(413, "Too many texts in one request")
+    target = request.get("target_lang")
+    if not isinstance(target, str) or target.upper() not in DEEPL_TARGETS:
+        return refuse(400, "Value for 'target_lang' not supported.")
+    source = request.get("source_lang")
+    if source is not None and (not isinstance(source, str) or source.upper() not in DEEPL_SOURCES):
+        return refuse(400, "Value for 'source_lang' not supported.")
+    tag_handling = request.get("tag_handling")
+    if tag_handling is not None and tag_handling not in ("xml", "html"):
+        return refuse(400, "Value for 'tag_handling' not supported.")
+    ignore_tags = request.get("ignore_tags")
+    if ignore_tags is not None and (tag_handling != "xml" or not isinstance(ignore_tags, list)
+                                    or not all(isinstance(t, str) for t in ignore_tags)):
+        return refuse(400, "Value for 'ignore_tags' not supported.")
+    translations = [{"detected_source_language": (source or "EN").upper(), "text": target + ": " + shout(t)}
+                    for t in texts]
+    return Reply(200, "application/json", json.dumps({"translations": translations}, ensure_ascii=False))
+
+
 def route(req, path):
     """The engine that a request is for and the method that engine takes there."""
     if path == "/translate" and (req.method == "GET" or (req.header("content-type") or "").startswith(FORM)):
@@ -355,6 +425,7 @@ ANSWERS = {
     "systran": answer_systran,
     "libretranslate": answer_libretranslate,
     "apertium": answer_apertium,
+    "deepl": answer_deepl,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).
@@ -368,7 +439,7 @@ MODES = {
     "no-length": {},
     "redirect": {"status": 302, "hops": 1, "location": "relative"},
     "set-cookie": {"cookies": []},
-    "status": {"code": 500, "reason": None, "body": "", "content_type": "text/html"},
+    "status": {"code": 500, "reason": None, "body": "", "content_type": "text/html", "seconds": 0},
     "stall": {"seconds": None},
     "stall-mid-body": {"seconds": 60},
     "close-mid-body": {},
@@ -435,8 +506,11 @@ class Mode:
         self.headers = wanted.get("headers", [])
         if not is_text_list(self.headers):
             raise ValueError("headers must be a list of lines without CR or LF")
+        self.match = wanted.get("match")
+        if self.match is not None and not (isinstance(self.match, str) and self.match):
+            raise ValueError("match must be a text that is not empty")
         allowed = MODES[self.name]
-        unknown = set(wanted) - set(allowed) - {"engine", "mode", "times", "headers"}
+        unknown = set(wanted) - set(allowed) - {"engine", "mode", "times", "headers", "match"}
         if unknown:
             raise ValueError("unknown parameters for %s: %s" % (self.name, ", ".join(sorted(unknown))))
         self.params = {}
@@ -473,12 +547,12 @@ class Mode:
                     raise ValueError(name + " must be text")
             if "\r" in p["reason"] + p["content_type"] or "\n" in p["reason"] + p["content_type"]:
                 raise ValueError("reason and content_type must be one line")
-        if self.name in ("stall", "stall-mid-body"):
+        if self.name in ("stall", "stall-mid-body", "status"):
             seconds = p["seconds"]
             if seconds is not None and not (isinstance(seconds, (int, float)) and not isinstance(seconds, bool)
                                             and 0 <= seconds <= 3600):
                 raise ValueError("seconds must be a number from 0 to 3600")
-            if self.name == "stall-mid-body" and seconds is None:
+            if self.name != "stall" and seconds is None:
                 raise ValueError("seconds must be a number")
         if self.name == "garbage":
             try:
@@ -524,10 +598,14 @@ class State:
             if mode.times <= 0 and self.modes.get(mode.key) is mode:
                 del self.modes[mode.key]
 
-    def take(self, engine, reply):
+    def take(self, engine, reply, req):
         """What to do with one engine request: (mode or None, redirect hop or 0, reply to send)."""
         with self.lock:
             mode = self.modes.get(engine) or self.modes.get("all")
+            if mode is not None and mode.match is not None and mode.chain is None:
+                wanted = mode.match.encode("utf-8")
+                if wanted not in req.target.encode("utf-8") and wanted not in req.body:
+                    mode = None
             if mode is None:
                 return None, 0, reply
             if mode.name != "redirect":
@@ -767,7 +845,7 @@ class Connection:
             reply = Reply(failure.status, "text/plain", str(failure))
             if failure.status == 405:
                 reply.headers.append("Allow: " + method)
-        mode, hop, reply = self.state.take(engine, reply)
+        mode, hop, reply = self.state.take(engine, reply, req)
         if hop:
             return self.redirect(req, keep, mode, hop)
         return self.apply(req, keep, mode, reply)
@@ -824,6 +902,8 @@ class Connection:
         if name == "set-cookie":
             return self.send_reply(req, keep, reply, extra + ["Set-Cookie: " + c for c in p["cookies"]])
         if name == "status":
+            if p["seconds"] and not self.wait_for_close(p["seconds"]):
+                return False
             custom = Reply(p["code"], p["content_type"], p["body"])
             custom.reason = p["reason"]
             return self.send_reply(req, keep, custom, extra)

@@ -16,6 +16,8 @@ import time
 import unittest
 import zlib
 
+FORM = "application/x-www-form-urlencoded"
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 FAKE = os.path.join(HERE, "fake_engine.py")
 TIMEOUT = 5.0
@@ -669,6 +671,57 @@ class FakeEngineTest(unittest.TestCase):
         self.assertEqual([{"sourceLanguage": "eng", "targetLanguage": "spa"}], json.loads(pairs.body)["responseData"])
         self.mode(engine="apertium", mode="garbage", bytes="x", times=1)
         self.assertRaises(EOFError, exchange, "GET", "/translate?" + query)
+
+    def test_deepl_checks_each_request_as_documented_and_answers_in_its_shapes(self):
+        key = "DeepL-Auth-Key 0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx"
+
+        def post(body, headers=("Authorization: " + key, "Content-Type: application/json"), target="/v2/translate"):
+            client = Client(self.http)
+            try:
+                data = body if isinstance(body, bytes) else json.dumps(body).encode()
+                return client.exchange(compose("POST", target, self.host, ["Connection: close", *headers], data))
+            finally:
+                client.close()
+
+        reply = post({"text": ["Hello Ж", "a"], "source_lang": "EN", "target_lang": "zh-hant"})
+        self.assertEqual((200, "application/json"), (reply.status, reply.header("Content-Type")))
+        self.assertEqual({"translations": [{"detected_source_language": "EN", "text": "zh-hant: HELLO Ж"},
+                                           {"detected_source_language": "EN", "text": "zh-hant: A"}]},
+                         json.loads(reply.body))
+        self.assertIn("HELLO Ж".encode(), reply.body)
+        form = post(b"text=a&text=b&target_lang=DE", ("Authorization: " + key, "Content-Type: " + FORM))
+        self.assertEqual(["DE: A", "DE: B"], [t["text"] for t in json.loads(form.body)["translations"]])
+        refused = [
+            ({"text": ["a"], "target_lang": "DE"}, ("Content-Type: application/json",), 403),
+            ({"text": ["a"], "target_lang": "DE"}, ("Authorization: Bearer x", "Content-Type: application/json"), 403),
+            ({"text": ["a"], "target_lang": "DE", "auth_key": "k"}, None, 403),
+            ({"text": ["a"], "target_lang": "DE"}, ("Authorization: " + key, "Content-Type: text/plain"), 415),
+            ({"text": [], "target_lang": "DE"}, None, 400),
+            ({"text": ["a"] * 51, "target_lang": "DE"}, None, 413),
+            ({"text": ["x" * (128 * 1024)], "target_lang": "DE"}, None, 413),
+            ({"text": ["a"], "target_lang": "EN"}, None, 400),
+            ({"text": ["a"], "target_lang": "PT"}, None, 400),
+            ({"text": ["a"], "source_lang": "EN-GB", "target_lang": "DE"}, None, 400),
+            (b"{not json", None, 400),
+        ]
+        for body, headers, status in refused:
+            with self.subTest(body=str(body)[:60], headers=headers):
+                reply = post(body, headers) if headers else post(body)
+                self.assertEqual(status, reply.status)
+                self.assertTrue(json.loads(reply.body)["message"])
+        self.assertEqual(403, post({"text": ["a"], "target_lang": "DE"}, target="/v2/translate?auth_key=k").status)
+        self.assertEqual(200, post({"text": ["a"] * 50, "target_lang": "EN-US"}).status)
+        # The vendor's error shapes, an empty body among them, and a mode for one text alone.
+        self.mode(engine="deepl", mode="status", code=456, content_type="application/json",
+                  body='{"message":"Quota exceeded"}', times=1)
+        reply = post({"text": ["a"], "target_lang": "DE"})
+        self.assertEqual((456, {"message": "Quota exceeded"}), (reply.status, json.loads(reply.body)))
+        self.mode(engine="deepl", mode="status", code=429, match="poison", seconds=0.2)
+        self.assertEqual(200, post({"text": ["a"], "target_lang": "DE"}).status)
+        start = time.monotonic()
+        reply = post({"text": ["a", "poison"], "target_lang": "DE"})
+        self.assertEqual((429, b""), (reply.status, reply.body))
+        self.assertGreaterEqual(time.monotonic() - start, 0.2)
 
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))

@@ -178,7 +178,7 @@ int CheckEngines(const std::string& settingsPath, const std::u16string& givenTex
     const translate::TOptionalEngine* optional = translate::FindOptionalEngine(engine);
     if (optional) {
       const translate::TEngineEndpoint* endpoint = service.Endpoint(engine);
-      row.Host = endpoint ? ToUtf8((endpoint->Https ? u"https://" : u"") + endpoint->Host)
+      row.Host = endpoint ? ToUtf8((endpoint->Https ? u"https://" : u"") + endpoint->Host + endpoint->Path)
                           : TableText(settings.ReadString(u"Engines", std::u16string(optional->Name), u""));
     } else {
       row.Host = ToUtf8(hosts.Host(engine));

@@ -21,13 +21,22 @@ bool TEngineRest::Resting(int engine) const {
 
 int64_t TEngineRest::Failed(int engine, std::optional<int64_t> retryAfterSeconds) {
   if (engine < 0 || engine >= kAllEngineCount) return 0;
+  return restFor(engine, 0, retryAfterSeconds);
+}
+
+int64_t TEngineRest::RestLongest(int engine, std::optional<int64_t> retryAfterSeconds) {
+  if (engine < 0 || engine >= kAllEngineCount) return 0;
+  return restFor(engine, kLongestRestMs, retryAfterSeconds);
+}
+
+int64_t TEngineRest::restFor(int engine, int64_t rest, std::optional<int64_t> retryAfterSeconds) {
   const int64_t now = m_clock();
   std::lock_guard lock(m_mutex);
   TState& state = m_states[static_cast<size_t>(engine)];
   state.Failures = std::min(state.Failures + 1, 32);
-  int64_t rest = kFirstRestMs;
-  for (int i = 1; i < state.Failures && rest < kLongestRestMs; ++i) rest *= 2;
-  rest = std::min(rest, kLongestRestMs);
+  int64_t doubled = kFirstRestMs;
+  for (int i = 1; i < state.Failures && doubled < kLongestRestMs; ++i) doubled *= 2;
+  rest = std::max(rest, std::min(doubled, kLongestRestMs));
   if (retryAfterSeconds && *retryAfterSeconds > 0) {
     const int64_t asked = std::min(*retryAfterSeconds, kLongestRetryAfterMs / 1000) * 1000;
     rest = std::max(rest, asked);

@@ -38,9 +38,14 @@ class TEngineRest {
   bool Resting(int engine) const;
   // Returns the length of the rest that begins now.
   int64_t Failed(int engine, std::optional<int64_t> retryAfterSeconds = std::nullopt);
+  // A failure that no retry can mend soon (a used-up quota, a refused key): the longest rest at once, or as long as
+  // the reply asked when that is longer. Returns its length.
+  int64_t RestLongest(int engine, std::optional<int64_t> retryAfterSeconds = std::nullopt);
   void Succeeded(int engine);
 
  private:
+  int64_t restFor(int engine, int64_t rest, std::optional<int64_t> retryAfterSeconds);
+
   struct TState {
     int Failures = 0;
     int64_t RestUntil = 0;

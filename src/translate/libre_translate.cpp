@@ -4,45 +4,9 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "translate/json_request.h"
 
 namespace tessarine::translate {
-
-namespace {
-
-void AppendJsonString(std::u16string& out, std::u16string_view text) {
-  static constexpr char16_t kHex[] = u"0123456789abcdef";
-  out += u'"';
-  for (char16_t c : text) {
-    switch (c) {
-      case u'"':
-        out += u"\\\"";
-        break;
-      case u'\\':
-        out += u"\\\\";
-        break;
-      case u'\n':
-        out += u"\\n";
-        break;
-      case u'\r':
-        out += u"\\r";
-        break;
-      case u'\t':
-        out += u"\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          out += u"\\u00";
-          out += kHex[c >> 4];
-          out += kHex[c & 0xF];
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += u'"';
-}
-
-}  // namespace
 
 TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const std::u16string& text,
                                           const std::u16string& langs_out, const std::u16string& langs_in,
@@ -63,8 +27,7 @@ TEngineRequest BuildLibreTranslateRequest(const TEngineEndpoint& config, const s
     request.CarriesCredentials = true;
   }
   body += u'}';
-  const std::string utf8 = ToUtf8(body);
-  request.Body = std::vector<uint8_t>(utf8.begin(), utf8.end());
+  request.Body = Utf8Body(body);
   return request;
 }
 

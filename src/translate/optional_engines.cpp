@@ -2,26 +2,88 @@
 
 #include <array>
 
+#include "common/exception.h"
 #include "translate/apertium.h"
+#include "translate/deepl.h"
 #include "translate/libre_translate.h"
 
 namespace tessarine::translate {
 
 namespace {
 
-std::u16string ReadLibreTranslateReply(std::u16string_view reply, TReplyText form) {
-  return ExtractLibreTranslation(reply, form);
+// A keyed online service takes a few calls at once from one user; more would count against its rate limits
+// sooner than they save time.
+constexpr size_t kKeyedCallsAtOnce = 4;
+
+// The engines of one text a call.
+const std::u16string& OnlyText(std::span<const std::u16string> texts) {
+  if (texts.size() != 1) throw Exception("This engine takes one text a call");
+  return texts.front();
 }
 
-const std::array<TOptionalEngine, kAllEngineCount - kEngineCount> kOptionalEngines{{
+TEngineRequest BuildLibreTranslate(const TEngineEndpoint& endpoint, std::span<const std::u16string> texts,
+                                   const std::u16string& langs_out, const std::u16string& langs_in,
+                                   TTextFormat format) {
+  return BuildLibreTranslateRequest(endpoint, OnlyText(texts), langs_out, langs_in, format);
+}
+
+std::vector<std::u16string> ReadLibreTranslate(std::u16string_view reply, TReplyText form, size_t) {
+  return {ExtractLibreTranslation(reply, form)};
+}
+
+TEngineRequest BuildApertium(const TEngineEndpoint& endpoint, std::span<const std::u16string> texts,
+                             const std::u16string& langs_out, const std::u16string& langs_in, TTextFormat format) {
+  return BuildApertiumRequest(endpoint, OnlyText(texts), langs_out, langs_in, format);
+}
+
+std::vector<std::u16string> ReadApertium(std::u16string_view reply, TReplyText form, size_t) {
+  return {ExtractApertiumTranslation(reply, form)};
+}
+
+std::optional<TRefusal> ApertiumRefusalOf(int, std::u16string_view body, TReplyText form) {
+  auto explanation = ApertiumRefusal(body, form);
+  if (!explanation) return std::nullopt;
+  return TRefusal{std::move(*explanation), TRefusalKind::ThisRequest};
+}
+
+const std::array<TOptionalEngine, 3> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's. Told that the text
     // is HTML, it parses it and translates only the text between the elements, so its neural model never sees a
     // token; its parser writes an empty element back as a pair, the form sent.
-    {kLibreTranslate, u"LibreTranslate", u"LibreTranslateKey", 0, "online", BuildLibreTranslateRequest,
-     ReadLibreTranslateReply, nullptr, u"", nullptr, false, TTokenForm::XmlPair},
+    {.Index = kLibreTranslate,
+     .Name = u"LibreTranslate",
+     .KeyName = u"LibreTranslateKey",
+     .Picture = "online",
+     .BuildRequest = BuildLibreTranslate,
+     .ReadReply = ReadLibreTranslate,
+     .Tokens = TTokenForm::XmlPair},
     // Measured: it keeps empty elements in place, and translates the words around them as words.
-    {kApertium, u"Apertium", u"", kApertiumDefaultPort, "apertium", BuildApertiumRequest, ExtractApertiumTranslation,
-     ApertiumRefusal, u"/listPairs", ApertiumPairs, true, TTokenForm::XmlTag},
+    {.Index = kApertium,
+     .Name = u"Apertium",
+     .DefaultPort = kApertiumDefaultPort,
+     .Picture = "apertium",
+     .BuildRequest = BuildApertium,
+     .ReadReply = ReadApertium,
+     .ReadRefusal = ApertiumRefusalOf,
+     .PairsPath = u"/listPairs",
+     .ReadPairs = ApertiumPairs,
+     // A service on this machine with a pipeline of its own, which overlaps a handful of requests.
+     .CallsAtOnce = 4,
+     .Tokens = TTokenForm::XmlTag},
+    {.Index = kDeepL,
+     .Name = u"DeepL",
+     .KeyName = u"DeepLKey",
+     .NeedsKey = true,
+     .DefaultHost = DeepLDefaultHost,
+     .Form = {.HttpsByDefault = true},
+     .Picture = "deepl",
+     .BuildRequest = BuildDeepLRequest,
+     .ReadReply = ExtractDeepLTranslations,
+     .ReadRefusal = DeepLRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .Batch = {.MaxTexts = kDeepLMaxTexts, .MaxCost = kDeepLMaxTextBytes, .Cost = DeepLTextBytes},
+     // Told to handle XML and to leave the x element alone, it keeps the pair and moves it with its words.
+     .Tokens = TTokenForm::XmlPair},
 }};
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "common/exception.h"
@@ -58,11 +59,16 @@ struct TEngineItem {
 // The six engine items G1, B1, Y1, babylon1, P1, S1, in this order (the position is the engine index).
 using TEngineItems = std::array<TEngineItem, kEngineCount>;
 
-// The engines that exist only when the settings name where they are reached (see optional_engines.h): items
-// after the six, in this order.
+// The engines that exist only when configured (see optional_engines.h): items after the six, in this order. The
+// keyed online services each have their index from the start, so that adding one touches only its table entry.
 inline constexpr int kLibreTranslate = 6;
 inline constexpr int kApertium = 7;
-inline constexpr int kAllEngineCount = 8;
+inline constexpr int kDeepL = 8;
+inline constexpr int kMicrosoft = 9;
+inline constexpr int kGoogleCloud = 10;
+inline constexpr int kYandexCloud = 11;
+inline constexpr int kLLM = 12;
+inline constexpr int kAllEngineCount = 13;
 
 // The engine choice as a worker thread sees it: always one whole choice, never a half-made one.
 class IEngineChoice {
@@ -99,11 +105,35 @@ class ECredentialsWithheld : public EIdException {
   using EIdException::EIdException;
 };
 
-// The engine refused the request and said why in its reply (Apertium's "That pair is not installed"): the
-// message is the engine's explanation, which the local client then reads in the 500 answer.
+// Why an engine refused a request, which decides what the failover does with the engine afterwards.
+enum class TRefusalKind {
+  // This request only (a language pair it lacks, a text too long): the engine works and does not rest.
+  ThisRequest,
+  // Too many requests for now: it rests as after any failure, at least as long as its Retry-After asks.
+  TooManyRequests,
+  // The quota or the bill is used up, or the key is refused: no retry can succeed soon, so it rests the longest.
+  Quota,
+  Authentication,
+  // Anything else the engine explained: it rests as after any failure.
+  Other,
+};
+
+// An engine's refusal as its refusal reader has it: the message in the engine's words, and the kind.
+struct TRefusal {
+  std::u16string Message;
+  TRefusalKind Kind = TRefusalKind::ThisRequest;
+};
+
+// The engine refused the request and said why in its reply (Apertium's "That pair is not installed", DeepL's
+// "Quota exceeded"): the message is the engine's explanation, which the local client then reads in the 500 answer.
 class EEngineRefusal : public EIdException {
  public:
-  using EIdException::EIdException;
+  explicit EEngineRefusal(std::u16string message, TRefusalKind kind = TRefusalKind::ThisRequest)
+      : EIdException(std::move(message)), m_kind(kind) {}
+  TRefusalKind Kind() const noexcept { return m_kind; }
+
+ private:
+  TRefusalKind m_kind;
 };
 
 // The one upstream client (or one of the pool's below), as the engine calls use it. It serves one call at a
@@ -129,6 +159,12 @@ class IUpstreamClient {
   // The body of the last call's reply when that call failed on the reply's status (a refusal), as text; read
   // like RetryAfterSeconds.
   virtual std::optional<std::u16string> RefusedReplyText() const { return std::nullopt; }
+  // That reply's status code, or 0 when the last call did not fail on a reply's status.
+  virtual int RefusedStatusCode() const { return 0; }
+  // Milliseconds that each call from now on may take as a whole, for an engine slower than the client's own limit
+  // allows (a language model on the user's machine); no single wait of the call ends sooner. 0 gives the calls the
+  // client's own limits again. Set for every call: a client serves many engines.
+  virtual void SetCallTimeLimit(int milliseconds) { static_cast<void>(milliseconds); }
   // The charset by which the last call's reply body was decoded to text; empty when it was read one character
   // per byte (no charset, an unusable one, or Latin-1), so that the text holds the body's bytes.
   virtual std::u16string ReplyCharSet() const { return {}; }

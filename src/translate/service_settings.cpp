@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 
+#include "common/exception.h"
 #include "common/text.h"
 #include "translate/engine_choice.h"
 #include "translate/optional_engines.h"
@@ -44,11 +46,55 @@ std::optional<int> ParsePositive(std::u16string_view text) {
 std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, int engine) {
   const TOptionalEngine* optional = FindOptionalEngine(engine);
   if (!optional) return std::nullopt;
-  const std::u16string host = settings.ReadString(kEngines, std::u16string(optional->Name), u"");
-  if (Trim(host).empty()) return std::nullopt;
-  const std::u16string key =
-      optional->KeyName.empty() ? u"" : settings.ReadString(kEngines, std::u16string(optional->KeyName), u"");
-  return TEngineEndpoint::Parse(Trim(host), key, optional->DefaultPort);
+  return ReadEngineEndpoint(settings, *optional);
+}
+
+std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, const TOptionalEngine& engine) {
+  const std::u16string host(Trim(settings.ReadString(kEngines, std::u16string(engine.Name), u"")));
+  std::u16string key;
+  if (engine.NeedsKey) {
+    key = ReadEngineKey(settings, engine.KeyName);
+    if (key.empty()) return std::nullopt;
+  } else {
+    if (host.empty() && !engine.DefaultHost) return std::nullopt;
+    if (!engine.KeyName.empty()) key = ReadEngineKey(settings, engine.KeyName);
+  }
+  std::vector<std::pair<std::u16string, std::u16string>> values;
+  for (const TEngineSetting& setting : engine.Settings) {
+    const std::u16string value(Trim(settings.ReadString(kEngines, std::u16string(setting.Name), u"")));
+    if (value.empty() && setting.Required) return std::nullopt;
+    if (!value.empty()) values.emplace_back(setting.Name, value);
+  }
+  const std::u16string entry = !host.empty() || !engine.DefaultHost ? host : engine.DefaultHost(key);
+  if (entry.empty()) return std::nullopt;
+  TEngineEndpoint endpoint = TEngineEndpoint::Parse(entry, key, engine.DefaultPort, engine.Form);
+  endpoint.Settings = std::move(values);
+  return endpoint;
+}
+
+std::u16string ReadEngineKey(const TSettingsAccess& settings, std::u16string_view keyName,
+                             const std::function<std::optional<std::string>(const std::string&)>& environment) {
+  const std::u16string name(keyName);
+  std::u16string key(Trim(settings.ReadString(kEngines, name, u"")));
+  if (key.size() > 4 && SameTextAscii(std::u16string_view(key).substr(0, 4), u"env:")) {
+    const std::u16string variable(Trim(std::u16string_view(key).substr(4)));
+    const std::optional<std::string> value = environment(ToUtf8(variable));
+    if (!value || Trim(FromUtf8(*value)).empty()) {
+      throw Exception(u"[Engines] " + name + u" names the environment variable " + variable + u", which is not set");
+    }
+    key = std::u16string(Trim(FromUtf8(*value)));
+  }
+  // It may go out in a header line, which a line break (an environment variable can hold one) would end early and
+  // let the rest pass for headers of its own. The message never repeats it.
+  if (std::any_of(key.begin(), key.end(), [](char16_t c) { return c < u' ' || c == 0x7F; }))
+    throw Exception(u"[Engines] " + name + u" holds a control character; no key does");
+  return key;
+}
+
+std::optional<std::string> ProcessEnvironment(const std::string& name) {
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return std::nullopt;
+  return std::string(value);
 }
 
 std::optional<TCacheSettings> ReadCacheSettings(const TSettingsAccess& settings, const std::string& databasePath,

@@ -7,6 +7,7 @@
 
 #include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
+#include "translate/optional_engines.h"
 #include "translate/protected_text.h"
 #include "translate/service_interfaces.h"
 #include "translate/translation_cache.h"
@@ -23,10 +24,22 @@ struct TSettingsAccess {
       ReadString;
 };
 
-// Where the optional engine of that index is reached: [Engines] <its name>= (and its key's name= when it takes
-// a key); nothing without a host, or for an index that is no optional engine. Raises "Invalid engine host: ..."
-// for a host that cannot be used.
+// Where the optional engine of that index is reached: [Engines] <its name>= (or its default host), its key's
+// name= when it takes a key, and its further settings. Nothing for an engine whose key (for one that needs a key),
+// host (for one without a default host) or required setting is missing, or for an index that is no optional
+// engine. Raises "Invalid engine host: ..." for a host that cannot be used, and as ReadEngineKey.
 std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, int engine);
+std::optional<TEngineEndpoint> ReadEngineEndpoint(const TSettingsAccess& settings, const TOptionalEngine& engine);
+
+// The value of an environment variable, or nothing when it is not set.
+std::optional<std::string> ProcessEnvironment(const std::string& name);
+
+// [Engines] keyName=, trimmed; "env:NAME" stands for the value of the environment variable NAME. Raises
+// tessarine::Exception when that variable is not set or is empty, and for a key with a control character; the
+// messages name the setting and the variable, never the key.
+std::u16string ReadEngineKey(
+    const TSettingsAccess& settings, std::u16string_view keyName,
+    const std::function<std::optional<std::string>(const std::string&)>& environment = ProcessEnvironment);
 
 // [Cache] Enabled=1, MaxEntries, MaxAgeDays, Persist=1 (the database at databasePath). A number that is not
 // positive gives the default and one log line.

@@ -60,16 +60,39 @@ std::u16string FailureText(const std::exception_ptr& failure) {
   }
 }
 
-bool IsRefusal(const std::exception_ptr& failure) {
+// The kind of an engine's refusal, or Other for any other failure.
+TRefusalKind RefusalKindOf(const std::exception_ptr& failure) {
   try {
     std::rethrow_exception(failure);
-  } catch (const EEngineRefusal&) {
-    return true;
+  } catch (const EEngineRefusal& refusal) {
+    return refusal.Kind();
   } catch (const EPlaceholdersChanged&) {
     // What one text did to the engine, not the engine failing.
-    return true;
+    return TRefusalKind::ThisRequest;
   } catch (...) {
-    return false;
+    return TRefusalKind::Other;
+  }
+}
+
+// Keys shorter than this are no secret worth the name, and taking them out would garble the messages.
+constexpr size_t kShortestRedactedKey = 8;
+
+std::u16string WithoutKey(std::u16string message, const std::u16string& key) {
+  for (size_t at = message.find(key); at != std::u16string::npos; at = message.find(key, at + 3))
+    message.replace(at, key.size(), u"***");
+  return message;
+}
+
+// Rethrows the failure being handled, with the key taken out of its message should the engine have quoted it.
+[[noreturn]] void RethrowWithoutKey(const std::u16string& key) {
+  try {
+    throw;
+  } catch (const EEngineRefusal& e) {
+    if (key.size() < kShortestRedactedKey || e.Message().find(key) == std::u16string::npos) throw;
+    throw EEngineRefusal(WithoutKey(e.Message(), key), e.Kind());
+  } catch (const Exception& e) {
+    if (key.size() < kShortestRedactedKey || e.Message().find(key) == std::u16string::npos) throw;
+    throw EIdException(WithoutKey(e.Message(), key));
   }
 }
 
@@ -118,7 +141,10 @@ TTranslationService::TTranslationService(IUpstreamClient& client, ILogSink& log,
       m_babylon(babylon),
       m_hosts(std::move(hosts)),
       m_extras(std::move(extras)),
-      m_rest(m_extras.RestClock) {}
+      m_rest(m_extras.RestClock),
+      m_batches([this](int engine, const std::u16string& langs_in, const std::u16string& langs_out,
+                       const std::vector<std::u16string>& texts,
+                       TBatchCall& call) { sendBatch(engine, langs_in, langs_out, texts, call); }) {}
 
 void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestInfo, IResponseInfo& AResponseInfo) {
   if (ARequestInfo.CommandType() != THTTPCommandType::hcGET || ARequestInfo.Document() != kDocument) return;
@@ -154,7 +180,7 @@ void TTranslationService::IdHTTPServer1CommandGet(const IRequestInfo& ARequestIn
     const int engine = static_cast<int>(chosen - items.begin());
     TAnswer given;
     try {
-      if (!m_extras.Cache && !m_extras.Failover) {
+      if (!m_extras.Cache && !m_extras.Failover && !batched(engine)) {
         given = {translateget(text, langs_out, langs_in, engine, u"UTF-8"), engine, false};
       } else {
         given = answer(text, langs_out, langs_in, engine);
@@ -195,10 +221,11 @@ bool TTranslationService::available(int engine) const {
   return (engine >= 0 && engine < kEngineCount) || Endpoint(engine) != nullptr;
 }
 
-bool TTranslationService::pooled(int engine) const {
-  if (!m_extras.Pool) return false;
+bool TTranslationService::pooled(int engine) const { return m_extras.Pool && batched(engine); }
+
+bool TTranslationService::batched(int engine) const {
   const TOptionalEngine* optional = FindOptionalEngine(engine);
-  return optional && optional->ServesCallsAtOnce && Endpoint(engine) != nullptr;
+  return optional && (optional->CallsAtOnce > 1 || optional->Batch.MaxTexts > 1) && Endpoint(engine) != nullptr;
 }
 
 bool TTranslationService::callsStopped() const {
@@ -225,20 +252,62 @@ std::optional<std::u16string> TTranslationService::cached(int engine, const std:
 TTranslationService::TAnswer TTranslationService::callEngine(const std::u16string& text,
                                                              const std::u16string& langs_out,
                                                              const std::u16string& langs_in, int engine,
-                                                             std::optional<int64_t>* retryAfter) {
+                                                             TCallOutcome* outcome) {
+  if (batched(engine)) {
+    TBatchAnswer given = m_batches.Translate(*FindOptionalEngine(engine), langs_in, langs_out, text);
+    if (outcome) *outcome = {given.RetryAfter, given.Opened};
+    if (given.Failure) std::rethrow_exception(given.Failure);
+    return {std::move(given.Result), engine, given.FromCache};
+  }
   const TClientLease lease(*this, engine);
   // The same request may have been answered while this one waited for a client.
   if (auto hit = cached(engine, text, langs_out, langs_in)) return {std::move(*hit), engine, true};
   IUpstreamClient& client = lease.Client();
   std::u16string result;
   try {
-    result = requestThrough(client, text, langs_out, langs_in, engine);
+    result = std::move(requestThrough(client, {text}, langs_out, langs_in, engine).front());
   } catch (...) {
-    if (retryAfter) *retryAfter = client.RetryAfterSeconds();
+    if (outcome) outcome->RetryAfter = client.RetryAfterSeconds();
     throw;
   }
   if (m_extras.Cache) m_extras.Cache->Store(cacheKey(engine, text, langs_out, langs_in), result);
   return {std::move(result), engine, false};
+}
+
+void TTranslationService::sendBatch(int engine, const std::u16string& langs_in, const std::u16string& langs_out,
+                                    const std::vector<std::u16string>& texts, TBatchCall& call) {
+  try {
+    const TClientLease lease(*this, engine);
+    call.Results.assign(texts.size(), std::u16string());
+    call.FromCache.assign(texts.size(), false);
+    // Texts answered while this call waited for a client are not sent again.
+    std::vector<std::u16string> missing;
+    std::vector<size_t> positions;
+    for (size_t i = 0; i < texts.size(); ++i) {
+      if (auto hit = cached(engine, texts[i], langs_out, langs_in)) {
+        call.Results[i] = std::move(*hit);
+        call.FromCache[i] = true;
+      } else {
+        missing.push_back(texts[i]);
+        positions.push_back(i);
+      }
+    }
+    if (missing.empty()) return;
+    std::vector<std::u16string> results;
+    try {
+      results = requestThrough(lease.Client(), missing, langs_out, langs_in, engine);
+    } catch (...) {
+      call.RetryAfter = lease.Client().RetryAfterSeconds();
+      throw;
+    }
+    for (size_t i = 0; i < missing.size(); ++i) {
+      if (m_extras.Cache) m_extras.Cache->Store(cacheKey(engine, missing[i], langs_out, langs_in), results[i]);
+      call.Results[positions[i]] = std::move(results[i]);
+    }
+  } catch (...) {
+    call.Failure = std::current_exception();
+    call.Results.clear();
+  }
 }
 
 TTranslationService::TAnswer TTranslationService::answer(const std::u16string& text, const std::u16string& langs_out,
@@ -256,10 +325,10 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
   std::exception_ptr firstError;
   bool failed = false;
   auto attempt = [&](int engine) -> std::optional<TAnswer> {
-    std::optional<int64_t> retryAfter;
-    bool refused = false;
+    TCallOutcome outcome;
+    TRefusalKind kind = TRefusalKind::Other;
     try {
-      TAnswer given = callEngine(text, langs_out, langs_in, engine, &retryAfter);
+      TAnswer given = callEngine(text, langs_out, langs_in, engine, &outcome);
       if (!given.Result.empty()) {
         if (!given.FromCache) m_rest.Succeeded(engine);
         return given;
@@ -270,12 +339,24 @@ TTranslationService::TAnswer TTranslationService::answer(const std::u16string& t
       if (callsStopped()) throw;
       if (!failed) firstError = std::current_exception();
       logFailure(engine, std::current_exception());
-      refused = IsRefusal(std::current_exception());
+      kind = RefusalKindOf(std::current_exception());
     }
     failed = true;
-    // An engine that answered why it cannot take this request (a language pair it lacks) works: resting it would
-    // turn away the requests it can take.
-    if (!refused) m_rest.Failed(engine, retryAfter);
+    if (!outcome.CountsForRest) return std::nullopt;
+    switch (kind) {
+      case TRefusalKind::ThisRequest:
+        // An engine that answered why it cannot take this request (a language pair it lacks) works: resting it
+        // would turn away the requests it can take.
+        break;
+      case TRefusalKind::Quota:
+      case TRefusalKind::Authentication:
+        m_rest.RestLongest(engine, outcome.RetryAfter);
+        break;
+      case TRefusalKind::TooManyRequests:
+      case TRefusalKind::Other:
+        m_rest.Failed(engine, outcome.RetryAfter);
+        break;
+    }
     return std::nullopt;
   };
 
@@ -301,62 +382,81 @@ std::u16string TTranslationService::translateget(const std::u16string& text, con
                                                  const std::u16string& langs_in, int servises,
                                                  [[maybe_unused]] const std::u16string& Coder) {
   const TClientLease lease(*this, servises);
-  return requestThrough(lease.Client(), text, langs_out, langs_in, servises);
+  return std::move(requestThrough(lease.Client(), {text}, langs_out, langs_in, servises).front());
 }
 
-std::u16string TTranslationService::requestThrough(IUpstreamClient& client, const std::u16string& text,
-                                                   const std::u16string& langs_out, const std::u16string& langs_in,
-                                                   int servises) {
+std::vector<std::u16string> TTranslationService::requestThrough(IUpstreamClient& client,
+                                                                const std::vector<std::u16string>& texts,
+                                                                const std::u16string& langs_out,
+                                                                const std::u16string& langs_in, int servises) {
   // Emptied for every call, so one engine's headers never reach a later request.
   client.CustomHeadersClear();
   const TOptionalEngine* optional = FindOptionalEngine(servises);
-  // The engine gets the protected pieces as tokens of its form, and its translation is checked and restored below.
-  std::optional<TProtectedText> guarded;
-  if (m_extras.Protection) guarded.emplace(text, TokenFormOf(servises), *m_extras.Protection);
-  const std::u16string& sent = guarded ? guarded->Sent() : text;
-  const TTextFormat format = TextFormatOf(guarded ? std::optional(guarded->Form()) : std::nullopt);
+  const TEngineEndpoint* endpoint = optional ? Endpoint(servises) : nullptr;
+  // The engine gets the protected pieces as tokens of its form, and its translations are checked and restored below.
+  std::vector<TProtectedText> guarded;
+  if (m_extras.Protection) {
+    guarded.reserve(texts.size());
+    for (const std::u16string& text : texts) guarded.emplace_back(text, TokenFormOf(servises), *m_extras.Protection);
+  }
+  std::vector<std::u16string> protectedTexts;
+  for (const TProtectedText& text : guarded) protectedTexts.push_back(text.Sent());
+  const std::vector<std::u16string>& sent = guarded.empty() ? texts : protectedTexts;
+  // One engine, one form: every text of the call has the same.
+  const TTextFormat format = TextFormatOf(guarded.empty() ? std::nullopt : std::optional(guarded.front().Form()));
   std::optional<TEngineRequest> request;
   if (optional) {
     // Not configured: it does not exist, and nothing is sent, as for any other unknown index.
-    if (const TEngineEndpoint* endpoint = Endpoint(servises))
-      request = optional->BuildRequest(*endpoint, sent, langs_out, langs_in, format);
-  } else {
-    request = BuildEngineRequest(servises, sent, langs_out, langs_in, m_hosts, m_babylon);
+    if (endpoint) request = optional->BuildRequest(*endpoint, sent, langs_out, langs_in, format);
+  } else if (sent.size() == 1) {
+    request = BuildEngineRequest(servises, sent.front(), langs_out, langs_in, m_hosts, m_babylon);
   }
-  if (!request) return {};
+  if (!request) return std::vector<std::u16string>(texts.size());
   for (const auto& [name, value] : request->CustomHeaders) client.CustomHeadersAddValue(name, value);
   client.SetCarriesCredentials(request->CarriesCredentials);
+  client.SetCallTimeLimit(optional ? optional->CallTimeLimitMs : 0);
+  const std::u16string noKey;
+  const std::u16string& key = endpoint ? endpoint->ApiKey : noKey;
 
   std::u16string reply;
   try {
-    if (request->Body) {
-      TMemoryStream source(*request->Body);
-      reply = client.Post(request->Url, source);
-    } else {
-      reply = client.Get(request->Url);
-    }
-  } catch (const EIdSocketError& e) {
-    // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
-    throw EEngineConnectionError(e);
-  } catch (const ECredentialsWithheld& e) {
-    // The client cannot tell whose key it kept back; the user reading the answer must.
-    throw ECredentialsWithheld(std::u16string(EngineName(servises)) + u": " + e.Message());
-  } catch (const Exception&) {
-    // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
-    if (optional && optional->ReadRefusal) {
-      if (const std::optional<std::u16string> body = client.RefusedReplyText()) {
-        if (std::optional<std::u16string> explanation =
-                optional->ReadRefusal(*body, ReplyTextOf(client.ReplyCharSet())))
-          throw EEngineRefusal(std::move(*explanation));
+    try {
+      if (request->Body) {
+        TMemoryStream source(*request->Body);
+        reply = client.Post(request->Url, source);
+      } else {
+        reply = client.Get(request->Url);
       }
+    } catch (const EIdSocketError& e) {
+      // Only the local connection's socket errors may end it unanswered; the engine's are engine failures.
+      throw EEngineConnectionError(e);
+    } catch (const ECredentialsWithheld& e) {
+      // The client cannot tell whose key it kept back; the user reading the answer must.
+      throw ECredentialsWithheld(std::u16string(EngineName(servises)) + u": " + e.Message());
+    } catch (const Exception&) {
+      // An engine that explains its refusals is heard: its explanation is what the user reads, not the status line.
+      if (optional && optional->ReadRefusal) {
+        if (const std::optional<std::u16string> body = client.RefusedReplyText()) {
+          if (std::optional<TRefusal> refusal =
+                  optional->ReadRefusal(client.RefusedStatusCode(), *body, ReplyTextOf(client.ReplyCharSet())))
+            throw EEngineRefusal(std::move(refusal->Message), refusal->Kind);
+        }
+      }
+      throw;
     }
-    throw;
+    const TReplyText form = ReplyTextOf(client.ReplyCharSet());
+    std::vector<std::u16string> results = optional ? optional->ReadReply(reply, form, texts.size())
+                                                   : std::vector{ExtractTranslation(servises, reply, form)};
+    if (results.size() != texts.size()) throw Exception("The engine's reply does not answer every text");
+    // A translation is characters from here on, and well-formed: the log, the cache and the answer all take it so.
+    for (size_t i = 0; i < results.size(); ++i) {
+      results[i] = WellFormed(std::move(results[i]));
+      if (!guarded.empty()) results[i] = guarded[i].Restore(results[i], EngineName(servises));
+    }
+    return results;
+  } catch (...) {
+    RethrowWithoutKey(key);
   }
-  const TReplyText form = ReplyTextOf(client.ReplyCharSet());
-  // A translation is characters from here on, and well-formed: the log, the cache and the answer all take it so.
-  std::u16string result =
-      WellFormed(optional ? optional->ReadReply(reply, form) : ExtractTranslation(servises, reply, form));
-  return guarded ? guarded->Restore(result, EngineName(servises)) : result;
 }
 
 }  // namespace tessarine::translate

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "translate/babylon_table.h"
+#include "translate/engine_batches.h"
 #include "translate/engine_endpoint.h"
 #include "translate/engine_failover.h"
 #include "translate/engine_hosts.h"
@@ -38,7 +39,8 @@ struct TServiceExtras {
 
 // The translation endpoint and the engine call behind it. The handler runs on many worker threads at
 // once; the engine calls are serialized because they share the one upstream client, except those to an engine
-// that serves several calls at once, which run side by side through clients of the pool.
+// that serves several calls at once, which run side by side through clients of the pool, and the requests waiting
+// for one of those with the same language pair go out together in one call.
 class TTranslationService {
  public:
   // The references must outlive the service.
@@ -66,6 +68,7 @@ class TTranslationService {
   const TEngineEndpoint* Endpoint(int engine) const;
   TTranslationCache* Cache() const { return m_extras.Cache.get(); }
   const TEngineRest& Rest() const { return m_rest; }
+  const TEngineBatches& Batches() const { return m_batches; }
 
  private:
   class TClientLease;
@@ -75,6 +78,12 @@ class TTranslationService {
     int Engine = 0;
     bool FromCache = false;
   };
+  // What the failover needs to know of a failed call.
+  struct TCallOutcome {
+    std::optional<int64_t> RetryAfter;
+    // False for all but one of the requests that one call carried: the call fails once.
+    bool CountsForRest = true;
+  };
 
   // The chosen engine's answer, through the cache and the failover as far as they are switched on.
   TAnswer answer(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
@@ -83,16 +92,25 @@ class TTranslationService {
                      const std::u16string& langs_in) const;
   std::optional<std::u16string> cached(int engine, const std::u16string& text, const std::u16string& langs_out,
                                        const std::u16string& langs_in) const;
-  // One engine call that stores its result in the cache; a call waiting for the client takes the answer of
-  // the same request made meanwhile. On failure *retryAfter gets what the reply asked for.
+  // One engine call that stores its result in the cache (or the text's share of one call of several); a call
+  // waiting for the client takes the answer of the same request made meanwhile. On failure *outcome says what the
+  // failover needs.
   TAnswer callEngine(const std::u16string& text, const std::u16string& langs_out, const std::u16string& langs_in,
-                     int engine, std::optional<int64_t>* retryAfter);
-  // The request and its extraction through a client that serves this call alone meanwhile.
-  std::u16string requestThrough(IUpstreamClient& client, const std::u16string& text, const std::u16string& langs_out,
-                                const std::u16string& langs_in, int servises);
+                     int engine, TCallOutcome* outcome);
+  // One call of several texts of one pair, for m_batches.
+  void sendBatch(int engine, const std::u16string& langs_in, const std::u16string& langs_out,
+                 const std::vector<std::u16string>& texts, TBatchCall& call);
+  // Where every text goes to an engine and comes back: the request for the texts of one pair (one text, unless the
+  // engine takes several a call) and their translations read from the reply, in order, through a client that serves
+  // this call alone meanwhile.
+  std::vector<std::u16string> requestThrough(IUpstreamClient& client, const std::vector<std::u16string>& texts,
+                                             const std::u16string& langs_out, const std::u16string& langs_in,
+                                             int servises);
   bool available(int engine) const;
   // Its calls go through the pool.
   bool pooled(int engine) const;
+  // Its calls go through m_batches.
+  bool batched(int engine) const;
   // Calls are being ended because the server is switching off: a failure then says nothing about the engine.
   bool callsStopped() const;
   // One log line "engine: message" for an engine call that failed.
@@ -108,6 +126,7 @@ class TTranslationService {
   // Held for a whole engine call through the one client: its header list, request and cookie store serve one
   // call at a time. Taken in arrival order, so that under load no request waits much longer than the others.
   TFifoLock m_clientMutex;
+  TEngineBatches m_batches;
 };
 
 }  // namespace tessarine::translate

@@ -14,7 +14,7 @@ constexpr std::array<const char*, TImageList::kCount> kResources{
     ":/images/googletr.svg",  ":/images/bingicon.svg",    ":/images/yandextr.svg",
     ":/images/online.svg",    ":/images/offline.svg",     ":/images/file_temporary_4559.svg",
     ":/images/delete_64.svg", ":/images/promtonlain.svg", ":/images/babylon.svg",
-    ":/images/systanet.svg",  ":/images/apertium.svg",
+    ":/images/systanet.svg",  ":/images/apertium.svg",    ":/images/deepl.svg",
 };
 
 QPixmap Render(const char* resource, int size) {

@@ -8,10 +8,11 @@
 namespace tessarine::ui {
 
 // The image list sAlphaImageList1 shared by the tray icon and the popup menu: the ten drawn pictures of the
-// designed menu and one for Apertium, compiled into the program, presented in 16 x 16 cells.
+// designed menu and one for each optional engine with a picture of its own, compiled into the program, presented in
+// 16 x 16 cells.
 class TImageList {
  public:
-  static constexpr int kCount = 11;
+  static constexpr int kCount = 12;
   static constexpr int kCellSize = 16;
 
   // Picture indexes.
@@ -27,6 +28,7 @@ class TImageList {
     kBabylon = 8,
     kSystran = 9,
     kApertium = 10,
+    kDeepL = 11,
   };
 
   TImageList();

@@ -1,8 +1,9 @@
 // Arbitrary bytes as the text of an engine's reply, read by every engine's reader in both forms (one character
-// per byte, or decoded characters): the cut between markers, the unescaping, the JSON readers of the optional
-// engines and the pairs list must end with a translation or an exception, never crash or hang, and what they
-// return is never longer than the reply. An odd first byte reads the rest as UTF-16 code units (two bytes each),
-// so characters beyond Latin-1, lone surrogates included, are reached too; otherwise one character per byte.
+// per byte, or decoded characters): the cut between markers, the unescaping, and the reply, refusal and pairs
+// readers of every optional engine of the table must end with a result or an exception, never crash or hang, and
+// what they return is never longer than the reply (a refusal's message: than the reply and a few words of its
+// own). An odd first byte reads the rest as UTF-16 code units (two bytes each), so characters beyond Latin-1, lone
+// surrogates included, are reached too; otherwise one character per byte.
 
 #include <cstddef>
 #include <cstdint>
@@ -10,8 +11,7 @@
 #include <string>
 
 #include "common/exception.h"
-#include "translate/apertium.h"
-#include "translate/libre_translate.h"
+#include "translate/optional_engines.h"
 #include "translate/reply_extraction.h"
 #include "translate/service_interfaces.h"
 #include "translate/text_codecs.h"
@@ -50,19 +50,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // SYSTRAN's reply without a second item.
       }
     }
-    try {
-      atMost(ExtractApertiumTranslation(reply, form), reply);
-    } catch (const Exception&) {
+    for (const TOptionalEngine& engine : OptionalEngines()) {
+      for (size_t texts : {size_t{1}, size_t{2}}) {
+        try {
+          for (const std::u16string& result : engine.ReadReply(reply, form, texts)) atMost(result, reply);
+        } catch (const Exception&) {
+        }
+      }
+      if (engine.ReadRefusal) {
+        for (int status : {400, 403, 429, 456, 500}) {
+          // The message may name the engine and say the status on top of what the body holds.
+          const auto refusal = engine.ReadRefusal(status, reply, form);
+          if (refusal && refusal->Message.size() > reply.size() + 64) std::abort();
+        }
+      }
+      if (engine.ReadPairs) {
+        try {
+          for (const std::u16string& pair : engine.ReadPairs(reply, form)) atMost(pair, reply);
+        } catch (const Exception&) {
+        }
+      }
     }
-    try {
-      atMost(ExtractLibreTranslation(reply, form), reply);
-    } catch (const Exception&) {
-    }
-    try {
-      for (const std::u16string& pair : ApertiumPairs(reply, form)) atMost(pair, reply);
-    } catch (const Exception&) {
-    }
-    if (const auto refusal = ApertiumRefusal(reply, form)) atMost(*refusal, reply);
   }
   return 0;
 }

@@ -126,6 +126,42 @@ TEST_F(CoreTest, BothOptionalEnginesInTableOrderEachWithItsCheckMark) {
   EXPECT_EQ(settings->Writes[7], u"General/Apertium=0");
 }
 
+TEST_F(CoreTest, DeepLWithItsKeyFollowsTheOthersWithItsOwnPictureAndCheckMark) {
+  set(u"Engines", u"DeepLKey", u"0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx");
+  set(u"Engines", u"Apertium", u"localhost");
+  set(u"General", u"Google", u"0");
+  set(u"General", u"DeepL", u"1");
+  TProxyCore& c = create();
+  TMenuItem* deepl = c.EngineItem(translate::kDeepL);
+  ASSERT_NE(deepl, nullptr);
+  EXPECT_EQ(IndexOf(c, deepl), IndexOf(c, c.EngineItem(translate::kApertium)) + 1);
+  EXPECT_EQ(IndexOf(c, c.N4), IndexOf(c, deepl) + 1);
+  EXPECT_EQ(deepl->Caption(), u"DeepL");
+  EXPECT_TRUE(deepl->Checked());
+  EXPECT_EQ(deepl->Picture(), "deepl");
+  EXPECT_EQ(c.TrayPicture(), "deepl");
+  c.P1->Click();
+  deepl->Click();
+  EXPECT_FALSE(c.P1->Checked());
+  c.N5->Click();
+  ASSERT_EQ(settings->Writes.size(), 9u);
+  EXPECT_EQ(settings->Writes[6], u"General/Apertium=0");
+  EXPECT_EQ(settings->Writes[7], u"General/DeepL=1");
+  EXPECT_TRUE(errors.empty());
+}
+
+TEST_F(CoreTest, DeepLsHostWithoutItsKeyAddsNothing) {
+  set(u"Engines", u"DeepL", u"127.0.0.1:9");
+  set(u"General", u"DeepL", u"1");
+  TProxyCore& c = create();
+  EXPECT_EQ(c.EngineItem(translate::kDeepL), nullptr);
+  EXPECT_EQ(c.PopupMenu1.Count(), 16u);
+  EXPECT_TRUE(c.G1->Checked());
+  c.N5->Click();
+  EXPECT_EQ(settings->Writes.size(), 7u) << "no check mark of its own is written";
+  EXPECT_TRUE(errors.empty());
+}
+
 TEST_F(CoreTest, AnUnusableSelfHostedHostIsReportedAndAddsNoItem) {
   set(u"Engines", u"LibreTranslate", u"http://lt.local/path");
   TProxyCore& c = create();

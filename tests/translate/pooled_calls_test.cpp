@@ -1,6 +1,6 @@
-// Calls to an engine that serves several at once (Apertium) through a pool of fake clients: they overlap, each on
-// a client of its own, while the online engines' calls stay in line for the one client; failures, switching off
-// and the cache treat them as the others.
+// Calls to an engine that serves several at once (Apertium, DeepL) through a pool of fake clients: they overlap,
+// each on a client of its own, while the online engines' calls stay in line for the one client; DeepL's requests
+// waiting for the same pair go out together; failures, switching off and the cache treat them as the others.
 
 #include <gtest/gtest.h>
 
@@ -11,6 +11,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "service_fakes.h"
+#include "support/mini_json.h"
 #include "translate/apertium.h"
 #include "translate/engine_choice.h"
 #include "translate/text_codecs.h"
@@ -62,6 +63,25 @@ std::u16string ApertiumReply(const fakes::RecordedRequest& request) {
   return u"{\"responseData\": {\"translatedText\": \"es: " + TextBetween(u"q=", request.Url + u"&", u"&") + u"\"}}";
 }
 
+// DeepL's reply translating each text of the request as "TARGET: " + text.
+std::u16string DeepLReply(const fakes::RecordedRequest& request) {
+  const test_support::Json body = test_support::Json::Parse(request.Body);
+  std::u16string reply = u"{\"translations\":[";
+  for (size_t i = 0; i < body["text"].size(); ++i) {
+    reply += (i ? u",{\"text\":\"" : u"{\"text\":\"") + FromUtf8(body["target_lang"].text) + u": " +
+             FromUtf8(body["text"][i].text) + u"\"}";
+  }
+  return reply + u"]}";
+}
+
+// The texts of a DeepL request, and its target.
+std::vector<std::string> DeepLTexts(const fakes::RecordedRequest& request) {
+  const test_support::Json body = test_support::Json::Parse(request.Body);
+  std::vector<std::string> texts{body["target_lang"].text};
+  for (const test_support::Json& text : body["text"].items) texts.push_back(text.text);
+  return texts;
+}
+
 class PooledCalls : public ::testing::Test {
  protected:
   PooledCalls() {
@@ -75,13 +95,17 @@ class PooledCalls : public ::testing::Test {
   void make(size_t clients, std::optional<TFailoverSettings> failover = std::nullopt, bool cache = false) {
     pool = std::make_unique<fakes::FakeUpstreamPool>(clients, [this](fakes::FakeUpstreamClient& pooled) {
       pooled.CharSet = u"UTF-8";
-      pooled.Reply = [this](const fakes::RecordedRequest& request) { return apertium(request); };
+      pooled.Reply = [this](const fakes::RecordedRequest& request) {
+        return request.Url.ends_with(u"/v2/translate") ? deepl(request) : apertium(request);
+      };
     });
     choice.AddOptionalEngine(kLibreTranslate, false);
     choice.AddOptionalEngine(kApertium, false);
+    choice.AddOptionalEngine(kDeepL, false);
     TServiceExtras extras;
     extras.Endpoints[kLibreTranslate] = TEngineEndpoint::Parse(u"libre.test:5000", u"");
     extras.Endpoints[kApertium] = TEngineEndpoint::Parse(u"127.0.0.1", u"", kApertiumDefaultPort);
+    extras.Endpoints[kDeepL] = TEngineEndpoint::Parse(u"api.deepl.com", u"0d5e3f2a-key", 0, {.HttpsByDefault = true});
     extras.Failover = std::move(failover);
     extras.RestClock = [this] { return steady.load(); };
     if (cache) extras.Cache = std::make_unique<TTranslationCache>(TCacheSettings{}, log);
@@ -114,7 +138,24 @@ class PooledCalls : public ::testing::Test {
     }
     return false;
   }
+  // DeepL's requests, in the order they were sent.
+  std::vector<fakes::RecordedRequest> deeplRequests() const {
+    std::vector<fakes::RecordedRequest> requests;
+    for (fakes::RecordedRequest& request : pool->Requests()) {
+      if (request.Url.ends_with(u"/v2/translate")) requests.push_back(std::move(request));
+    }
+    return requests;
+  }
+  // Four requests of other pairs, which deepl is to hold: every call DeepL may have at once is taken.
+  std::vector<std::future<std::u16string>> takeEveryDeepLCall() {
+    std::vector<std::future<std::u16string>> calls;
+    for (const char16_t* pair : {u"en|fr", u"en|es", u"en|it", u"en|pl"})
+      calls.push_back(std::async(std::launch::async, [this, pair] { return ask(u"x", pair); }));
+    EXPECT_TRUE(WaitUntil([&] { return deeplRequests().size() == 4; }));
+    return calls;
+  }
   std::function<std::u16string(const fakes::RecordedRequest&)> apertium = ApertiumReply;
+  std::function<std::u16string(const fakes::RecordedRequest&)> deepl = DeepLReply;
   std::atomic<int64_t> steady{0};
   fakes::FakeUpstreamClient client;
   fakes::FakeLogSink log;
@@ -230,6 +271,74 @@ TEST_F(PooledCalls, ARequestThatWaitedForAClientTakesTheSameRequestsAnswerFromTh
   EXPECT_EQ(second.get(), u"es: same");
   EXPECT_EQ(pool->Requests().size(), 1u);
   EXPECT_TRUE(logged(u"Apertium (cache)"));
+}
+
+TEST_F(PooledCalls, DeepLsRequestsWaitingForOnePairGoOutTogetherSplitAtItsLimit) {
+  make(4);
+  choice.SetChecked(kDeepL);
+  Meeting held;
+  deepl = [&held](const fakes::RecordedRequest& request) {
+    held.Arrive(1000);
+    return DeepLReply(request);
+  };
+  auto others = takeEveryDeepLCall();
+  std::vector<std::future<std::u16string>> burst;
+  for (int i = 0; i < 60; ++i) {
+    const std::u16string text = u"w" + Widen(std::to_string(i));
+    burst.push_back(std::async(std::launch::async, [this, text] { return ask(text, u"en|de"); }));
+  }
+  ASSERT_TRUE(WaitUntil([&] { return service->Batches().Waiting() == 60; }));
+  EXPECT_EQ(deeplRequests().size(), 4u) << "no fifth call while four run";
+  held.Open();
+  for (auto& call : others) EXPECT_TRUE(call.get().ends_with(u": x"));
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(burst[static_cast<size_t>(i)].get(), u"DE: w" + Widen(std::to_string(i)));
+  std::vector<std::vector<std::string>> german;
+  for (const fakes::RecordedRequest& request : deeplRequests()) {
+    if (DeepLTexts(request)[0] == "DE") german.push_back(DeepLTexts(request));
+  }
+  std::sort(german.begin(), german.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
+  ASSERT_EQ(german.size(), 2u);
+  EXPECT_EQ(german[0].size(), 51u) << "the target and 50 texts";
+  EXPECT_EQ(german[1].size(), 11u);
+  EXPECT_LE(pool->MostAtOnce(), 4u);
+  EXPECT_FALSE(anyPooledClientOverlapped());
+}
+
+TEST_F(PooledCalls, AFailedDeepLCallFailsOverEachOfItsRequestsAndRestsDeepLOnce) {
+  make(4, TFailoverSettings{{kBing}, 2});
+  choice.SetChecked(kDeepL);
+  // The four calls that take DeepL's room are refused for their pairs alone, which rests nothing; the call of the
+  // three waiting requests cannot connect.
+  for (size_t i = 0; i < pool->Size(); ++i) {
+    pool->Client(i).RefusedStatus = 400;
+    pool->Client(i).RefusedBody = u"{\"message\":\"Value for 'target_lang' not supported.\"}";
+  }
+  Meeting held;
+  deepl = [&held](const fakes::RecordedRequest& request) -> std::u16string {
+    held.Arrive(1000);
+    if (DeepLTexts(request)[0] == "DE") throw EIdSocketError(10061, u"Socket Error # 10061\r\nConnection refused.");
+    throw EIdException(u"HTTP/1.1 400 Bad Request");
+  };
+  auto others = takeEveryDeepLCall();
+  std::vector<std::future<std::u16string>> waiting;
+  for (const char16_t* text : {u"a", u"b", u"c"})
+    waiting.push_back(std::async(std::launch::async, [this, text] { return ask(text, u"en|de"); }));
+  ASSERT_TRUE(WaitUntil([&] { return service->Batches().Waiting() == 3; }));
+  held.Open();
+  for (auto& call : others) EXPECT_EQ(call.get(), u"Bing");
+  for (auto& call : waiting) EXPECT_EQ(call.get(), u"Bing");
+  const std::vector<fakes::RecordedRequest> requests = deeplRequests();
+  ASSERT_EQ(requests.size(), 5u);
+  EXPECT_EQ(std::count_if(requests.begin(), requests.end(),
+                          [](const fakes::RecordedRequest& r) { return DeepLTexts(r).size() == 4; }),
+            1);
+  const std::vector<std::u16string> lines = log.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), u"DeepL: Socket Error # 10061\r\nConnection refused."), 3);
+  // One call failed: DeepL rests as after one failure, not three.
+  steady += 60 * kSecond - 1;
+  EXPECT_TRUE(service->Rest().Resting(kDeepL));
+  steady += 1;
+  EXPECT_FALSE(service->Rest().Resting(kDeepL));
 }
 
 }  // namespace

@@ -28,6 +28,7 @@ struct RecordedRequest {
   std::vector<std::u16string> HeaderLines;  // "name: value", as held when the request is sent
   std::string Body;
   bool CarriesCredentials = false;  // as set when the request is sent
+  int CallTimeLimit = 0;            // likewise
 };
 
 // Records every request and answers with Reply. It also reports overlapping engine calls: a call runs
@@ -36,9 +37,10 @@ struct RecordedRequest {
 class FakeUpstreamClient : public IUpstreamClient {
  public:
   std::function<std::u16string(const RecordedRequest&)> Reply = [](const RecordedRequest&) { return u""; };
-  // What RetryAfterSeconds, RefusedReplyText and ReplyCharSet report after every call.
+  // What RetryAfterSeconds, RefusedReplyText, RefusedStatusCode and ReplyCharSet report after every call.
   std::optional<int64_t> RetryAfter;
   std::optional<std::u16string> RefusedBody;
+  int RefusedStatus = 0;
   std::u16string CharSet;
 
   void CustomHeadersClear() override {
@@ -55,6 +57,10 @@ class FakeUpstreamClient : public IUpstreamClient {
     std::lock_guard lock(m_mutex);
     m_carriesCredentials = carries;
   }
+  void SetCallTimeLimit(int milliseconds) override {
+    std::lock_guard lock(m_mutex);
+    m_callTimeLimit = milliseconds;
+  }
   std::u16string Get(const std::u16string& url) override { return send(u"GET", url, {}); }
   std::u16string Post(const std::u16string& url, TStream& source) override {
     std::string body(static_cast<size_t>(source.Size()), '\0');
@@ -65,6 +71,7 @@ class FakeUpstreamClient : public IUpstreamClient {
 
   std::optional<int64_t> RetryAfterSeconds() const override { return RetryAfter; }
   std::optional<std::u16string> RefusedReplyText() const override { return RefusedBody; }
+  int RefusedStatusCode() const override { return RefusedStatus; }
   std::u16string ReplyCharSet() const override { return CharSet; }
   bool CallsStopped() const override { return Stopped; }
   // What CallsStopped reports.
@@ -90,7 +97,7 @@ class FakeUpstreamClient : public IUpstreamClient {
     {
       std::lock_guard lock(m_mutex);
       claim(false);
-      request = {std::move(method), url, m_headers, std::move(body), m_carriesCredentials};
+      request = {std::move(method), url, m_headers, std::move(body), m_carriesCredentials, m_callTimeLimit};
       m_requests.push_back(request);
     }
     // Leave room for another thread to barge in while this call is open.
@@ -109,6 +116,7 @@ class FakeUpstreamClient : public IUpstreamClient {
   mutable std::mutex m_mutex;
   std::vector<std::u16string> m_headers;
   bool m_carriesCredentials = false;
+  int m_callTimeLimit = 0;
   std::vector<RecordedRequest> m_requests;
   std::optional<std::thread::id> m_owner;
   bool m_overlapped = false;

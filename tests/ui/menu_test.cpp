@@ -107,7 +107,7 @@ TEST_F(FormTest, TrayIconMouseActions) {
   EXPECT_TRUE(action(core().N8)->isChecked());
   EXPECT_EQ(text(action(core().N5)), u"Выход");
 
-  f.TrayIcon->SetIconIndex(12);
+  f.TrayIcon->SetIconIndex(TImageList::kCount);
   EXPECT_EQ(f.TrayIcon->IconIndex(), TImageList::kCount - 1);  // the last picture
 }
 

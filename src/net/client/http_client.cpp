@@ -216,6 +216,7 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
   m_redirectCount = 0;
   m_retryAfter.reset();
   m_refusedReply.reset();
+  m_refusedStatus = 0;
   m_authRetries = 0;
   m_authProxyRetries = 0;
   m_callOrigin.clear();
@@ -226,13 +227,25 @@ void TIdHTTP::DoRequest(const std::u16string& method, const std::u16string& url,
   m_request.Source = source;
   m_response.ContentStream = responseStream;
   m_deadline.reset();
-  if (m_callTimeout > 0) m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_callTimeout);
+  const int callLimit = m_callTimeLimit > 0 ? m_callTimeLimit : m_callTimeout;
+  if (callLimit > 0) m_deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(callLimit);
   CreateIOHandler();
+  // An engine given a longer limit than the client's (a language model that thinks for minutes before its first
+  // byte) may wait that long for each read as well.
+  const int readTimeout = ReadTimeout();
+  const int callReadTimeout = m_callTimeLimit > readTimeout && readTimeout > 0 ? m_callTimeLimit : readTimeout;
   // Every wait of this call, on whichever connection, ends at the call's deadline.
   struct DeadlineScope {
-    net::TIdIOHandler& handler;
-    ~DeadlineScope() { handler.SetDeadline(std::nullopt); }
-  } deadlineScope{*IOHandler()};
+    TIdHTTP& client;
+    int readTimeout;
+    ~DeadlineScope() {
+      client.IOHandler()->SetDeadline(std::nullopt);
+      client.SetReadTimeout(readTimeout);
+      client.IOHandler()->SetReadTimeout(readTimeout);
+    }
+  } deadlineScope{*this, readTimeout};
+  SetReadTimeout(callReadTimeout);
+  IOHandler()->SetReadTimeout(callReadTimeout);
   IOHandler()->SetDeadline(m_deadline);
 
   auto truncateAnswer = [&] {
@@ -561,6 +574,7 @@ void TIdHTTP::raiseProtocolError(int code) {
     }
   }
   m_refusedReply = decodeText(body);
+  m_refusedStatus = code;
   throw EIdHTTPProtocolException(code, m_response.ResponseText(), *m_refusedReply);
 }
 

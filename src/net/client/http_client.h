@@ -104,6 +104,9 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   std::optional<int64_t> RetryAfterSeconds() const override { return m_retryAfter; }
   // The body of a refused last call, as its exception's ErrorMessage carries it.
   std::optional<std::u16string> RefusedReplyText() const override { return m_refusedReply; }
+  int RefusedStatusCode() const override { return m_refusedStatus; }
+  // For the calls from now on; a limit above the read time-out (30 s) lets each wait of the call last as long.
+  void SetCallTimeLimit(int milliseconds) override { m_callTimeLimit = milliseconds; }
   // The reply's charset, or empty when its body was read one character per byte: no charset, one unknown or
   // without a code page, or Latin-1, which gives every byte the character of its value.
   std::u16string ReplyCharSet() const override;
@@ -210,10 +213,13 @@ class TIdHTTP : public TIdTCPClientCustom, public translate::IUpstreamClient {
   int64_t m_maxHeaderBlockBytes = int64_t{1} << 20;
   int64_t m_headerBlockBytes = 0;
   int m_callTimeout = 60000;
+  // SetCallTimeLimit's, in place of m_callTimeout when above 0.
+  int m_callTimeLimit = 0;
   net::TIdIOHandler::TDeadline m_deadline;
   std::atomic<bool> m_aborted{false};
   std::optional<int64_t> m_retryAfter;
   std::optional<std::u16string> m_refusedReply;
+  int m_refusedStatus = 0;
   std::unique_ptr<TIdCookieManager> m_cookieManager;
   std::unique_ptr<TIdCompressorZLib> m_compressor;
 };

@@ -60,6 +60,14 @@ std::optional<std::u16string> TUpstreamGate::RefusedReplyText() const {
   return m_client.RefusedReplyText();
 }
 
+int TUpstreamGate::RefusedStatusCode() const {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_lastRefused) return 0;
+  }
+  return m_client.RefusedStatusCode();
+}
+
 translate::IUpstreamClient& TUpstreamGate::Take() {
   if (m_pool == nullptr) throw Exception("The upstream gate has no pool");
   enter(true);

@@ -29,6 +29,8 @@ class TUpstreamGate final : public translate::IUpstreamClient, public translate:
   // Nothing when the gate refused the last call: the client's value belongs to an earlier one.
   std::optional<int64_t> RetryAfterSeconds() const override;
   std::optional<std::u16string> RefusedReplyText() const override;
+  int RefusedStatusCode() const override;
+  void SetCallTimeLimit(int milliseconds) override { m_client.SetCallTimeLimit(milliseconds); }
   std::u16string ReplyCharSet() const override { return m_client.ReplyCharSet(); }
   bool CallsStopped() const override { return Closed(); }
 

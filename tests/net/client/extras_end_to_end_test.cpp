@@ -1,12 +1,14 @@
-// The optional parts over the whole road: the self-hosted engine, failover on a throttling engine that asks for
-// a pause, and the cache, with the real client and the fake engines on loopback.
+// The optional parts over the whole road: the self-hosted engine, DeepL through a pool, failover on a throttling
+// engine that asks for a pause, and the cache, with the real client and the fake engines on loopback.
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 
 #include "common/text.h"
 #include "net/client/http_client.h"
+#include "net/client/upstream_pool.h"
 #include "net/server/http_server.h"
 #include "support/fake_engine.h"
 #include "support/translation_endpoint.h"
@@ -33,6 +35,7 @@ class ExtrasEndToEnd : public ::testing::Test {
 
   ExtrasEndToEnd() {
     choice.AddOptionalEngine(translate::kLibreTranslate, false);
+    choice.AddOptionalEngine(translate::kDeepL, false);
     s_fake->Reset();
   }
   ~ExtrasEndToEnd() override {
@@ -44,6 +47,9 @@ class ExtrasEndToEnd : public ::testing::Test {
     for (int engine = 0; engine < translate::kEngineCount; ++engine) hosts.SetHost(engine, Widen(s_fake->HttpHost()));
     translate::TServiceExtras extras;
     extras.Endpoints[translate::kLibreTranslate] = translate::TEngineEndpoint::Parse(Widen(s_fake->HttpHost()), u"k");
+    extras.Endpoints[translate::kDeepL] = translate::TEngineEndpoint::Parse(u"http://" + Widen(s_fake->HttpHost()),
+                                                                            kDeepLKey, 0, {.HttpsByDefault = true});
+    extras.Pool = &pool;
     if (cache) extras.Cache = std::make_unique<translate::TTranslationCache>(translate::TCacheSettings{}, log);
     if (failover) extras.Failover = translate::TFailoverSettings{{translate::kBing, translate::kLibreTranslate}, 3};
     if (protect) extras.Protection = translate::TProtectSettings{};
@@ -63,9 +69,11 @@ class ExtrasEndToEnd : public ::testing::Test {
     return lines;
   }
 
+  static constexpr char16_t kDeepLKey[] = u"0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx";
   static inline FakeEngine* s_fake = nullptr;
   std::atomic<int64_t> steady{0};
   client::TIdHTTP client;
+  client::TUpstreamPool pool;
   NullLog log;
   translate::TEngineChoice choice;
   translate::TBabylonTable babylon;
@@ -114,6 +122,59 @@ TEST_F(ExtrasEndToEnd, TheKeyIsNotSentWhereARedirectPointsAndTheNextEngineAnswer
   EXPECT_EQ(Ask("text=b&langpair=en|de"), Wrapped("de: B"));
   EXPECT_EQ(RequestLines().size(), 2u);
   EXPECT_EQ(RequestLines()[0], "POST /translate HTTP/1.0");
+}
+
+TEST_F(ExtrasEndToEnd, DeepLGetsItsKeyInItsHeaderAndItsWaitingRequestsGoOutTogether) {
+  start(false, false);
+  choice.SetChecked(translate::kDeepL);
+  EXPECT_EQ(Ask("text=Hello%20%C3%A9&langpair=en|zh-TW"), Wrapped("ZH-HANT: HELLO \xC3\xA9"));
+  const Json requests = s_fake->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0]["request_line"].text, "POST /v2/translate HTTP/1.0");
+  std::vector<std::string> headers;
+  for (const Json& line : requests[0]["headers"].items) headers.push_back(line.text);
+  EXPECT_NE(std::find(headers.begin(), headers.end(), "Authorization: DeepL-Auth-Key " + ToUtf8(kDeepLKey)),
+            headers.end());
+  EXPECT_EQ(test_support::Base64Decode(requests[0]["body_b64"].text),
+            "{\"text\":[\"Hello \xC3\xA9\"],\"source_lang\":\"EN\",\"target_lang\":\"ZH-HANT\"}");
+
+  // Eight at once against calls that take 300 ms: while four run, the others wait together for the next.
+  s_fake->Reset();
+  s_fake->SetMode(R"({"engine": "deepl", "mode": "stall", "seconds": 0.3})");
+  std::vector<std::future<std::string>> answers;
+  for (int i = 0; i < 8; ++i) {
+    answers.push_back(
+        std::async(std::launch::async, [this, i] { return Ask("text=w" + std::to_string(i) + "&langpair=en|de"); }));
+  }
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(answers[static_cast<size_t>(i)].get(), Wrapped("DE: W" + std::to_string(i)));
+  EXPECT_LT(RequestLines().size(), 8u);
+  EXPECT_LE(pool.Made(), 4u);
+
+  // Refusals in DeepL's words, and from the status when the body is empty.
+  s_fake->SetMode(R"({"engine": "deepl", "mode": "status", "code": 456, "content_type": "application/json",
+      "body": "{\"message\":\"Quota exceeded\"}", "times": 1})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|DeepL: Quota exceeded");
+  s_fake->SetMode(R"({"engine": "deepl", "mode": "status", "code": 429, "times": 1})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), "HTTP/1.1 500 Internal Server Error|DeepL: too many requests (429)");
+}
+
+TEST_F(ExtrasEndToEnd, WithFailoverDeepLsQuotaRestsItTheLongest) {
+  start(false, true);
+  choice.SetChecked(translate::kDeepL);
+  s_fake->SetMode(R"({"engine": "deepl", "mode": "status", "code": 456, "content_type": "application/json",
+      "body": "{\"message\":\"Quota exceeded\"}", "times": 1})");
+  EXPECT_EQ(Ask("text=a&langpair=en|de"), Wrapped("de: A"));
+  s_fake->Reset();
+  EXPECT_EQ(Ask("text=b&langpair=en|de"), Wrapped("de: B")) << "Bing, while DeepL rests";
+  steady += 15 * 60'000 - 1;
+  EXPECT_EQ(Ask("text=c&langpair=en|de"), Wrapped("de: C"));
+  for (const std::string& line : RequestLines()) EXPECT_EQ(line.find("/v2/translate"), std::string::npos);
+  steady += 1;
+  s_fake->SetMode(R"({"engine": "deepl", "mode": "status", "code": 429, "times": 1})");
+  EXPECT_EQ(Ask("text=d&langpair=en|de"), Wrapped("de: D"));
+  // The second failure since its last success: twice the first rest.
+  steady += 2 * 60'000;
+  EXPECT_EQ(Ask("text=e&langpair=en|de"), Wrapped("DE: E"));
 }
 
 TEST_F(ExtrasEndToEnd, AThrottlingEngineHandsOverAndRestsAsLongAsItAsked) {
@@ -165,12 +226,17 @@ TEST_F(ExtrasEndToEnd, ProtectedPiecesReachEachStandInAsItsTokensAndWhatItDamage
       {translate::kSystran, "<x id=\"1\"/> &amp; <x id=\"2\"/>"},
       {translate::kLibreTranslate,
        R"(<x id=\"1\"></x> &amp; <x id=\"2\"></x>","source":"en","target":"de","format":"html")"},
+      {translate::kDeepL,
+       R"(<x id=\"1\"></x> &amp; <x id=\"2\"></x>"],"source_lang":"EN","target_lang":"DE","tag_handling":"xml",)"
+       R"("ignore_tags":["x"]})"},
   };
   for (const auto& [engine, tokens] : onTheWire) {
     SCOPED_TRACE(engine);
     s_fake->Reset();
     choice.SetChecked(engine);
-    const std::string target = engine == translate::kBabylon ? ToUtf8(babylon.BabylonLangId(u"de")) : "de";
+    const std::string target = engine == translate::kBabylon ? ToUtf8(babylon.BabylonLangId(u"de"))
+                               : engine == translate::kDeepL ? "DE"
+                                                             : "de";
     EXPECT_EQ(Ask(query), Wrapped(target + ": " + translation));
     const Json requests = s_fake->Requests();
     ASSERT_EQ(requests.size(), 1u);

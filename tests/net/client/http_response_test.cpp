@@ -128,9 +128,13 @@ TEST(ReplyStatus, ErrorRepliesRaiseWithTheStatusLineAndTheDecodedBody) {
   EXPECT_EQ(error.Message(), u"HTTP/1.1 404 Not Found");
   EXPECT_EQ(error.ErrorCode(), 404);
   EXPECT_EQ(error.ErrorMessage(), u"\u041D\u0435\u0442");
+  // What the engine's refusal reader is given.
+  EXPECT_EQ(client.RefusedStatusCode(), 404);
+  EXPECT_EQ(client.RefusedReplyText(), u"\u041D\u0435\u0442");
   // The error reply was read whole, so its connection serves the next call.
   EXPECT_EQ(client.Get(Url(server, "/")), u"after");
   EXPECT_EQ(server.Connections(), 1);
+  EXPECT_EQ(client.RefusedStatusCode(), 0);
 }
 
 TEST(ReplyStatus, OddStatusLinesAreErrors) {

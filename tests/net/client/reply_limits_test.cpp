@@ -235,5 +235,20 @@ TEST(CallTimeLimit, OffWithZero) {
   EXPECT_EQ(client.Get(Url(server)), u"slow");
 }
 
+TEST(CallTimeLimit, AnEngineGivenALimitOfItsOwnWaitsThatLongAndTheNextCallHasTheClientsAgain) {
+  ScriptedServer server;
+  server.Push(ScriptedServer::Reply{HttpReply("thought long"), false, false, false, 700ms});
+  server.Push(ScriptedServer::Reply{HttpReply("too slow"), false, false, false, 700ms});
+  TIdHTTP client;
+  client.SetCallTimeout(300);
+  client.SetReadTimeout(300);
+  // Longer than the call's limit and than a single read's.
+  client.SetCallTimeLimit(5000);
+  EXPECT_EQ(client.Get(Url(server)), u"thought long");
+  client.SetCallTimeLimit(0);
+  EXPECT_THROW(client.Get(Url(server)), net::EIdReadTimeout);
+  EXPECT_EQ(client.ReadTimeout(), 300);
+}
+
 }  // namespace
 }  // namespace tessarine::client
