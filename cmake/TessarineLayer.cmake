@@ -52,6 +52,10 @@ function(tessarine_tests)
     set(target test_${prefix}_${stem})
     add_executable(${target} ${src})
     target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+    if(WIN32)
+      # The test peers use raw sockets (tests/support/system_socket.h).
+      target_link_libraries(${target} PRIVATE ws2_32)
+    endif()
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
     # Tests that run tools of the tree (the fake engine, the certificate generator) find them from here.
     target_compile_definitions(${target} PRIVATE TESSARINE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")

@@ -29,7 +29,6 @@ using SystemStack = net::TIdStackWindows;
 using ssize_t = ptrdiff_t;
 inline constexpr int kSendNoSignal = 0;
 inline constexpr int kShutWrite = SD_SEND;
-inline constexpr int kShutBoth = SD_BOTH;
 // Raw sockets may be made before any network object has started Windows Sockets.
 inline const int g_winsockStarted = [] {
   WSADATA data{};
@@ -55,7 +54,6 @@ using SystemStack = net::TIdStackPosix;
 inline bool RunningUnderWine() { return false; }
 inline constexpr int kSendNoSignal = MSG_NOSIGNAL;
 inline constexpr int kShutWrite = SHUT_WR;
-inline constexpr int kShutBoth = SHUT_RDWR;
 inline int NewSocket(int family) { return ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0); }
 inline int AcceptSocket(int listener) { return ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC); }
 inline void CloseSocketFd(int fd) { ::close(fd); }
