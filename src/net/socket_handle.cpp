@@ -1,8 +1,5 @@
 #include "net/socket_handle.h"
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-
 #include <algorithm>
 
 #include "common/string_list.h"
@@ -65,8 +62,8 @@ void TIdSocketHandle::takeSocket(TIdStackSocketHandle fd) {
     std::lock_guard lock(m_lock);
     m_socket = socket;
   }
-  m_socketType = GStack()->GetSocketOption(fd, SOL_SOCKET, SO_TYPE);
-  if (m_socketType == SOCK_STREAM) m_useNagle = GStack()->GetSocketOption(fd, IPPROTO_TCP, TCP_NODELAY) == 0;
+  m_socketType = GStack()->GetSocketOption(fd, Id_SOL_SOCKET, Id_SO_TYPE);
+  if (m_socketType == Id_SOCK_STREAM) m_useNagle = GStack()->GetSocketOption(fd, Id_IPPROTO_TCP, Id_TCP_NODELAY) == 0;
 }
 
 void TIdSocketHandle::SetIPVersion(TIdIPVersion ipVersion) {
@@ -79,8 +76,8 @@ void TIdSocketHandle::SetUseNagle(bool useNagle) {
   if (useNagle == m_useNagle) return;
   m_useNagle = useNagle;
   TIdSocketUse socket = Use();
-  if (socket && m_socketType == SOCK_STREAM)
-    GStack()->SetSocketOption(socket->Fd(), IPPROTO_TCP, TCP_NODELAY, useNagle ? 0 : 1);
+  if (socket && m_socketType == Id_SOCK_STREAM)
+    GStack()->SetSocketOption(socket->Fd(), Id_IPPROTO_TCP, Id_TCP_NODELAY, useNagle ? 0 : 1);
 }
 
 void TIdSocketHandle::AllocateSocket(int socketType, int protocol) {
@@ -99,7 +96,7 @@ bool TIdSocketHandle::tryBind(const TIdSocketUse& socket, uint16_t port) {
 
 void TIdSocketHandle::Bind() {
   const TIdSocketUse socket = requireSocket();
-  GStack()->SetSocketOption(socket->Fd(), SOL_SOCKET, SO_REUSEADDR, m_reuseSocket == rsTrue ? 1 : 0);
+  GStack()->SetSocketOption(socket->Fd(), Id_SOL_SOCKET, Id_SO_REUSEADDR, m_reuseSocket == rsTrue ? 1 : 0);
   if (m_port == 0 && m_clientPortMin != 0 && m_clientPortMax != 0) {
     if (m_clientPortMax < m_clientPortMin)
       throw EIdInvalidPortRange(PortRangeText("Invalid Port Range", m_clientPortMin, m_clientPortMax));

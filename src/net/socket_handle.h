@@ -1,7 +1,5 @@
 #pragma once
 
-#include <sys/socket.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -70,7 +68,7 @@ class TIdSocketHandle {
   void SetUseNagle(bool useNagle);
   int SocketType() const { return m_socketType; }
 
-  void AllocateSocket(int socketType = SOCK_STREAM, int protocol = 0);
+  void AllocateSocket(int socketType = Id_SOCK_STREAM, int protocol = 0);
   void Bind();
   void Listen(int backlog = 15);
   // Takes one pending connection of listening; false when the accept failed.

@@ -1,13 +1,11 @@
 #include "net/socket_stack.h"
 
-#include <arpa/inet.h>
-
 #include <atomic>
 #include <mutex>
 
 #include "common/text.h"
 #include "net/exceptions.h"
-#include "net/socket_stack_posix.h"
+#include "net/socket_platform.h"
 
 namespace tessarine::net {
 
@@ -154,9 +152,9 @@ std::u16string TIdStack::MakeCanonicalIPv6Address(std::u16string_view text) {
     if (c == 0 || c > 0x7F) return {};
     ascii.push_back(static_cast<char>(c));
   }
-  in6_addr address{};
-  if (inet_pton(AF_INET6, ascii.c_str(), &address) != 1) return {};
-  return IPv6ToText(address.s6_addr);
+  uint8_t address[16] = {};
+  if (!ParseIPv6Address(ascii, address)) return {};
+  return IPv6ToText(address);
 }
 
 std::u16string TIdStack::IPv6ToText(const uint8_t* addressBytes) {

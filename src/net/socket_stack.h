@@ -17,6 +17,14 @@ constexpr TIdStackSocketHandle Id_INVALID_SOCKET = -1;
 constexpr int Id_PF_INET4 = 2;
 constexpr int Id_PF_INET6 = 23;
 
+// Socket types, levels and options by their Windows Sockets values; each stack maps them to its system's.
+constexpr int Id_SOCK_STREAM = 1;
+constexpr int Id_SOL_SOCKET = 0xFFFF;
+constexpr int Id_SO_REUSEADDR = 0x0004;
+constexpr int Id_SO_TYPE = 0x1008;
+constexpr int Id_IPPROTO_TCP = 6;
+constexpr int Id_TCP_NODELAY = 0x0001;
+
 // Windows Sockets error codes the connection layers act on.
 constexpr int Id_WSAEWOULDBLOCK = 10035;
 constexpr int Id_WSAENOTSOCK = 10038;
@@ -92,6 +100,9 @@ class TIdStack {
   virtual bool WaitReadable(TIdStackSocketHandle socket, int timeoutMs) = 0;
   // A new socket of the given Windows family code; raises on failure.
   virtual TIdStackSocketHandle WSSocket(int family, int type, int protocol) = 0;
+  // Whether a listener must ask for address reuse to bind again while old connections of its port wait in
+  // TIME_WAIT. Windows binds them without; there the option would let a second listener take the port.
+  virtual bool ListenerRebindNeedsReuse() const { return false; }
 
   // Four decimal parts 0..255.
   static bool IsIPv4Literal(std::u16string_view text);

@@ -180,9 +180,31 @@ int PollOne(int fd, short events, int timeoutMs, int& error) {
   }
 }
 
+// The Windows Sockets numbering of the levels and options the handles use, in the system's own.
+void SystemOption(int& level, int& optionName) {
+  if (level == Id_SOL_SOCKET) {
+    level = SOL_SOCKET;
+    if (optionName == Id_SO_TYPE) {
+      optionName = SO_TYPE;
+    } else if (optionName == Id_SO_REUSEADDR) {
+      optionName = SO_REUSEADDR;
+    }
+  } else if (level == Id_IPPROTO_TCP && optionName == Id_TCP_NODELAY) {
+    level = IPPROTO_TCP;
+    optionName = TCP_NODELAY;
+  }
+}
+
 }  // namespace
 
 std::unique_ptr<TIdStack> CreateDefaultStack() { return std::make_unique<TIdStackPosix>(); }
+
+bool ParseIPv6Address(const std::string& ascii, uint8_t (&bytes)[16]) {
+  in6_addr address{};
+  if (inet_pton(AF_INET6, ascii.c_str(), &address) != 1) return false;
+  std::memcpy(bytes, address.s6_addr, sizeof(bytes));
+  return true;
+}
 
 int WSErrorFromErrno(int errnoValue) {
   // EWOULDBLOCK is EAGAIN and ESHUTDOWN shares EPIPE's code, so the table is searched, not switched.
@@ -361,6 +383,7 @@ void TIdStackPosix::Listen(TIdStackSocketHandle socket, int backlog) {
 int TIdStackPosix::WSGetLastError() { return WSErrorFromErrno(errno); }
 
 int TIdStackPosix::GetSocketOption(TIdStackSocketHandle socket, int level, int optionName) {
+  SystemOption(level, optionName);
   int value = 0;
   socklen_t length = sizeof(value);
   if (getsockopt(socket, level, optionName, &value, &length) != 0) RaiseLastSocketError();
@@ -368,6 +391,7 @@ int TIdStackPosix::GetSocketOption(TIdStackSocketHandle socket, int level, int o
 }
 
 void TIdStackPosix::SetSocketOption(TIdStackSocketHandle socket, int level, int optionName, int value) {
+  SystemOption(level, optionName);
   if (setsockopt(socket, level, optionName, &value, sizeof(value)) != 0) RaiseLastSocketError();
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "net/socket_platform.h"
 #include "net/socket_stack.h"
 
 namespace tessarine::net {
@@ -43,6 +44,7 @@ class TIdStackPosix : public TIdStackBSDBase {
   ptrdiff_t SendRaw(TIdStackSocketHandle socket, const uint8_t* buffer, size_t size) override;
   bool WaitReadable(TIdStackSocketHandle socket, int timeoutMs) override;
   TIdStackSocketHandle WSSocket(int family, int type, int protocol) override;
+  bool ListenerRebindNeedsReuse() const override { return true; }
 
   // nullptr restores the system resolver (getaddrinfo).
   static void SetResolver(TResolver resolver);
@@ -51,8 +53,6 @@ class TIdStackPosix : public TIdStackBSDBase {
   void addressFromSockaddr(const sockaddr_storage& address, std::u16string& ip, uint16_t& port,
                            TIdIPVersion* ipVersion);
 };
-
-std::unique_ptr<TIdStack> CreateDefaultStack();
 
 // errno -> Windows Sockets code; a value without a counterpart is passed on unchanged (it lies
 // outside the message table, so its text is empty).

@@ -111,9 +111,9 @@ class TIdUTF7Encoding : public IIdTextEncoding {
   int MaxCharSize() const override { return 5; }
 };
 
-// A Windows code page converted through iconv (28591 directly). A character the code page cannot hold
-// becomes the code page's "?"; an undecodable byte becomes U+FFFD. The constructor raises EIdException
-// "Invalid codepage (%d)" for a code page this system cannot convert.
+// A Windows code page converted through the system's converter (iconv; MultiByteToWideChar on Windows), 28591
+// directly. A character the code page cannot hold becomes the code page's "?"; an undecodable byte becomes U+FFFD. The
+// constructor raises EIdException "Invalid codepage (%d)" for a code page this system cannot convert.
 class TIdMBCSEncoding : public IIdTextEncoding {
  public:
   explicit TIdMBCSEncoding(int codePage);

@@ -139,6 +139,11 @@ TEST_F(DisconnectTest, BufferedLinesRemainReadableAfterClose) {
 
 TEST_F(DisconnectTest, ResetPeer) {
   peer().Reset();
+  if (test_support::RunningUnderWine()) {
+    // Wine's recv returns 0 after a reset where Windows fails with 10054: the read ends as at a close.
+    EXPECT_THROW(io().ReadLn(), EIdConnClosedGracefully);
+    return;
+  }
   ExpectRaises<EIdSocketError>([&] { io().ReadLn(); }, u"Socket Error # 10054\r\nConnection reset by peer.");
 }
 
@@ -220,7 +225,7 @@ TEST_F(ReadBytesTest, TheDeadlineEndsReadsThatKeepReceiving) {
   // A byte every 10 ms: the read limit of 10 s is never reached.
   std::thread trickle([&] {
     while (!stop) {
-      ::send(peer().Fd(), "x", 1, MSG_NOSIGNAL);
+      ::send(peer().Fd(), "x", 1, test_support::kSendNoSignal);
       std::this_thread::sleep_for(10ms);
     }
   });

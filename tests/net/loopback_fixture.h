@@ -1,14 +1,9 @@
 #pragma once
 
-// Loopback helpers for the socket and connection tests: a raw POSIX peer that a test drives byte by
-// byte, and an I/O handler connected to it. Everything binds port 0 on 127.0.0.1 or ::1.
+// Loopback helpers for the socket and connection tests: a raw system socket as the peer, which a test drives
+// byte by byte, and an I/O handler connected to it. Everything binds port 0 on 127.0.0.1 or ::1.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -48,7 +43,7 @@ inline RawSocket RawListen(TIdIPVersion ipVersion, uint16_t& port, int backlog =
 
 inline RawSocket RawAccept(const RawSocket& listener) {
   if (!PollIn(listener.Fd(), kWaitLimit)) throw std::runtime_error("nothing to accept");
-  return RawSocket(::accept4(listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC));
+  return RawSocket(test_support::AcceptSocket(listener.Fd()));
 }
 
 // Whether ::1 can be bound here (IPv6 may be switched off in a container).

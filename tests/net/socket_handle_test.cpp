@@ -1,8 +1,9 @@
 #include "net/socket_handle.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/tcp.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
 
 #include <future>
 
@@ -48,10 +49,16 @@ std::unique_ptr<TIdSocketHandle> Unbound(uint16_t port = 0) {
 }
 
 int IntOption(const TIdSocketHandle& handle, int level, int name) {
-  int value = -1;
-  socklen_t length = sizeof(value);
-  ::getsockopt(handle.Handle(), level, name, &value, &length);
-  return value;
+  return test_support::GetIntSocketOption(handle.Handle(), level, name);
+}
+
+// Whether the descriptor is still an open socket of this process.
+bool IsOpenSocket(int fd) {
+#ifdef _WIN32
+  return test_support::GetIntSocketOption(fd, SOL_SOCKET, SO_TYPE) == SOCK_STREAM;
+#else
+  return ::fcntl(fd, F_GETFD) != -1;
+#endif
 }
 
 TEST(SocketBind, PortInUseWhateverTheSystemSaid) {
@@ -71,7 +78,7 @@ TEST(SocketBind, ReuseOptionIsOnOnlyForRsTrue) {
   EXPECT_EQ(IntOption(*reused, SOL_SOCKET, SO_REUSEADDR), 1);
   auto osDependent = Unbound();
   const int on = 1;
-  ::setsockopt(osDependent->Handle(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+  test_support::SetSocketOption(osDependent->Handle(), SOL_SOCKET, SO_REUSEADDR, on);
   osDependent->Bind();
   EXPECT_EQ(IntOption(*osDependent, SOL_SOCKET, SO_REUSEADDR), 0);
 }
@@ -227,9 +234,9 @@ TEST(SocketClose, DescriptorStaysOpenWhileInUse) {
   const int fd = use->Fd();
   handle.CloseSocket();
   EXPECT_FALSE(handle.HandleAllocated());
-  EXPECT_NE(::fcntl(fd, F_GETFD), -1);
+  EXPECT_TRUE(IsOpenSocket(fd));
   use.reset();
-  EXPECT_EQ(::fcntl(fd, F_GETFD), -1);
+  EXPECT_FALSE(IsOpenSocket(fd));
 }
 
 TEST(SocketSend, ResetPeerIsAnErrorNotASignal) {
@@ -238,8 +245,8 @@ TEST(SocketSend, ResetPeerIsAnErrorNotASignal) {
   {
     TIdSocketHandle server;
     ASSERT_TRUE(server.Accept(*listener));
-    linger option{1, 0};
-    ::setsockopt(server.Handle(), SOL_SOCKET, SO_LINGER, &option, sizeof(option));
+    const linger option{1, 0};
+    test_support::SetSocketOption(server.Handle(), SOL_SOCKET, SO_LINGER, option);
   }
   const std::vector<uint8_t> bytes(4096, 'x');
   try {

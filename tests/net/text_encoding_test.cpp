@@ -18,6 +18,16 @@ using Bytes = std::vector<uint8_t>;
 
 std::u16string decode(const TIdTextEncoding& enc, const Bytes& bytes) { return enc->GetString(bytes); }
 
+// Whether this system converts the code page (Wine lacks the tables of some that Windows has).
+bool Converts(int codePage) {
+  try {
+    IndyTextEncoding(codePage);
+    return true;
+  } catch (const EIdException&) {
+    return false;
+  }
+}
+
 // Every conversion must agree with its own count.
 void expectCountsAgree(const TIdTextEncoding& enc, std::u16string_view text, const Bytes& bytes) {
   EXPECT_EQ(enc->GetByteCount(text), enc->GetBytes(text).size());
@@ -185,6 +195,7 @@ TEST(CodePageEncodings, UnmappableCharactersBecomeTheCodePagesQuestionMark) {
   // EBCDIC has its own "?".
   EXPECT_EQ(IndyTextEncoding(37)->GetBytes(u"A\u041F"), (Bytes{0xC1, 0x6F}));
   // A stateful code page returns to its initial state before the "?" and at the end.
+  if (!Converts(50220)) GTEST_SKIP() << "no ISO-2022-JP on this system";
   const auto jis = IndyTextEncoding(50220);
   const Bytes nihon{0x1B, '$', 'B', 0x46, 0x7C, 0x1B, '(', 'B', '?', 0x1B, '$', 'B', 0x4B, 0x5C, 0x1B, '(', 'B'};
   EXPECT_EQ(jis->GetBytes(u"\u65E5\u20AC\u672C"), nihon);
@@ -192,7 +203,12 @@ TEST(CodePageEncodings, UnmappableCharactersBecomeTheCodePagesQuestionMark) {
 }
 
 TEST(CodePageEncodings, UndecodableBytesBecomeReplacements) {
+#ifdef _WIN32
+  // Windows' table of 1252 gives the five undefined bytes the C1 controls of the same value.
+  EXPECT_EQ(decode(IndyTextEncoding(1252), {'a', 0x81, 'b'}), u"a\u0081b");
+#else
   EXPECT_EQ(decode(IndyTextEncoding(1252), {'a', 0x81, 'b'}), u"a\uFFFDb");
+#endif
   const auto sjis = IndyTextEncoding(932);
   EXPECT_EQ(decode(sjis, {'a', 0x93}), u"a\uFFFD");  // lead byte cut off at the end
   EXPECT_EQ(decode(sjis, {0x93, 0xFA, 0x96}), u"\u65E5\uFFFD");
@@ -213,12 +229,14 @@ TEST(CodePageEncodings, UnsupportedCodePagesRaise) {
 
 TEST(CodePageEncodings, SeveralThreadsConvertAtOnce) {
   const std::u16string text = u"\u65E5\u672C\u8A9E abc \u00E9";
-  const Bytes expected = IndyTextEncoding(54936)->GetBytes(text);
+  // GB18030, or where the system lacks it (Wine) GBK, another converter with state of its own.
+  const int codePage = Converts(54936) ? 54936 : 936;
+  const Bytes expected = IndyTextEncoding(codePage)->GetBytes(text);
   std::vector<std::thread> threads;
   std::vector<int> failures(4, 0);
   for (size_t t = 0; t < failures.size(); ++t) {
     threads.emplace_back([&, t] {
-      const auto gb = IndyTextEncoding(54936);
+      const auto gb = IndyTextEncoding(codePage);
       for (int i = 0; i < 200; ++i) {
         if (gb->GetBytes(text) != expected || gb->GetString(expected) != text) ++failures[t];
         if (IndyTextEncoding_UTF8() != IndyTextEncoding(65001)) ++failures[t];

@@ -1,12 +1,6 @@
 #pragma once
 
-// Plain POSIX sockets for tests: a peer that a test drives byte by byte, on loopback only.
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+// Plain system sockets for tests: a peer that a test drives byte by byte, on loopback only.
 
 #include <algorithm>
 #include <chrono>
@@ -15,6 +9,8 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+
+#include "support/system_socket.h"
 
 namespace tessarine::test_support {
 
@@ -32,8 +28,7 @@ bool WaitFor(Condition cond, std::chrono::milliseconds limit = kWaitLimit) {
 }
 
 inline bool PollIn(int fd, std::chrono::milliseconds wait) {
-  pollfd entry{fd, POLLIN, 0};
-  return ::poll(&entry, 1, static_cast<int>(wait.count())) > 0;
+  return PollSocket(fd, POLLIN, static_cast<int>(wait.count())) > 0;
 }
 
 // A descriptor owned by the test.
@@ -56,7 +51,7 @@ class RawSocket {
 
   void Send(std::string_view bytes) const {
     for (size_t offset = 0; offset < bytes.size();) {
-      const ssize_t n = ::send(m_fd, bytes.data() + offset, bytes.size() - offset, MSG_NOSIGNAL);
+      const ssize_t n = ::send(m_fd, bytes.data() + offset, static_cast<int>(bytes.size() - offset), kSendNoSignal);
       if (n <= 0) throw std::runtime_error("raw send failed");
       offset += static_cast<size_t>(n);
     }
@@ -71,7 +66,7 @@ class RawSocket {
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0 || !PollIn(m_fd, left)) break;
       char chunk[65536];
-      const ssize_t n = ::recv(m_fd, chunk, std::min(sizeof(chunk), count - out.size()), 0);
+      const ssize_t n = ::recv(m_fd, chunk, static_cast<int>(std::min(sizeof(chunk), count - out.size())), 0);
       if (n <= 0) break;
       out.append(chunk, static_cast<size_t>(n));
     }
@@ -79,17 +74,17 @@ class RawSocket {
   }
 
   bool HasInput(std::chrono::milliseconds wait) const { return PollIn(m_fd, wait); }
-  void ShutdownWrite() const { ::shutdown(m_fd, SHUT_WR); }
+  void ShutdownWrite() const { ::shutdown(m_fd, kShutWrite); }
 
   // Closes with an RST instead of a FIN.
   void Reset() {
-    linger option{1, 0};
-    ::setsockopt(m_fd, SOL_SOCKET, SO_LINGER, &option, sizeof(option));
+    const linger option{1, 0};
+    SetSocketOption(m_fd, SOL_SOCKET, SO_LINGER, option);
     Close();
   }
 
   void Close() {
-    if (m_fd >= 0) ::close(m_fd);
+    if (m_fd >= 0) CloseSocketFd(m_fd);
     m_fd = -1;
   }
 
@@ -123,7 +118,7 @@ inline uint16_t LocalPort(const RawSocket& socket) {
 }
 
 inline RawSocket RawConnectTo(int family, uint16_t port) {
-  RawSocket socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  RawSocket socket(NewSocket(family));
   sockaddr_storage address;
   const socklen_t length = MakeAddress(family, port, true, address);
   if (::connect(socket.Fd(), reinterpret_cast<sockaddr*>(&address), length) != 0)
@@ -141,11 +136,11 @@ struct ListenOptions {
 
 // A listener on the port (0: a free one); invalid when the port cannot be had.
 inline RawSocket RawListenOn(int family, uint16_t port, ListenOptions options = {}) {
-  RawSocket socket(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  RawSocket socket(NewSocket(family));
   if (options.likeAServer) {
-    int on = 1;
-    ::setsockopt(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
-    if (family == AF_INET6) ::setsockopt(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof(on));
+    const int on = 1;
+    SetSocketOption(socket.Fd(), SOL_SOCKET, SO_REUSEADDR, on);
+    if (family == AF_INET6) SetSocketOption(socket.Fd(), IPPROTO_IPV6, IPV6_V6ONLY, on);
   }
   sockaddr_storage address;
   const socklen_t length = MakeAddress(family, port, options.loopback, address);

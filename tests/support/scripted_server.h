@@ -54,7 +54,6 @@ class ScriptedServer {
       m_stop = true;
     }
     m_stopped.notify_all();
-    ::shutdown(m_listener.Fd(), SHUT_RDWR);
     m_acceptor.join();
     std::vector<std::thread> workers;
     {
@@ -93,7 +92,9 @@ class ScriptedServer {
  private:
   void acceptLoop() {
     while (!m_stop) {
-      const int fd = ::accept4(m_listener.Fd(), nullptr, nullptr, SOCK_CLOEXEC);
+      // Polled, not blocked in accept: shutting a listener down does not wake an accept on Windows.
+      if (!m_listener.HasInput(std::chrono::milliseconds(20))) continue;
+      const int fd = AcceptSocket(m_listener.Fd());
       if (fd < 0) {
         if (m_stop) return;
         continue;

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <stdexcept>
 #include <string>
 
@@ -17,9 +18,19 @@ inline std::filesystem::path SourceDir() { return TESSARINE_SOURCE_DIR; }
 class TempDir {
  public:
   TempDir() {
+#ifdef _WIN32
+    // No mkdtemp: a random name, created only when nothing has it yet.
+    std::random_device random;
+    for (int attempt = 0; attempt < 100 && m_path.empty(); ++attempt) {
+      const auto candidate = std::filesystem::temp_directory_path() / ("tessarine-" + std::to_string(random()));
+      if (std::filesystem::create_directory(candidate)) m_path = candidate;
+    }
+    if (m_path.empty()) throw std::runtime_error("no temporary folder");
+#else
     std::string pattern = (std::filesystem::temp_directory_path() / "tessarine-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
     m_path = pattern;
+#endif
   }
   ~TempDir() {
     std::error_code ignored;

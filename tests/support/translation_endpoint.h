@@ -3,8 +3,6 @@
 // The local translation endpoint on loopback for whole-road tests: the server set up as the program sets it
 // up, the reply wrapper, and a raw client that asks it.
 
-#include <sys/socket.h>
-
 #include <cstdint>
 #include <functional>
 #include <mutex>

@@ -14,7 +14,7 @@
 #include "net/client/http_exceptions.h"
 #include "net/client/limited_stream.h"
 #include "net/client/meta_charset.h"
-#include "net/client/ssl_openssl.h"
+#include "net/client/ssl_channel.h"
 #include "net/client/uri_resolve.h"
 #include "net/content_type.h"
 #include "net/exceptions.h"
@@ -122,7 +122,7 @@ void GiveBackFreedMemory() {
 }  // namespace
 
 TIdHTTP::TIdHTTP() : m_compressor(std::make_unique<TIdCompressorZLib>()) {
-  SetIOHandler(std::make_unique<TIdSSLIOHandlerSocketOpenSSL>());
+  SetIOHandler(NewTlsIOHandler());
   // Without limits one silent engine would hold the one client, and every request queued behind it, forever.
   SetConnectTimeout(kConnectTimeoutMs);
   SetReadTimeout(kReadTimeoutMs);

@@ -288,6 +288,10 @@ class TIdSSLSocket {
   bool m_failed = false;
 };
 
+std::unique_ptr<TIdSSLIOHandlerSocketBase> NewTlsIOHandler() {
+  return std::make_unique<TIdSSLIOHandlerSocketOpenSSL>();
+}
+
 TIdSSLIOHandlerSocketOpenSSL::TIdSSLIOHandlerSocketOpenSSL() = default;
 
 TIdSSLIOHandlerSocketOpenSSL::~TIdSSLIOHandlerSocketOpenSSL() = default;

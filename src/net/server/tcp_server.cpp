@@ -104,9 +104,9 @@ void TIdCustomTCPServer::startListening() {
       DoBeforeBind(binding);
       // The platform default this stands for is the Windows one, where a listener binds again while old
       // connections of its port wait in TIME_WAIT; Linux needs SO_REUSEADDR for that. It does not let a
-      // second listener take the port.
+      // second listener take the port there (on Windows it would).
       const net::TIdReuseSocket own = binding.ReuseSocket();
-      if (own == net::rsOSDependent) binding.SetReuseSocket(net::rsTrue);
+      if (own == net::rsOSDependent && net::GStack()->ListenerRebindNeedsReuse()) binding.SetReuseSocket(net::rsTrue);
       try {
         binding.Bind();
       } catch (...) {

@@ -259,7 +259,7 @@ TEST_F(RequestParsing, AClientStillSendingAnOverLongRequestReadsItsRefusal) {
   RawSocket socket = connect();
   // A small send buffer keeps the client sending while the server decides.
   const int sendBuffer = 16384;
-  ::setsockopt(socket.Fd(), SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof(sendBuffer));
+  test_support::SetSocketOption(socket.Fd(), SOL_SOCKET, SO_SNDBUF, sendBuffer);
   socket.Send("GET /" + std::string(600000, 'a') + " HTTP/1.0\r\n\r\n");
   EXPECT_EQ(ParsedAnswer::From(socket.Receive(SIZE_MAX)).statusLine, "HTTP/1.1 414 URI Too Long");
   expectStillServing();

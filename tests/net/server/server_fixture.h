@@ -3,12 +3,7 @@
 // A TIdHTTPServer on 127.0.0.1 (port 0) and raw clients that send bytes and read the answer up to the
 // server's close.
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
