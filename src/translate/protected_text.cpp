@@ -201,8 +201,8 @@ size_t BraceLength(std::u16string_view t, size_t i) {
   }
   if (j + 1 < n && t[j] == u'!' && (t[j + 1] == u'r' || t[j + 1] == u's' || t[j + 1] == u'a')) j += 2;
   if (j < n && t[j] == u':') {
-    const size_t spec = ++j;
-    while (j < n && j - spec < 32 && t[j] != u'}' && t[j] != u'{' && t[j] != u'\n') ++j;
+    const size_t formatStart = ++j;
+    while (j < n && j - formatStart < 32 && t[j] != u'}' && t[j] != u'{' && t[j] != u'\n') ++j;
   }
   return j < n && t[j] == u'}' ? j + 1 - i : 0;
 }
