@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the formatting, builds and runs every test: a plain build, then the same tests under
-# AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# AddressSanitizer and UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer, then the Windows
+# build of the layers below the shells (mingw-w64) with its tests under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -29,6 +30,9 @@ run_ctest asan build-asan
 
 bash scripts/build.sh build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTESSARINE_SANITIZE=thread -DTESSARINE_UI=OFF
 run_ctest tsan build-tsan -L threaded
+
+bash scripts/build-windows.sh
+run_ctest windows build-win
 
 passed=0
 failed=0

@@ -4,7 +4,6 @@
 #include "translate/apertium.h"
 
 #include <gtest/gtest.h>
-#include <malloc.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -15,6 +14,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "service_fakes.h"
+#include "support/system_calls.h"
 #include "translate/engine_choice.h"
 #include "translate/libre_translate.h"
 #include "translate/optional_engines.h"
@@ -30,14 +30,14 @@ std::atomic<size_t> g_heapPeak{0};
 void* operator new(size_t size) {
   void* block = std::malloc(size ? size : 1);
   if (!block) throw std::bad_alloc();
-  const size_t inUse = g_heapInUse += malloc_usable_size(block);
+  const size_t inUse = g_heapInUse += tessarine::test_support::HeapBlockSize(block);
   for (size_t peak = g_heapPeak; inUse > peak && !g_heapPeak.compare_exchange_weak(peak, inUse);) {
   }
   return block;
 }
 void operator delete(void* block) noexcept {
   if (!block) return;
-  g_heapInUse -= malloc_usable_size(block);
+  g_heapInUse -= tessarine::test_support::HeapBlockSize(block);
   std::free(block);
 }
 void operator delete(void* block, size_t) noexcept { operator delete(block); }

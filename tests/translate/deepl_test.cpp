@@ -11,6 +11,7 @@
 #include "common/text.h"
 #include "service_fakes.h"
 #include "support/mini_json.h"
+#include "support/system_calls.h"
 #include "translate/engine_choice.h"
 #include "translate/service_settings.h"
 #include "translate/text_codecs.h"
@@ -164,7 +165,7 @@ TEST_F(DeepLSettings, ItsKeyMakesItAndChoosesTheHostUnlessOneIsNamed) {
 }
 
 TEST_F(DeepLSettings, AKeyFromTheEnvironmentAndKeysThatCannotBeSent) {
-  ::setenv("TESSARINE_TEST_DEEPL_KEY", "from-the-environment", 1);
+  tessarine::test_support::SetEnv("TESSARINE_TEST_DEEPL_KEY", "from-the-environment");
   values[u"Engines/DeepLKey"] = u"env:TESSARINE_TEST_DEEPL_KEY";
   EXPECT_EQ(ReadEngineEndpoint(access(), kDeepL)->ApiKey, u"from-the-environment");
   const struct {
@@ -177,9 +178,9 @@ TEST_F(DeepLSettings, AKeyFromTheEnvironmentAndKeysThatCannotBeSent) {
   };
   for (const auto& f : failures) {
     if (f.environment) {
-      ::setenv("TESSARINE_TEST_DEEPL_KEY", f.environment, 1);
+      tessarine::test_support::SetEnv("TESSARINE_TEST_DEEPL_KEY", f.environment);
     } else {
-      ::unsetenv("TESSARINE_TEST_DEEPL_KEY");
+      tessarine::test_support::UnsetEnv("TESSARINE_TEST_DEEPL_KEY");
     }
     try {
       ReadEngineEndpoint(access(), kDeepL);
@@ -188,7 +189,7 @@ TEST_F(DeepLSettings, AKeyFromTheEnvironmentAndKeysThatCannotBeSent) {
       EXPECT_EQ(e.Message(), f.message);
     }
   }
-  ::unsetenv("TESSARINE_TEST_DEEPL_KEY");
+  tessarine::test_support::UnsetEnv("TESSARINE_TEST_DEEPL_KEY");
 }
 
 TEST_F(DeepLSettings, FurtherSettingsAndABasePathAsTheEnginesOfTheTableMayTakeThem) {
