@@ -1,11 +1,11 @@
 #include <gtest/gtest.h>
 
-#include <latch>
 #include <thread>
 
 #include "common/exception.h"
 #include "common/text.h"
 #include "service_fakes.h"
+#include "support/start_gate.h"
 #include "translate/engine_choice.h"
 #include "translate/text_codecs.h"
 #include "translate/translation_service.h"
@@ -201,7 +201,7 @@ TEST_F(EndpointHandler, SimultaneousRequestsNeverShareTheClient) {
     ASSERT_TRUE(probe.Overlapped());
   }
   constexpr int kThreads = 16;
-  std::latch start(kThreads);
+  tessarine::test_support::StartGate start(kThreads);
   std::vector<std::u16string> answers(kThreads);
   std::vector<std::thread::id> ids(kThreads);
   std::vector<std::thread> threads;

@@ -3,12 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <latch>
 #include <thread>
 
 #include "common/exception.h"
 #include "common/text.h"
 #include "service_fakes.h"
+#include "support/start_gate.h"
 #include "translate/engine_choice.h"
 #include "translate/text_codecs.h"
 #include "translate/translation_service.h"
@@ -197,7 +197,7 @@ TEST_F(ServiceExtras, CachedEntriesAgeOut) {
 TEST_F(ServiceExtras, ConcurrentRequestsForOneKeyCallTheEngineOnce) {
   make(true);
   constexpr int kThreads = 8;
-  std::latch start(kThreads);
+  tessarine::test_support::StartGate start(kThreads);
   std::vector<std::thread> threads;
   std::atomic<int> wrong{0};
   for (int t = 0; t < kThreads; ++t) {
