@@ -31,6 +31,34 @@ wait_port() {
   done
 }
 
+# start_nginx WORK ACCESS_LOG SERVERS: nginx as an engine stand-in in WORK (its pid in WORK/nginx.pid), keep-alive
+# without end, with ACCESS_LOG ("off" or a log directive's arguments) and the server blocks SERVERS.
+start_nginx() {
+  local work=$1
+  mkdir -p "$work/tmp"
+  cat >"$work/nginx.conf" <<CONF
+worker_processes 1;
+daemon on;
+pid $work/nginx.pid;
+error_log $work/error.log;
+events { worker_connections 1024; }
+http {
+  $( [ "$2" = off ] || echo "log_format conn '\$connection';" )
+  access_log $2;
+  server_tokens off;
+  keepalive_timeout 75s;
+  keepalive_requests 100000000;
+  client_body_temp_path $work/tmp;
+  proxy_temp_path $work/tmp;
+  fastcgi_temp_path $work/tmp;
+  uwsgi_temp_path $work/tmp;
+  scgi_temp_path $work/tmp;
+$3
+}
+CONF
+  nginx -c "$work/nginx.conf" -p "$work"
+}
+
 # measure URL CONNECTIONS [THREADS]: wrk's summary as requests/s|p50|p90|p99|errors
 measure() {
   local out threads=${3:-2}

@@ -34,23 +34,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-mkdir -p "$WORK/tmp"
-cat >"$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon on;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  server_tokens off;
-  keepalive_timeout 75s;
-  keepalive_requests 1000000;
-  client_body_temp_path $WORK/tmp;
-  proxy_temp_path $WORK/tmp;
-  fastcgi_temp_path $WORK/tmp;
-  uwsgi_temp_path $WORK/tmp;
-  scgi_temp_path $WORK/tmp;
+start_nginx "$WORK" off "$(cat <<SERVERS
   server {
     listen 127.0.0.1:$HTTP_PORT;
     location = /translate_a/t {
@@ -58,9 +42,8 @@ http {
       return 200 '[{"trans":"Abre el archivo [X1X] ahora","orig":"Open the file [X1X] now"}]';
     }
   }
-}
-CONF
-nginx -c "$WORK/nginx.conf" -p "$WORK"
+SERVERS
+)"
 "$BUILD/bench/server_demo" "$PLAIN_PORT" "google=127.0.0.1:$HTTP_PORT" >"$WORK/plain.log" 2>&1 &
 PIDS+=($!)
 declare -A PID=([off]=$!)

@@ -30,24 +30,7 @@ cleanup() {
 trap cleanup EXIT
 
 bash "$ROOT/tools/make_test_certs.sh" "$WORK/certs"
-mkdir -p "$WORK/tmp"
-cat >"$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon on;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log;
-events { worker_connections 1024; }
-http {
-  log_format conn '\$connection';
-  access_log $WORK/access.log conn;
-  server_tokens off;
-  keepalive_timeout 75s;
-  keepalive_requests 1000000;
-  client_body_temp_path $WORK/tmp;
-  proxy_temp_path $WORK/tmp;
-  fastcgi_temp_path $WORK/tmp;
-  uwsgi_temp_path $WORK/tmp;
-  scgi_temp_path $WORK/tmp;
+start_nginx "$WORK" "$WORK/access.log conn" "$(cat <<SERVERS
   server {
     listen 127.0.0.1:$HTTP_PORT;
     listen 127.0.0.1:$HTTPS_PORT ssl;
@@ -62,9 +45,8 @@ http {
       return 200 '{"code":200,"lang":"en-de","text":["Hallo, Welt"]}';
     }
   }
-}
-CONF
-nginx -c "$WORK/nginx.conf" -p "$WORK"
+SERVERS
+)"
 wait_port "$HTTP_PORT" "$HTTPS_PORT"
 
 GOOGLE_PATH='/translate_a/t?client=dict-chrome-ex&q=Hello&sl=en&tl=de&tbb=1&ie=UTF-8&oe=UTF-8'

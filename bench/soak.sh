@@ -49,23 +49,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-mkdir -p "$WORK/tmp"
-cat >"$WORK/nginx.conf" <<CONF
-worker_processes 1;
-daemon on;
-pid $WORK/nginx.pid;
-error_log $WORK/error.log;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  server_tokens off;
-  keepalive_timeout 75s;
-  keepalive_requests 100000000;
-  client_body_temp_path $WORK/tmp;
-  proxy_temp_path $WORK/tmp;
-  fastcgi_temp_path $WORK/tmp;
-  uwsgi_temp_path $WORK/tmp;
-  scgi_temp_path $WORK/tmp;
+start_nginx "$WORK" off "$(cat <<SERVERS
   server {
     listen 127.0.0.1:$ENGINE_PORT;
     location = /translate_a/t {
@@ -73,9 +57,8 @@ http {
       return 200 '[{"trans":"Hallo, Welt","orig":"Hello, world"}]';
     }
   }
-}
-CONF
-nginx -c "$WORK/nginx.conf" -p "$WORK"
+SERVERS
+)"
 wait_port "$ENGINE_PORT"
 
 printf '[General]\nProxyActive=1\nGoogle=1\n[Engines]\nGoogle=127.0.0.1:%s\n[Setting]\nLanguage=English\n' \
