@@ -125,6 +125,10 @@ TBatchAnswer TEngineBatches::answerOf(const TBatch& batch, size_t position, bool
   answer.RetryAfter = batch.Call.RetryAfter;
   answer.Failure = batch.Call.Failure;
   if (answer.Failure) return answer;
+  if (position < batch.Call.TextFailures.size() && batch.Call.TextFailures[position]) {
+    answer.Failure = batch.Call.TextFailures[position];
+    return answer;
+  }
   if (position >= batch.Call.Results.size()) {
     answer.Failure = std::make_exception_ptr(Exception("The engine's call gave no translation for this text"));
     return answer;

@@ -24,6 +24,8 @@ struct TBatchCall {
   std::vector<std::u16string> Results;
   // Which of them came from the cache (the same text answered while the call waited for a client).
   std::vector<bool> FromCache;
+  // A text's own failure in a call that succeeded (empty, or one per text).
+  std::vector<std::exception_ptr> TextFailures;
   // The call's failure, for every text of it, and what its reply asked for in Retry-After.
   std::exception_ptr Failure;
   std::optional<int64_t> RetryAfter;

@@ -294,13 +294,20 @@ void TTranslationService::sendBatch(int engine, const std::u16string& langs_in, 
     }
     if (missing.empty()) return;
     std::vector<std::u16string> results;
+    std::vector<std::exception_ptr> failures;
     try {
-      results = requestThrough(lease.Client(), missing, langs_out, langs_in, engine);
+      results = requestThrough(lease.Client(), missing, langs_out, langs_in, engine, &failures);
     } catch (...) {
       call.RetryAfter = lease.Client().RetryAfterSeconds();
       throw;
     }
     for (size_t i = 0; i < missing.size(); ++i) {
+      if (failures[i]) {
+        // Nothing damaged is cached; this text fails over on its own while the others of the call stand.
+        call.TextFailures.resize(texts.size());
+        call.TextFailures[positions[i]] = failures[i];
+        continue;
+      }
       if (m_extras.Cache) m_extras.Cache->Store(cacheKey(engine, missing[i], langs_out, langs_in), results[i]);
       call.Results[positions[i]] = std::move(results[i]);
     }
@@ -388,7 +395,8 @@ std::u16string TTranslationService::translateget(const std::u16string& text, con
 std::vector<std::u16string> TTranslationService::requestThrough(IUpstreamClient& client,
                                                                 const std::vector<std::u16string>& texts,
                                                                 const std::u16string& langs_out,
-                                                                const std::u16string& langs_in, int servises) {
+                                                                const std::u16string& langs_in, int servises,
+                                                                std::vector<std::exception_ptr>* textFailures) {
   // Emptied for every call, so one engine's headers never reach a later request.
   client.CustomHeadersClear();
   const TOptionalEngine* optional = FindOptionalEngine(servises);
@@ -449,9 +457,24 @@ std::vector<std::u16string> TTranslationService::requestThrough(IUpstreamClient&
                                                    : std::vector{ExtractTranslation(servises, reply, form)};
     if (results.size() != texts.size()) throw Exception("The engine's reply does not answer every text");
     // A translation is characters from here on, and well-formed: the log, the cache and the answer all take it so.
+    if (textFailures) textFailures->assign(results.size(), nullptr);
     for (size_t i = 0; i < results.size(); ++i) {
       results[i] = WellFormed(std::move(results[i]));
-      if (!guarded.empty()) results[i] = guarded[i].Restore(results[i], EngineName(servises));
+      if (guarded.empty()) continue;
+      if (!textFailures) {
+        results[i] = guarded[i].Restore(results[i], EngineName(servises));
+        continue;
+      }
+      try {
+        try {
+          results[i] = guarded[i].Restore(results[i], EngineName(servises));
+        } catch (...) {
+          RethrowWithoutKey(key);
+        }
+      } catch (...) {
+        (*textFailures)[i] = std::current_exception();
+        results[i].clear();
+      }
     }
     return results;
   } catch (...) {

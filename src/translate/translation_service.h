@@ -102,10 +102,11 @@ class TTranslationService {
                  const std::vector<std::u16string>& texts, TBatchCall& call);
   // Where every text goes to an engine and comes back: the request for the texts of one pair (one text, unless the
   // engine takes several a call) and their translations read from the reply, in order, through a client that serves
-  // this call alone meanwhile.
+  // this call alone meanwhile. Given textFailures, a text whose translation cannot be used (its placeholders
+  // changed) fails there alone and the others stand; without it the call fails.
   std::vector<std::u16string> requestThrough(IUpstreamClient& client, const std::vector<std::u16string>& texts,
                                              const std::u16string& langs_out, const std::u16string& langs_in,
-                                             int servises);
+                                             int servises, std::vector<std::exception_ptr>* textFailures = nullptr);
   bool available(int engine) const;
   // Its calls go through the pool.
   bool pooled(int engine) const;

@@ -92,7 +92,8 @@ class PooledCalls : public ::testing::Test {
     };
   }
 
-  void make(size_t clients, std::optional<TFailoverSettings> failover = std::nullopt, bool cache = false) {
+  void make(size_t clients, std::optional<TFailoverSettings> failover = std::nullopt, bool cache = false,
+            std::optional<TProtectSettings> protect = std::nullopt) {
     pool = std::make_unique<fakes::FakeUpstreamPool>(clients, [this](fakes::FakeUpstreamClient& pooled) {
       pooled.CharSet = u"UTF-8";
       pooled.Reply = [this](const fakes::RecordedRequest& request) {
@@ -110,6 +111,7 @@ class PooledCalls : public ::testing::Test {
     extras.RestClock = [this] { return steady.load(); };
     if (cache) extras.Cache = std::make_unique<TTranslationCache>(TCacheSettings{}, log);
     extras.Pool = pool.get();
+    extras.Protection = std::move(protect);
     service = std::make_unique<TTranslationService>(client, log, choice, babylon, TEngineHosts(), std::move(extras));
   }
 
@@ -339,6 +341,43 @@ TEST_F(PooledCalls, AFailedDeepLCallFailsOverEachOfItsRequestsAndRestsDeepLOnce)
   EXPECT_TRUE(service->Rest().Resting(kDeepL));
   steady += 1;
   EXPECT_FALSE(service->Rest().Resting(kDeepL));
+}
+
+TEST_F(PooledCalls, AGatheredTextWhosePlaceholdersDeepLDamagesFailsOverAloneAndTheOthersStand) {
+  make(4, TFailoverSettings{{kBing}, 2}, true, TProtectSettings{});
+  choice.SetChecked(kDeepL);
+  Meeting held;
+  // The token of every text but the damaged one comes back.
+  deepl = [&held](const fakes::RecordedRequest& request) {
+    held.Arrive(1000);
+    std::u16string reply = u"{\"translations\":[";
+    const std::vector<std::string> texts = DeepLTexts(request);
+    for (size_t i = 1; i < texts.size(); ++i) {
+      std::u16string text = FromUtf8(texts[i]);
+      if (text.starts_with(u"damaged")) text.erase(text.find(u"<x"));
+      for (size_t at = 0; (at = text.find(u'"', at)) != std::u16string::npos; at += 2) text.insert(at, u"\\");
+      reply += (i > 1 ? u",{\"text\":\"" : u"{\"text\":\"") + text + u"\"}";
+    }
+    return reply + u"]}";
+  };
+  auto others = takeEveryDeepLCall();
+  std::vector<std::future<std::u16string>> waiting;
+  for (const char16_t* text : {u"one {0}", u"damaged {0}", u"two {0}"})
+    waiting.push_back(std::async(std::launch::async, [this, text] { return ask(text, u"en|de"); }));
+  ASSERT_TRUE(WaitUntil([&] { return service->Batches().Waiting() == 3; }));
+  held.Open();
+  for (auto& call : others) call.get();
+  EXPECT_EQ(waiting[0].get(), u"one {0}");
+  // It alone went on to Bing, whose fixed reply has no token either: the first failure is its answer.
+  EXPECT_EQ(waiting[1].get(), u"failed: Placeholders changed by DeepL: {0} missing");
+  EXPECT_EQ(client.Requests().size(), 1u);
+  EXPECT_EQ(waiting[2].get(), u"two {0}");
+  EXPECT_EQ(deeplRequests().size(), 5u);
+  EXPECT_TRUE(logged(u"DeepL: Placeholders changed by DeepL: {0} missing"));
+  EXPECT_FALSE(service->Rest().Resting(kDeepL));
+  const std::u16string tag = TProtectSettings{}.CacheTag();
+  EXPECT_EQ(service->Cache()->Find({kDeepL, u"en", u"de", u"one {0}", tag}), u"one {0}");
+  EXPECT_EQ(service->Cache()->Find({kDeepL, u"en", u"de", u"damaged {0}", tag}), std::nullopt);
 }
 
 }  // namespace
