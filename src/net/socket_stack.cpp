@@ -124,6 +124,12 @@ std::u16string TIdStack::ResolveHost(std::u16string_view host, TIdIPVersion ipVe
   throw EIdIPVersionUnsupported();
 }
 
+bool TIdStack::IsLoopbackHost(std::u16string_view host) {
+  if (SameTextAscii(host, u"localhost")) return true;
+  if (IsIPv4Literal(host)) return host.starts_with(u"127.");
+  return MakeCanonicalIPv6Address(host) == u"0:0:0:0:0:0:0:1";
+}
+
 bool TIdStack::IsIPv4Literal(std::u16string_view text) {
   int parts = 0;
   size_t i = 0;

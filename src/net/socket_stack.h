@@ -107,6 +107,9 @@ class TIdStack {
   // Four decimal parts 0..255.
   static bool IsIPv4Literal(std::u16string_view text);
   static bool IsIPv6Literal(std::u16string_view text);
+  // Names that never leave this machine (localhost, 127.0.0.0/8, ::1); a name the resolver would have to look up is
+  // not one of them.
+  static bool IsLoopbackHost(std::u16string_view host);
   // Eight upper-case hexadecimal groups without leading zeros or compression; empty when not a literal.
   static std::u16string MakeCanonicalIPv6Address(std::u16string_view text);
   // The same form from the 16 address bytes in network order.

@@ -7,6 +7,7 @@
 #include "common/text.h"
 #include "net/exceptions.h"
 #include "net/socket_stack.h"
+#include "net/uri.h"
 #include "shell/error_box.h"
 #include "translate/service_settings.h"
 
@@ -185,6 +186,13 @@ void TProxyCore::FormCreate() {
     std::optional<translate::TEngineEndpoint> endpoint;
     step([&] { endpoint = translate::ReadEngineEndpoint(access, engine.Index); });
     if (!endpoint) continue;
+    // Said once now rather than only in every request's failure, as the user reads the log on starting.
+    if (!endpoint->ApiKey.empty() && !endpoint->Https &&
+        !net::TIdStack::IsLoopbackHost(net::TIdURI(endpoint->Origin()).Host)) {
+      const std::u16string name(engine.Name);
+      AddLogLine(name + u": its key is not sent over plain http to " + endpoint->Host + u"; every request to it fails" +
+                 u" until [Engines] " + name + u" names the server with https://");
+    }
     extras.Endpoints.emplace(engine.Index, std::move(*endpoint));
     configured.push_back(engine.Index);
     addOptionalItem(engine, settings.ReadBool(kGeneral, std::u16string(engine.Name), false));

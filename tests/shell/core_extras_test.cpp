@@ -150,6 +150,18 @@ TEST_F(CoreTest, DeepLWithItsKeyFollowsTheOthersWithItsOwnPictureAndCheckMark) {
   EXPECT_TRUE(errors.empty());
 }
 
+TEST_F(CoreTest, AKeyNamedForPlainHttpToAnotherMachineIsWarnedOfOnStarting) {
+  set(u"Engines", u"DeepLKey", u"0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21");
+  set(u"Engines", u"DeepL", u"http://deepl.example:8080");
+  set(u"Engines", u"LibreTranslate", u"http://[::1]:5000");
+  set(u"Engines", u"LibreTranslateKey", u"local-key-1234");
+  TProxyCore& c = create();
+  EXPECT_NE(c.EngineItem(translate::kDeepL), nullptr) << "it stays, and its requests say why they fail";
+  EXPECT_EQ(logged(),
+            u"DeepL: its key is not sent over plain http to deepl.example:8080; every request to it fails "
+            u"until [Engines] DeepL names the server with https://\n");
+}
+
 TEST_F(CoreTest, DeepLsHostWithoutItsKeyAddsNothing) {
   set(u"Engines", u"DeepL", u"127.0.0.1:9");
   set(u"General", u"DeepL", u"1");

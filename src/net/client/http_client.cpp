@@ -87,13 +87,6 @@ bool IsCredentialHeader(std::u16string_view name) {
          endsWith(u"token");
 }
 
-// Names that never leave this machine; a name the resolver would have to look up is not one of them.
-bool IsLoopbackHost(std::u16string_view host) {
-  if (SameTextAscii(host, u"localhost")) return true;
-  if (net::TIdStack::IsIPv4Literal(host)) return host.starts_with(u"127.");
-  return net::TIdStack::MakeCanonicalIPv6Address(host) == u"0:0:0:0:0:0:0:1";
-}
-
 // Calls use(data, size) with the bytes of stream from start on: in place for a memory stream (a body may be
 // megabytes), else from a copy.
 template <typename Use>
@@ -376,7 +369,7 @@ void TIdHTTP::checkCredentialsMayGo() {
                                                     : u"the reply redirects to another host (" + m_url.Host) +
                                           u"); a request with a key is not sent there");
   }
-  if (SameTextAscii(m_url.Protocol, u"http") && !IsLoopbackHost(m_url.Host)) {
+  if (SameTextAscii(m_url.Protocol, u"http") && !net::TIdStack::IsLoopbackHost(m_url.Host)) {
     throw translate::ECredentialsWithheld(u"a request with a key is not sent over plain http to " + m_url.Host +
                                           u"; name the server with https://");
   }
