@@ -180,8 +180,12 @@ TEST_F(GoogleCloudService, ItAnswersWithTheKeyInItsHeaderAndItsHtmlEntitiesUndon
   EXPECT_EQ(Json::Parse(sent.Body)["format"].text, "html");
   EXPECT_EQ(sent.Url.find(kKey), std::u16string::npos);
   EXPECT_EQ(sent.Body.find(ToUtf8(kKey)), std::string::npos);
+  // Should it ever quote the key, no answer or log line repeats it.
+  refuse(400, u"{\"error\":{\"code\":400,\"message\":\"Key " + std::u16string(kKey) + u" is not valid\"}}");
+  EXPECT_EQ(ask(u"Hello"), u"failed: GoogleCloud: Key *** is not valid");
   const std::vector<std::u16string> lines = log.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), u"GoogleCloud"), lines.end());
+  for (const std::u16string& line : lines) EXPECT_EQ(line.find(kKey), std::u16string::npos) << ToUtf8(line);
 }
 
 TEST_F(GoogleCloudService, WithFailoverTheRefusalDecidesTheRest) {

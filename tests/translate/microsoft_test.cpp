@@ -178,8 +178,12 @@ TEST_F(MicrosoftService, ItAnswersWithTheKeyInItsHeaderAndProtectedPiecesInNotra
   EXPECT_EQ(sent.Body, "[{\"Text\":\"Open <span class=\\\"notranslate\\\">{0}</span> now\"}]");
   EXPECT_EQ(sent.Url.find(kKey), std::u16string::npos);
   EXPECT_EQ(sent.Body.find(ToUtf8(kKey)), std::string::npos);
+  // Should it ever quote the key, no answer or log line repeats it.
+  refuse(401, u"{\"error\":{\"code\":401000,\"message\":\"Key " + std::u16string(kKey) + u" is not valid\"}}");
+  EXPECT_EQ(ask(u"Hello"), u"failed: Microsoft: Key *** is not valid");
   const std::vector<std::u16string> lines = log.Lines();
   EXPECT_NE(std::find(lines.begin(), lines.end(), u"Microsoft"), lines.end());
+  for (const std::u16string& line : lines) EXPECT_EQ(line.find(kKey), std::u16string::npos) << ToUtf8(line);
 }
 
 TEST_F(MicrosoftService, WithFailoverTheRefusalDecidesTheRest) {
