@@ -112,9 +112,11 @@ Modes and their parameters:
                                   surrogate pair beyond U+FFFF), as engines that answer in ASCII JSON send it; a
                                   leading byte-order mark stays (for JSON answers: the escapes stand in strings only)
   damage-tokens  how              the plain answer with the first protected-text token in it ([X1X], <x id="1"/>,
-                                  <x id="1"></x>, found in any letter case, quotes JSON-escaped or not) damaged:
-                                  "drop" takes it out, "duplicate" writes it twice, "translate" turns its number
-                                  into a word, "move" trades places with the last token (a reordering, no damage)
+                                  <x id="1"></x>, <span class="notranslate">..</span>, <span translate="no">..</span>, found in
+                                  any letter case, quotes JSON-escaped or not) damaged: "drop" takes it out,
+                                  "duplicate" writes it twice, "translate" turns its number into a word (a span
+                                  without one: its letters upper-cased), "move" trades places with the last token
+                                  (a reordering, no damage)
 Hostile answers, each ended by the client closing the connection (or the server stopping):
   gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
                                   200 KB); made once per size and kept in memory
@@ -182,7 +184,8 @@ TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
 VERSION = re.compile(rb"^HTTP/1\.[01]$")
 HOP = re.compile(r"[?&]hop=\d+$")
 UPPER = {c: c - 32 for c in range(ord("a"), ord("z") + 1)}
-TOKEN = re.compile(r'\[X\d+X\]|<x id=\\?"\d+\\?"\s*/?>(?:</x>)?', re.I)
+TOKEN = re.compile(r'\[X\d+X\]|<x id=\\?"\d+\\?"\s*/?>(?:</x>)?'
+                   r'|<span (?:class=\\?"notranslate\\?"|translate=\\?"no\\?")>.*?</span>', re.I | re.S)
 DAMAGES = ("drop", "duplicate", "translate", "move")
 
 
@@ -609,7 +612,9 @@ def damage_tokens(text, how):
     if how == "duplicate":
         return text[: first.end()] + first.group(0) + text[first.end() :]
     if how == "translate":
-        return text[: first.start()] + re.sub(r"\d+", "ONE", first.group(0)) + text[first.end() :]
+        # A span's piece may hold no number: then its letters change.
+        token = re.sub(r"\d+", "ONE", first.group(0))
+        return text[: first.start()] + (token if token != first.group(0) else shout(token)) + text[first.end() :]
     return text[: first.start()] + last.group(0) + text[first.end() : last.start()] + first.group(0) + text[last.end() :]
 
 

@@ -742,6 +742,11 @@ class FakeEngineTest(unittest.TestCase):
         html = self.post(target + "&textType=html", [{"Text": 'a <span class="notranslate">%s</span> <b>b</b>'}], auth)
         self.assertEqual('zh-Hant: A <span class="notranslate">%s</span> <b>B</b>',
                          json.loads(html.body.decode("utf-8-sig"))[0]["translations"][0]["text"])
+        # A span's piece holding no number is damaged in its letters.
+        self.mode(engine="microsoft", mode="damage-tokens", how="translate", times=1)
+        html = self.post(target + "&textType=html", [{"Text": 'a <span class="notranslate">%s</span>'}], auth)
+        self.assertEqual('zh-Hant: A <SPAN CLASS="NOTRANSLATE">%S</SPAN>',
+                         json.loads(html.body.decode("utf-8-sig"))[0]["translations"][0]["text"])
         # A POST to /translate without api-version is still LibreTranslate's.
         self.assertEqual(400, self.post("/translate", [{"Text": "a"}], auth[1:]).status)
         refused = [
