@@ -43,7 +43,8 @@ with the text taken from where each engine's request carries it:
            a langpair without "|" answers 400 {"status": "error", "code": 400, "message": "Bad Request",
            "explanation": "That pair is invalid, use e.g. eng|spa"}
            GET /listPairs: {"responseData": [{"sourceLanguage": "eng", "targetLanguage": "spa"}], ...}
-  A POST to /translate is LibreTranslate's unless its Content-Type is application/x-www-form-urlencoded.
+  A POST to /translate is Microsoft's when its query holds api-version, else LibreTranslate's unless its
+  Content-Type is application/x-www-form-urlencoded.
   DeepL    POST /v2/translate                                                             application/json
            checked as DeepL's API v2 documents it: the key only in "Authorization: DeepL-Auth-Key KEY" (none in
            the query or the body), a JSON body (or a form one, text repeated) of at most 128 KiB (else 413),
@@ -54,6 +55,20 @@ with the text taken from where each engine's request carries it:
            raw UTF-8. What it refuses gets 403 (the key) or 400, 413 or 415 with {"message": reason}, as DeepL
            answers; DeepL's other errors come from the status mode (456 {"message": "Quota exceeded"}, 429 with an
            empty body, 529, 403 {"message": "Wrong endpoint. Use https://api.deepl.com"}).
+  Microsoft POST /translate?api-version=3.0&to=TO[&from=FROM][&textType=plain|html]     application/json
+           checked as Translator v3 documents it: the key in Ocp-Apim-Subscription-Key (none in the query), a JSON
+           array of 1 to 1000 {"Text": ...} of at most 50,000 characters together, "to" a code Microsoft takes
+           (zh-Hans, zh-Hant, pt, pt-pt; never zh-CN, zh-TW or pt-BR); refusals {"error": {"code": 401000 |
+           400021 | 400035 | 400036 | 400064 | 400072 | 400074 | 400077 | 415000, "message": ...}}
+           the byte order mark, then [{"translations": [{"text": TO + ": " + TEXT, "to": TO}]}, ...]; with
+           textType=html only the text between the markup is upper-cased (a notranslate span's content stays)
+  GoogleCloud POST /language/translate/v2                                         application/json; charset=UTF-8
+           checked as Translation v2 documents it: the key in x-goog-api-key (never key= in the query or body), a
+           JSON body (or a form one, q repeated), "q" 1 to 128 strings, "target" (zh-CN or zh-TW, never zh-Hant),
+           "source" optional, "format" text or html (the default)
+           {"data": {"translations": [{"translatedText": TARGET + ": " + TEXT}, ...]}}; in html only the text
+           between the markup is upper-cased (a translate="no" span's content stays) and an apostrophe there is
+           written &#39;; refusals {"error": {"code", "message", "status"}} (403 PERMISSION_DENIED without a key)
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
 percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
@@ -64,7 +79,8 @@ Control, on the http port only, never recorded, answers JSON:
                         "request_line", "headers" (raw lines without CR LF), "body_b64"}; bytes of the request
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
-  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|deepl|all
+  POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|deepl|
+                        microsoft|googlecloud|all
                         (default all),
                         "mode": ...,
                         "times": n (default until reset), "headers": [extra raw reply header lines],
@@ -96,9 +112,11 @@ Modes and their parameters:
                                   surrogate pair beyond U+FFFF), as engines that answer in ASCII JSON send it; a
                                   leading byte-order mark stays (for JSON answers: the escapes stand in strings only)
   damage-tokens  how              the plain answer with the first protected-text token in it ([X1X], <x id="1"/>,
-                                  <x id="1"></x>, found in any letter case, quotes JSON-escaped or not) damaged:
-                                  "drop" takes it out, "duplicate" writes it twice, "translate" turns its number
-                                  into a word, "move" trades places with the last token (a reordering, no damage)
+                                  <x id="1"></x>, <span class="notranslate">..</span>, <span translate="no">..</span>, found in
+                                  any letter case, quotes JSON-escaped or not) damaged: "drop" takes it out,
+                                  "duplicate" writes it twice, "translate" turns its number into a word (a span
+                                  without one: its letters upper-cased), "move" trades places with the last token
+                                  (a reordering, no damage)
 Hostile answers, each ended by the client closing the connection (or the server stopping):
   gzip-bomb      megabytes (200)  Content-Encoding: gzip over that many MiB of zeros (200 MiB pack into about
                                   200 KB); made once per size and kept in memory
@@ -155,8 +173,10 @@ ENGINES = {
     "/translate": ("libretranslate", "POST"),
     "/listPairs": ("apertium", "GET"),
     "/v2/translate": ("deepl", "POST"),
+    "/language/translate/v2": ("googlecloud", "POST"),
 }
-ENGINE_NAMES = {name for name, _ in ENGINES.values()}
+# Microsoft shares LibreTranslate's path; its api-version parameter tells them apart.
+ENGINE_NAMES = {name for name, _ in ENGINES.values()} | {"microsoft"}
 FORM = "application/x-www-form-urlencoded"
 
 SYSTRAN_TOKEN = '<span class="token" value="1010/noun:common" id="token_1">'
@@ -164,7 +184,8 @@ TCHAR = re.compile(rb"^[!#$%&'*+\-.^_`|~0-9A-Za-z]+$")
 VERSION = re.compile(rb"^HTTP/1\.[01]$")
 HOP = re.compile(r"[?&]hop=\d+$")
 UPPER = {c: c - 32 for c in range(ord("a"), ord("z") + 1)}
-TOKEN = re.compile(r'\[X\d+X\]|<x id=\\?"\d+\\?"\s*/?>(?:</x>)?', re.I)
+TOKEN = re.compile(r'\[X\d+X\]|<x id=\\?"\d+\\?"\s*/?>(?:</x>)?'
+                   r'|<span (?:class=\\?"notranslate\\?"|translate=\\?"no\\?")>.*?</span>', re.I | re.S)
 DAMAGES = ("drop", "duplicate", "translate", "move")
 
 
@@ -409,8 +430,133 @@ def answer_deepl(req, query):
     return Reply(200, "application/json", json.dumps({"translations": translations}, ensure_ascii=False))
 
 
+# Markup an engine reads as HTML: elements that keep what they hold, other tags, entities, and the text between.
+HTML_PARTS = re.compile(r'(<span (?:class="notranslate"|translate="no")>.*?</span>|<[^>]*>|&#?\w+;)', re.S)
+
+
+def shout_html(text, apostrophe=None):
+    """TRANS of HTML: only the text between the markup upper-cased, an apostrophe there written as given."""
+    parts = HTML_PARTS.split(text)
+    for i in range(0, len(parts), 2):
+        parts[i] = shout(parts[i])
+        if apostrophe:
+            parts[i] = parts[i].replace("'", apostrophe)
+    return "".join(parts)
+
+
+MICROSOFT_MAX_ELEMENTS = 1000
+MICROSOFT_MAX_CHARS = 50000
+# Codes of other services that Microsoft does not take.
+MICROSOFT_REFUSED = {"zh", "zh-cn", "zh-tw", "pt-br", "pt_pt"}
+
+
+def answer_microsoft(req, query):
+    def refuse(status, code, message):
+        return Reply(status, "application/json; charset=utf-8",
+                     json.dumps({"error": {"code": code, "message": message}}))
+
+    params = query_params(query)
+    key = (req.header("ocp-apim-subscription-key") or "").strip()
+    if not key or "subscription-key" in params or "Subscription-Key" in params:
+        return refuse(401, 401000, "The request is not authorized because credentials are missing or invalid.")
+    if params.get("api-version") != "3.0":
+        return refuse(400, 400021, "The API version parameter is missing or invalid.")
+    to = params.get("to", "")
+    if not to or to.lower() in MICROSOFT_REFUSED:
+        return refuse(400, 400036, "The target language is not valid.")
+    source = params.get("from")
+    if source is not None and (not source or source.lower() in MICROSOFT_REFUSED):
+        return refuse(400, 400035, "The source language is not valid.")
+    text_type = params.get("textType", "plain")
+    if text_type not in ("plain", "html"):
+        return refuse(400, 400064, "The translation type is invalid.")
+    content_type = (req.header("content-type") or "").partition(";")[0].strip().lower()
+    if content_type != "application/json":
+        return refuse(415, 415000, "The Content-Type header is missing or invalid.")
+    try:
+        elements = json.loads(req.body.decode("utf-8"))
+    except (ValueError, UnicodeDecodeError):
+        return refuse(400, 400074, "The body of the request is not valid JSON.")
+    if (not isinstance(elements, list) or not elements
+            or not all(isinstance(e, dict) and isinstance(e.get("Text"), str) for e in elements)):
+        return refuse(400, 400074, "The body of the request is not valid JSON.")
+    if len(elements) > MICROSOFT_MAX_ELEMENTS:
+        return refuse(400, 400072, "The number of elements on the input array exceeds the maximum.")
+    if sum(len(e["Text"]) for e in elements) > MICROSOFT_MAX_CHARS:
+        return refuse(400, 400077, "The maximum request size has been exceeded.")
+    made = shout_html if text_type == "html" else shout
+    items = [{"translations": [{"text": to + ": " + made(e["Text"]), "to": to}]} for e in elements]
+    if source is None:
+        for item in items:
+            item["detectedLanguage"] = {"language": "en", "score": 1.0}
+    # Microsoft's replies lead with a byte order mark at times.
+    return Reply(200, "application/json; charset=utf-8", "\ufeff" + json.dumps(items, ensure_ascii=False))
+
+
+GOOGLE_MAX_SEGMENTS = 128
+# Codes Google does not take (it wants zh-CN or zh-TW).
+GOOGLE_REFUSED = {"zh-hans", "zh-hant", "zh_tw", "zh_cn"}
+
+
+def answer_googlecloud(req, query):
+    def refuse(status, message, state, reason=None):
+        error = {"code": status, "message": message, "status": state}
+        if reason:
+            error["details"] = [{"@type": "type.googleapis.com/google.rpc.ErrorInfo", "reason": reason,
+                                 "domain": "googleapis.com"}]
+        return Reply(status, "application/json; charset=UTF-8", json.dumps({"error": error}))
+
+    if "key" in query_params(query):
+        return refuse(400, "The key belongs in the x-goog-api-key header, not the URL.", "INVALID_ARGUMENT")
+    if not (req.header("x-goog-api-key") or "").strip():
+        return refuse(403, "Method doesn't allow unregistered callers (callers without established identity). "
+                      "Please use API Key or other form of API consumer identity to call this API.",
+                      "PERMISSION_DENIED")
+    content_type = (req.header("content-type") or "").partition(";")[0].strip().lower()
+    if content_type == "application/json":
+        try:
+            request = json.loads(req.body.decode("utf-8"))
+        except (ValueError, UnicodeDecodeError):
+            return refuse(400, "Invalid JSON payload received.", "INVALID_ARGUMENT")
+        if not isinstance(request, dict):
+            return refuse(400, "Invalid JSON payload received.", "INVALID_ARGUMENT")
+    elif content_type == FORM:
+        fields = urllib.parse.parse_qs(req.body.decode("latin-1"), keep_blank_values=True, encoding="utf-8")
+        request = {name: values if name == "q" else values[0] for name, values in fields.items()}
+    else:
+        return refuse(400, "Invalid JSON payload received.", "INVALID_ARGUMENT")
+    if "key" in request:
+        return refuse(400, "The key belongs in the x-goog-api-key header.", "INVALID_ARGUMENT")
+    texts = request.get("q")
+    texts = [texts] if isinstance(texts, str) else texts
+    if not isinstance(texts, list) or not texts or not all(isinstance(t, str) for t in texts):
+        return refuse(400, "Required Text", "INVALID_ARGUMENT")
+    if len(texts) > GOOGLE_MAX_SEGMENTS:
+        return refuse(400, "Too many text segments", "INVALID_ARGUMENT")
+    target = request.get("target")
+    source = request.get("source")
+    for code in (target, source):
+        if code is not None and (not isinstance(code, str) or not code or code.lower() in GOOGLE_REFUSED):
+            return refuse(400, "Bad language pair: %s|%s" % (source, target), "INVALID_ARGUMENT")
+    if target is None:
+        return refuse(400, "Required Target", "INVALID_ARGUMENT")
+    text_format = request.get("format", "html")
+    if text_format not in ("text", "html"):
+        return refuse(400, "Invalid Value", "INVALID_ARGUMENT")
+    # Its html (the default) writes an apostrophe as an entity.
+    made = (lambda t: shout_html(t, "&#39;")) if text_format == "html" else shout
+    translations = [{"translatedText": target + ": " + made(t)} for t in texts]
+    if source is None:
+        for translation in translations:
+            translation["detectedSourceLanguage"] = "en"
+    return Reply(200, "application/json; charset=UTF-8",
+                 json.dumps({"data": {"translations": translations}}, ensure_ascii=False))
+
+
 def route(req, path):
     """The engine that a request is for and the method that engine takes there."""
+    if path == "/translate" and "api-version" in query_params(req.path_and_query()[1]):
+        return "microsoft", "POST"
     if path == "/translate" and (req.method == "GET" or (req.header("content-type") or "").startswith(FORM)):
         return "apertium", req.method
     return ENGINES[path]
@@ -426,6 +572,8 @@ ANSWERS = {
     "libretranslate": answer_libretranslate,
     "apertium": answer_apertium,
     "deepl": answer_deepl,
+    "microsoft": answer_microsoft,
+    "googlecloud": answer_googlecloud,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).
@@ -464,7 +612,9 @@ def damage_tokens(text, how):
     if how == "duplicate":
         return text[: first.end()] + first.group(0) + text[first.end() :]
     if how == "translate":
-        return text[: first.start()] + re.sub(r"\d+", "ONE", first.group(0)) + text[first.end() :]
+        # A span's piece may hold no number: then its letters change.
+        token = re.sub(r"\d+", "ONE", first.group(0))
+        return text[: first.start()] + (token if token != first.group(0) else shout(token)) + text[first.end() :]
     return text[: first.start()] + last.group(0) + text[first.end() : last.start()] + first.group(0) + text[last.end() :]
 
 

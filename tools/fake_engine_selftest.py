@@ -723,6 +723,82 @@ class FakeEngineTest(unittest.TestCase):
         self.assertEqual((429, b""), (reply.status, reply.body))
         self.assertGreaterEqual(time.monotonic() - start, 0.2)
 
+    def post(self, target, body, headers):
+        client = Client(self.http)
+        try:
+            data = body if isinstance(body, bytes) else json.dumps(body).encode()
+            return client.exchange(compose("POST", target, self.host, ["Connection: close", *headers], data))
+        finally:
+            client.close()
+
+    def test_microsoft_checks_each_request_as_documented_and_answers_in_its_shapes(self):
+        auth = ("Ocp-Apim-Subscription-Key: 9b2d7c41", "Content-Type: application/json; charset=UTF-8")
+        target = "/translate?api-version=3.0&from=en&to=zh-Hant"
+        reply = self.post(target, [{"Text": "Hello Ж"}, {"Text": "a"}], auth)
+        self.assertEqual(200, reply.status)
+        self.assertTrue(reply.body.startswith(b"\xef\xbb\xbf"))
+        self.assertEqual([[{"text": "zh-Hant: HELLO Ж", "to": "zh-Hant"}], [{"text": "zh-Hant: A", "to": "zh-Hant"}]],
+                         [item["translations"] for item in json.loads(reply.body.decode("utf-8-sig"))])
+        html = self.post(target + "&textType=html", [{"Text": 'a <span class="notranslate">%s</span> <b>b</b>'}], auth)
+        self.assertEqual('zh-Hant: A <span class="notranslate">%s</span> <b>B</b>',
+                         json.loads(html.body.decode("utf-8-sig"))[0]["translations"][0]["text"])
+        # A span's piece holding no number is damaged in its letters.
+        self.mode(engine="microsoft", mode="damage-tokens", how="translate", times=1)
+        html = self.post(target + "&textType=html", [{"Text": 'a <span class="notranslate">%s</span>'}], auth)
+        self.assertEqual('zh-Hant: A <SPAN CLASS="NOTRANSLATE">%S</SPAN>',
+                         json.loads(html.body.decode("utf-8-sig"))[0]["translations"][0]["text"])
+        # A POST to /translate without api-version is still LibreTranslate's.
+        self.assertEqual(400, self.post("/translate", [{"Text": "a"}], auth[1:]).status)
+        refused = [
+            (target, [{"Text": "a"}], auth[1:], 401000),
+            (target + "&Subscription-Key=9b2d7c41", [{"Text": "a"}], auth, 401000),
+            ("/translate?api-version=2.0&to=de", [{"Text": "a"}], auth, 400021),
+            ("/translate?api-version=3.0&to=zh-TW", [{"Text": "a"}], auth, 400036),
+            (target, [{"text": "a"}], auth, 400074),
+            (target, [{"Text": "a"}] * 1001, auth, 400072),
+            (target, [{"Text": "x" * 25001}] * 2, auth, 400077),
+            (target, [{"Text": "a"}], auth[:1] + ("Content-Type: text/plain",), 415000),
+        ]
+        for path, body, headers, code in refused:
+            with self.subTest(path=path, code=code):
+                reply = self.post(path, body, headers)
+                self.assertEqual((code // 1000, code), (reply.status, json.loads(reply.body)["error"]["code"]))
+        self.assertEqual(200, self.post(target, [{"Text": "x" * 25000}] * 2, auth).status)
+        self.mode(engine="microsoft", mode="status", code=429, times=1)
+        self.assertEqual((429, b""), (lambda r: (r.status, r.body))(self.post(target, [{"Text": "a"}], auth)))
+
+    def test_google_cloud_checks_each_request_as_documented_and_answers_in_its_shapes(self):
+        auth = ("x-goog-api-key: AIzaSyD-3f9c", "Content-Type: application/json; charset=utf-8")
+        target = "/language/translate/v2"
+        reply = self.post(target, {"q": ["it's Ж", "a"], "source": "en", "target": "zh-TW", "format": "text"}, auth)
+        self.assertEqual(200, reply.status)
+        self.assertEqual({"data": {"translations": [{"translatedText": "zh-TW: IT'S Ж"}, {"translatedText": "zh-TW: A"}]}},
+                         json.loads(reply.body))
+        html = self.post(target, {"q": ['it\'s <span translate="no">%s</span>'], "target": "de"}, auth)
+        self.assertEqual({"translatedText": 'de: IT&#39;S <span translate="no">%s</span>', "detectedSourceLanguage": "en"},
+                         json.loads(html.body)["data"]["translations"][0])
+        form = self.post(target, b"q=a&q=b&target=de&format=text", auth[:1] + ("Content-Type: " + FORM,))
+        self.assertEqual(["de: A", "de: B"], [t["translatedText"] for t in json.loads(form.body)["data"]["translations"]])
+        refused = [
+            (target, {"q": ["a"], "target": "de"}, auth[1:], 403),
+            (target + "?key=AIzaSyD-3f9c", {"q": ["a"], "target": "de"}, auth, 400),
+            (target, {"q": ["a"], "target": "de", "key": "k"}, auth, 400),
+            (target, {"q": [], "target": "de"}, auth, 400),
+            (target, {"q": ["a"] * 129, "target": "de"}, auth, 400),
+            (target, {"q": ["a"], "target": "zh-Hant"}, auth, 400),
+            (target, {"q": ["a"]}, auth, 400),
+            (target, b"{not json", auth, 400),
+        ]
+        for path, body, headers, status in refused:
+            with self.subTest(path=path, body=str(body)[:60]):
+                reply = self.post(path, body, headers)
+                self.assertEqual(status, reply.status)
+                self.assertTrue(json.loads(reply.body)["error"]["message"])
+        self.assertEqual(200, self.post(target, {"q": ["a"] * 128, "target": "de"}, auth).status)
+        self.mode(engine="googlecloud", mode="status", code=403, content_type="application/json",
+                  body='{"error":{"code":403,"message":"Daily Limit Exceeded"}}', times=1)
+        self.assertEqual(403, self.post(target, {"q": ["a"], "target": "de"}, auth).status)
+
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))
         client = Client(self.https, context, "localhost")

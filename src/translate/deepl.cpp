@@ -5,6 +5,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/language_codes.h"
 
 namespace tessarine::translate {
 
@@ -13,28 +14,6 @@ namespace {
 constexpr char kEngine[] = "DeepL";
 constexpr std::u16string_view kReplyPaths[] = {u"translations[].text", u"message"};
 constexpr std::u16string_view kRefusalPaths[] = {u"message"};
-
-// A code's subtags, lower-cased: "zh_Hant-TW" gives zh, hant, tw.
-std::vector<std::u16string> Subtags(std::u16string_view code) {
-  std::vector<std::u16string> subtags{{}};
-  for (char16_t c : Trim(code)) {
-    if (c == u'-' || c == u'_') {
-      subtags.emplace_back();
-    } else {
-      subtags.back() += ToLowerAscii(c);
-    }
-  }
-  return subtags;
-}
-
-bool HasSubtag(const std::vector<std::u16string>& subtags, std::initializer_list<std::u16string_view> any) {
-  for (size_t i = 1; i < subtags.size(); ++i) {
-    for (std::u16string_view wanted : any) {
-      if (subtags[i] == wanted) return true;
-    }
-  }
-  return false;
-}
 
 std::u16string BaseCode(const std::u16string& base) { return base == u"no" ? u"NB" : UpperCaseAscii(base); }
 
@@ -45,18 +24,18 @@ std::u16string DeepLDefaultHost(std::u16string_view key) {
 }
 
 std::u16string DeepLSourceCode(std::u16string_view code) {
-  const std::vector<std::u16string> subtags = Subtags(code);
+  const std::vector<std::u16string> subtags = LanguageSubtags(code);
   if (subtags[0].empty() || subtags[0] == u"auto") return {};
   return BaseCode(subtags[0]);
 }
 
 std::u16string DeepLTargetCode(std::u16string_view code) {
-  const std::vector<std::u16string> subtags = Subtags(code);
+  const std::vector<std::u16string> subtags = LanguageSubtags(code);
   const std::u16string& base = subtags[0];
   if (base == u"en") return HasSubtag(subtags, {u"gb", u"uk", u"au", u"nz", u"ie", u"za", u"in"}) ? u"EN-GB" : u"EN-US";
   if (base == u"pt") return HasSubtag(subtags, {u"br"}) ? u"PT-BR" : u"PT-PT";
   // Stripping the variant would give Simplified characters to a Traditional reader.
-  if (base == u"zh") return HasSubtag(subtags, {u"hant", u"tw", u"hk", u"mo"}) ? u"ZH-HANT" : u"ZH-HANS";
+  if (base == u"zh") return IsTraditionalChinese(subtags) ? u"ZH-HANT" : u"ZH-HANS";
   return BaseCode(base);
 }
 

@@ -25,7 +25,10 @@ class TReader {
 
   TJsonValue Document() {
     skipSpace();
-    if (peek() != u'{') notJson();
+    // An engine that answers with an array (Microsoft's one item per text) asks for paths starting "[]".
+    const bool arrayWanted =
+        std::any_of(m_wanted.begin(), m_wanted.end(), [](std::u16string_view path) { return path.starts_with(u"[]"); });
+    if (peek() != u'{' && !(arrayWanted && peek() == u'[')) notJson();
     TJsonValue document;
     value(0, u"", &document);
     skipSpace();

@@ -44,8 +44,9 @@ struct TJsonMember {
 // The most items kept of one array on a wanted path; further items are read, not kept.
 inline constexpr size_t kJsonKeptItems = 10000;
 
-// Reads a reply that must be one JSON object, blanks and byte-order marks around its parts allowed, and keeps only
-// the values on the wanted paths: member names joined by ".", "[]" standing for the items of an array
+// Reads a reply that must be one JSON object (or an array, when a wanted path starts with "[]"), blanks and byte-order
+// marks around its parts allowed, and keeps only the values on the wanted paths: member names joined by ".", "[]"
+// standing for the items of an array
 // ("responseData.translatedText", "responseData[].sourceLanguage"). The values on the way to a wanted one are kept
 // with only the members and items that lead there, the first member of each name and kind, and at most
 // kJsonKeptItems items of an array; everything else is checked and passed over, so what the reply costs in memory

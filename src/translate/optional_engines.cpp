@@ -5,7 +5,9 @@
 #include "common/exception.h"
 #include "translate/apertium.h"
 #include "translate/deepl.h"
+#include "translate/google_cloud.h"
 #include "translate/libre_translate.h"
+#include "translate/microsoft.h"
 
 namespace tessarine::translate {
 
@@ -46,7 +48,9 @@ std::optional<TRefusal> ApertiumRefusalOf(int, std::u16string_view body, TReplyT
   return TRefusal{std::move(*explanation), TRefusalKind::ThisRequest};
 }
 
-const std::array<TOptionalEngine, 3> kOptionalEngines{{
+constexpr TEngineSetting kMicrosoftSettings[] = {{kMicrosoftRegionSetting, false}};
+
+const std::array<TOptionalEngine, 5> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's. Told that the text
     // is HTML, it parses it and translates only the text between the elements, so its neural model never sees a
     // token; its parser writes an empty element back as a pair, the form sent.
@@ -84,6 +88,35 @@ const std::array<TOptionalEngine, 3> kOptionalEngines{{
      .Batch = {.MaxTexts = kDeepLMaxTexts, .MaxCost = kDeepLMaxTextBytes, .Cost = DeepLTextBytes},
      // Told to handle XML and to leave the x element alone, it keeps the pair and moves it with its words.
      .Tokens = TTokenForm::XmlPair},
+    {.Index = kMicrosoft,
+     .Name = u"Microsoft",
+     .KeyName = u"MicrosoftKey",
+     .NeedsKey = true,
+     .Settings = kMicrosoftSettings,
+     .DefaultHost = MicrosoftDefaultHost,
+     .Form = {.HttpsByDefault = true},
+     .Picture = "microsoft",
+     .BuildRequest = BuildMicrosoftRequest,
+     .ReadReply = ExtractMicrosoftTranslations,
+     .ReadRefusal = MicrosoftRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .Batch = {.MaxTexts = kMicrosoftMaxTexts, .MaxCost = kMicrosoftMaxChars, .Cost = MicrosoftTextChars},
+     // Told the text is HTML (textType=html), it leaves what a notranslate span holds as it is.
+     .Tokens = TTokenForm::NotranslateSpan},
+    {.Index = kGoogleCloud,
+     .Name = u"GoogleCloud",
+     .KeyName = u"GoogleCloudKey",
+     .NeedsKey = true,
+     .DefaultHost = GoogleCloudDefaultHost,
+     .Form = {.HttpsByDefault = true},
+     .Picture = "googlecloud",
+     .BuildRequest = BuildGoogleCloudRequest,
+     .ReadReply = ExtractGoogleCloudTranslations,
+     .ReadRefusal = GoogleCloudRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .Batch = {.MaxTexts = kGoogleCloudMaxTexts, .MaxCost = kGoogleCloudMaxTextBytes, .Cost = GoogleCloudTextBytes},
+     // In format=html it leaves an element marked translate="no" as it is.
+     .Tokens = TTokenForm::TranslateNoSpan},
 }};
 
 }  // namespace

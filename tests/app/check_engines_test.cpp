@@ -72,18 +72,24 @@ class CheckEnginesTest : public ::testing::Test {
 TEST_F(CheckEnginesTest, EachVisibleEngineIsAskedOnceAndTabled) {
   const std::string host = s_fake->HttpHost();
   const std::string key = "0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx";
-  writeSettings(host, "LibreTranslate=" + host + "\nDeepL=http://" + host + "\nDeepLKey=" + key + "\n");
+  const std::string microsoftKey = "9b2d7c41e0f84a6b8d3e5f1a2c4b6d8e";
+  const std::string googleKey = "AIzaSyD-3f9c2b7e1a4d6f8b0c2e4a6d8f0b2c4e6";
+  writeSettings(host, "LibreTranslate=" + host + "\nDeepL=http://" + host + "\nDeepLKey=" + key +
+                          "\nMicrosoft=http://" + host + "\nMicrosoftKey=" + microsoftKey + "\nGoogleCloud=http://" +
+                          host + "\nGoogleCloudKey=" + googleKey + "\n");
   s_fake->SetMode(R"({"engine": "bing", "mode": "status", "code": 429, "reason": "Too Many Requests"})");
   EXPECT_EQ(run(u"Hi", u"en|fr"), 0);
   const auto rows = Rows(output.str());
-  ASSERT_EQ(rows.size(), 8u) << output.str();
-  EXPECT_EQ(output.str().find(key), std::string::npos);
+  ASSERT_EQ(rows.size(), 10u) << output.str();
+  for (const std::string& secret : {key, microsoftKey, googleKey})
+    EXPECT_EQ(output.str().find(secret), std::string::npos);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Engine", "Host", "Result", "Time"}));
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Google", "fr: HI"},  {"Bing", "error: HTTP/1.1 429 Too Many Requests"},
-      {"Yandex", "error: "}, {"Babylon", "1: HI"},
-      {"Promt", "fr: HI"},   {"LibreTranslate", "fr: HI"},
-      {"DeepL", "FR: HI"}};
+      {"Google", "fr: HI"},     {"Bing", "error: HTTP/1.1 429 Too Many Requests"},
+      {"Yandex", "error: "},    {"Babylon", "1: HI"},
+      {"Promt", "fr: HI"},      {"LibreTranslate", "fr: HI"},
+      {"DeepL", "FR: HI"},      {"Microsoft", "fr: HI"},
+      {"GoogleCloud", "fr: HI"}};
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto& row = rows[i + 1];
     ASSERT_EQ(row.size(), 4u) << output.str();

@@ -9,6 +9,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "keyed_engine_fixture.h"
 #include "service_fakes.h"
 #include "support/mini_json.h"
 #include "support/system_calls.h"
@@ -23,7 +24,6 @@ namespace {
 using test_support::Json;
 
 constexpr char16_t kKey[] = u"5c1e2f4a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx";
-constexpr int64_t kMinute = 60'000;
 
 std::string BodyOf(const TEngineRequest& request) { return std::string(request.Body->begin(), request.Body->end()); }
 
@@ -213,70 +213,21 @@ TEST_F(DeepLSettings, FurtherSettingsAndABasePathAsTheEnginesOfTheTableMayTakeTh
 }
 
 // Through the service: DeepL's reply built from the request's JSON, each text as "TARGET: TEXT".
-class DeepLService : public ::testing::Test {
+class DeepLService : public fakes::KeyedEngineService {
  protected:
-  DeepLService() {
-    client.Reply = [this](const fakes::RecordedRequest& request) -> std::u16string {
-      if (request.Url.find(u"/v2/translate") == std::u16string::npos) return u"\"Bing\"";
-      if (failure) {
-        client.RefusedStatus = failure->first;
-        client.RefusedBody = failure->second;
-        throw EIdException(u"HTTP/1.1 " + IntToStr(failure->first) + u" Refused");
-      }
-      const Json body = Json::Parse(request.Body);
-      std::u16string reply = u"{\"translations\":[";
-      for (size_t i = 0; i < body["text"].size(); ++i) {
-        reply += (i ? u",{\"text\":\"" : u"{\"text\":\"") + FromUtf8(body["target_lang"].text) + u": " +
-                 FromUtf8(body["text"][i].text) + u"\"}";
-      }
-      return reply + u"]}";
-    };
-  }
-
   void make(bool failover) {
-    choice.AddOptionalEngine(kDeepL, true);
-    choice.SetChecked(kDeepL);
-    TServiceExtras extras;
-    extras.Endpoints[kDeepL] = TEngineEndpoint::Parse(u"api.deepl.com", kKey, 0, {.HttpsByDefault = true});
-    if (failover) extras.Failover = TFailoverSettings{{kBing}, 2};
-    extras.RestClock = [this] { return steady.load(); };
-    service = std::make_unique<TTranslationService>(client, log, choice, babylon, TEngineHosts(), std::move(extras));
+    KeyedEngineService::make(kDeepL, TEngineEndpoint::Parse(u"api.deepl.com", kKey, 0, {.HttpsByDefault = true}),
+                             u"/v2/translate", Reply, failover);
   }
-  // The translation, or "failed: " and the failure's message.
-  std::u16string ask(const std::u16string& text) {
-    fakes::FakeRequestInfo request;
-    request.Query = {u"text=" + text, u"langpair=en|de"};
-    fakes::FakeResponseInfo response;
-    try {
-      service->IdHTTPServer1CommandGet(request, response);
-    } catch (const Exception& e) {
-      return u"failed: " + e.Message();
+  static std::u16string Reply(const fakes::RecordedRequest& request) {
+    const Json body = Json::Parse(request.Body);
+    std::u16string reply = u"{\"translations\":[";
+    for (size_t i = 0; i < body["text"].size(); ++i) {
+      reply += (i ? u",{\"text\":\"" : u"{\"text\":\"") + FromUtf8(body["target_lang"].text) + u": " +
+               FromUtf8(body["text"][i].text) + u"\"}";
     }
-    return TextBetween(u"class=hps>", response.Content, u"</span>");
+    return reply + u"]}";
   }
-  void refuse(int status, std::u16string body, std::optional<int64_t> retryAfter = std::nullopt) {
-    failure = {status, std::move(body)};
-    client.RetryAfter = retryAfter;
-  }
-  // How long DeepL rests from now, to the minute, when it is less than a day.
-  int64_t restMinutes() {
-    const int64_t start = steady;
-    int64_t minutes = 0;
-    while (service->Rest().Resting(kDeepL) && minutes < 24 * 60) {
-      steady += kMinute;
-      ++minutes;
-    }
-    steady = start;
-    return minutes;
-  }
-
-  std::optional<std::pair<int, std::u16string>> failure;
-  std::atomic<int64_t> steady{0};
-  fakes::FakeUpstreamClient client;
-  fakes::FakeLogSink log;
-  TEngineChoice choice;
-  TBabylonTable babylon;
-  std::unique_ptr<TTranslationService> service;
 };
 
 TEST_F(DeepLService, ItAnswersWithTheKeyInItsHeaderAndRefusalsInItsOwnWords) {
@@ -304,28 +255,12 @@ TEST_F(DeepLService, ItAnswersWithTheKeyInItsHeaderAndRefusalsInItsOwnWords) {
 
 TEST_F(DeepLService, WithFailoverTheRefusalDecidesTheRest) {
   make(true);
-  const struct {
-    int status;
-    const char16_t* body;
-    std::optional<int64_t> retryAfter;
-    int64_t minutes;
-  } cases[] = {
-      {456, u"", std::nullopt, 15},                      // no retry can succeed before the quota is back
-      {403, u"{\"message\":\"Forbidden\"}", 7200, 120},  // nor with a refused key; it asked for longer
-      {429, u"", 120, 2},                                // too many requests, as it asked
-      {529, u"", std::nullopt, 1},                       // as after any failure
-      {400, u"{\"message\":\"Value for 'target_lang' not supported.\"}", std::nullopt, 0},  // this request only
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    // Rested and answering again, which forgets the failures before.
-    steady += 24 * 60 * kMinute;
-    failure.reset();
-    EXPECT_EQ(ask(u"Hello"), u"DE: Hello");
-    refuse(c.status, c.body, c.retryAfter);
-    EXPECT_EQ(ask(u"Hello"), u"Bing");
-    EXPECT_EQ(restMinutes(), c.minutes);
-  }
+  expectRests({{456, u"", std::nullopt, 15},                      // no retry can succeed before the quota is back
+               {403, u"{\"message\":\"Forbidden\"}", 7200, 120},  // nor with a refused key; it asked for longer
+               {429, u"", 120, 2},                                // too many requests, as it asked
+               {529, u"", std::nullopt, 1},                       // as after any failure
+               {400, u"{\"message\":\"Value for 'target_lang' not supported.\"}", std::nullopt, 0}},  // this one
+              u"DE: Hello");
 }
 
 }  // namespace

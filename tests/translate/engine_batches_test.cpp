@@ -14,6 +14,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "translate/optional_engines.h"
 
 namespace tessarine::translate {
 namespace {
@@ -151,6 +152,39 @@ TEST_F(EngineBatches, WhileEveryCallIsTakenTheWaitingRequestsSplitAtTheLimitsOld
   // call that a text could not join goes without waiting for more.
   EXPECT_EQ(engine_.Calls(), (std::vector<Texts>{{u"x"}, {u"aaaa", u"bbbb"}, {u"cccc"}, {u"dddddddddddd"}}));
   EXPECT_EQ(engine_.MostAtOnce(), 1u);
+}
+
+// The table's limits, one call at a time so that the requests wait together: Microsoft counts code points (a
+// character beyond U+FFFF is one), Google Cloud segments.
+TEST_F(EngineBatches, TheKeyedEnginesSplitAtTheirOwnLimits) {
+  make(1, 1);
+  descriptor = *FindOptionalEngine(kMicrosoft);
+  descriptor.CallsAtOnce = 1;
+  auto running = ask(u"x");
+  ASSERT_TRUE(WaitUntil([&] { return engine_.Calls().size() == 1; }));
+  std::u16string faces;
+  for (int i = 0; i < 25000; ++i) faces += u"\U0001F600";
+  std::vector<std::future<TBatchAnswer>> waiting;
+  for (const std::u16string& text : {faces, std::u16string(25000, u'b'), std::u16string(u"c")})
+    waiting.push_back(queue(text));
+  engine_.Open();
+  for (auto& answer : waiting) answer.get();
+  std::vector<size_t> sizes;
+  for (const Texts& call : engine_.Calls()) sizes.push_back(call.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{1, 2, 1})) << "50,000 characters in the second call";
+
+  descriptor = *FindOptionalEngine(kGoogleCloud);
+  descriptor.CallsAtOnce = 1;
+  engine_.Hold();
+  running = ask(u"x");
+  ASSERT_TRUE(WaitUntil([&] { return engine_.Calls().size() == 1; }));
+  waiting.clear();
+  for (int i = 0; i < 130; ++i) waiting.push_back(queue(Widen(std::to_string(i))));
+  engine_.Open();
+  for (auto& answer : waiting) answer.get();
+  sizes.clear();
+  for (const Texts& call : engine_.Calls()) sizes.push_back(call.size());
+  EXPECT_EQ(sizes, (std::vector<size_t>{1, 128, 2}));
 }
 
 TEST_F(EngineBatches, AFailedCallFailsEachOfItsRequestsAndCountsOnce) {

@@ -8,6 +8,7 @@
 
 #include "common/exception.h"
 #include "form_fixture.h"
+#include "translate/optional_engines.h"
 #include "ui/application.h"
 #include "ui/form2.h"
 #include "ui/frame_placement.h"
@@ -196,7 +197,7 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
 
 TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
   TForm1& f = create();
-  EXPECT_EQ(f.sAlphaImageList1.Count(), 12);
+  EXPECT_EQ(f.sAlphaImageList1.Count(), 14);
   std::vector<QImage> images;
   for (int i = 0; i < f.sAlphaImageList1.Count(); ++i) {
     const QImage image = f.sAlphaImageList1.Pixmap(i).toImage();
@@ -205,6 +206,9 @@ TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
     for (const QImage& other : images) EXPECT_NE(image, other) << i;
     images.push_back(image);
   }
+  // Each optional engine's picture is in the list: a name without one would fail the menu when it is made.
+  for (const translate::TOptionalEngine& engine : translate::OptionalEngines())
+    EXPECT_NO_THROW(TImageList::IndexOf(engine.Picture)) << engine.Picture;
 }
 
 TEST(Theme, BuiltInThemeIsFoundWhateverTheCaseUnknownOneIsReported) {
