@@ -11,10 +11,11 @@ namespace tessarine::ui {
 namespace {
 
 constexpr std::array<const char*, TImageList::kCount> kResources{
-    ":/images/googletr.svg",  ":/images/bingicon.svg",    ":/images/yandextr.svg",
-    ":/images/online.svg",    ":/images/offline.svg",     ":/images/file_temporary_4559.svg",
-    ":/images/delete_64.svg", ":/images/promtonlain.svg", ":/images/babylon.svg",
-    ":/images/systanet.svg",  ":/images/apertium.svg",    ":/images/deepl.svg",
+    ":/images/googletr.svg",    ":/images/bingicon.svg",    ":/images/yandextr.svg",
+    ":/images/online.svg",      ":/images/offline.svg",     ":/images/file_temporary_4559.svg",
+    ":/images/delete_64.svg",   ":/images/promtonlain.svg", ":/images/babylon.svg",
+    ":/images/systanet.svg",    ":/images/apertium.svg",    ":/images/deepl.svg",
+    ":/images/yandexcloud.svg", ":/images/llm.svg",
 };
 
 QPixmap Render(const char* resource, int size) {

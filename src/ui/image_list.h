@@ -12,7 +12,7 @@ namespace tessarine::ui {
 // 16 x 16 cells.
 class TImageList {
  public:
-  static constexpr int kCount = 12;
+  static constexpr int kCount = 14;
   static constexpr int kCellSize = 16;
 
   // Picture indexes.
@@ -29,6 +29,8 @@ class TImageList {
     kSystran = 9,
     kApertium = 10,
     kDeepL = 11,
+    kYandexCloud = 12,
+    kLLM = 13,
   };
 
   TImageList();

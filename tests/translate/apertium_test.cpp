@@ -212,8 +212,9 @@ TEST(OptionalEngines, TheTableIsWhatEveryListOfEnginesFollows) {
   EXPECT_EQ(FindOptionalEngine(kPromt), nullptr);
   EXPECT_EQ(FindOptionalEngine(kAllEngineCount), nullptr);
   EXPECT_EQ(EngineName(kApertium), u"Apertium");
-  EXPECT_EQ(VisibleEngines({kDeepL, kApertium, kLibreTranslate}),
-            (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt, kLibreTranslate, kApertium, kDeepL}));
+  EXPECT_EQ(VisibleEngines({kLLM, kDeepL, kApertium, kYandexCloud, kLibreTranslate}),
+            (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt, kLibreTranslate, kApertium, kDeepL,
+                              kYandexCloud, kLLM}));
   EXPECT_EQ(VisibleEngines({kApertium}), (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt, kApertium}));
 }
 

@@ -196,7 +196,7 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
 
 TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
   TForm1& f = create();
-  EXPECT_EQ(f.sAlphaImageList1.Count(), 12);
+  EXPECT_EQ(f.sAlphaImageList1.Count(), 14);
   std::vector<QImage> images;
   for (int i = 0; i < f.sAlphaImageList1.Count(); ++i) {
     const QImage image = f.sAlphaImageList1.Pixmap(i).toImage();
