@@ -69,6 +69,24 @@ with the text taken from where each engine's request carries it:
            {"data": {"translations": [{"translatedText": TARGET + ": " + TEXT}, ...]}}; in html only the text
            between the markup is upper-cased (a translate="no" span's content stays) and an apostrophe there is
            written &#39;; refusals {"error": {"code", "message", "status"}} (403 PERMISSION_DENIED without a key)
+  YandexCloud POST /translate/v2/translate                                               application/json
+           checked as Yandex Cloud's Translate API v2 documents it: "Authorization: Api-Key KEY" (or "Bearer
+           TOKEN", which needs "folderId"; no key in the query), a JSON object of its fields only (an unknown one
+           is 400), "texts" a list of strings of at most 10,000 characters together, "targetLanguageCode" (and an
+           optional "sourceLanguageCode") a lower-case code of 2 or 3 letters, "format" PLAIN_TEXT, HTML or
+           FORMAT_UNSPECIFIED, "folderId" a string when given
+           {"translations": [{"text": TARGET + ": " + TEXT, "detectedLanguageCode": SOURCE or "en"}, ...]}, the
+           text left out when empty (as protocol buffers' JSON does); refusals {"code": N, "message": reason,
+           "details": []} with 401 (the key) or 400
+  LLM      POST .../chat/completions (under any base path)                              application/json
+           checked as the OpenAI chat completions API documents it: "Authorization: Bearer KEY" when any
+           Authorization is sent, a JSON object with "model", "messages" (role and content objects) whose system
+           message names the target in words and by its code ("to Traditional Chinese (zh-TW)"), no
+           "temperature" or "max_tokens" (refused as newer models refuse them), "stream" a boolean
+           {"choices": [{"message": {"role": "assistant", "content": CODE + ": " + TEXT}, "finish_reason":
+           "stop"}], ...} for the last user message; a model whose name holds "reason" puts a <think> block
+           first. Without "stream": false the answer streams (text/event-stream chunks, then "data: [DONE]"), as
+           the servers do. Refusals {"error": {"message", "type", "param", "code"}} with 401 or 400.
 
 Query values are form-decoded as UTF-8 ("+" is a space, bad UTF-8 becomes U+FFFD); Promt's text is
 percent-decoded. A request missing what its engine needs answers 400 with a plain-text reason (LibreTranslate: a JSON one); the wrong method
@@ -80,7 +98,7 @@ Control, on the http port only, never recorded, answers JSON:
                         line and headers are given one character per byte (latin-1)
   POST /_fake/reset     forget the records and every mode
   POST /_fake/mode      {"engine": google|bing|yandex|babylon|promt|systran|libretranslate|apertium|deepl|
-                        microsoft|googlecloud|all
+                        microsoft|googlecloud|yandexcloud|llm|all
                         (default all),
                         "mode": ...,
                         "times": n (default until reset), "headers": [extra raw reply header lines],
@@ -174,9 +192,12 @@ ENGINES = {
     "/listPairs": ("apertium", "GET"),
     "/v2/translate": ("deepl", "POST"),
     "/language/translate/v2": ("googlecloud", "POST"),
+    "/translate/v2/translate": ("yandexcloud", "POST"),
 }
 # Microsoft shares LibreTranslate's path; its api-version parameter tells them apart.
-ENGINE_NAMES = {name for name, _ in ENGINES.values()} | {"microsoft"}
+# A language model's server takes the chat route under any base path (/v1, /openai/v1, ...).
+LLM_ROUTE = "/chat/completions"
+ENGINE_NAMES = {name for name, _ in ENGINES.values()} | {"microsoft", "llm"}
 FORM = "application/x-www-form-urlencoded"
 
 SYSTRAN_TOKEN = '<span class="token" value="1010/noun:common" id="token_1">'
@@ -553,12 +574,124 @@ def answer_googlecloud(req, query):
                  json.dumps({"data": {"translations": translations}}, ensure_ascii=False))
 
 
+YANDEX_CLOUD_FIELDS = {"sourceLanguageCode", "targetLanguageCode", "format", "texts", "folderId", "model",
+                       "glossaryConfig", "speller"}
+YANDEX_CLOUD_MAX_CHARS = 10000
+YANDEX_CLOUD_CODE = re.compile(r"[a-z]{2,3}")
+
+
+def answer_yandexcloud(req, query):
+    def refuse(status, code, message):
+        return Reply(status, "application/json", json.dumps({"code": code, "message": message, "details": []}))
+
+    scheme, _, key = (req.header("authorization") or "").partition(" ")
+    if scheme not in ("Api-Key", "Bearer") or not key.strip() or "key" in query_params(query):
+        return refuse(401, 16, "Unknown api key")
+    try:
+        request = json.loads(req.body.decode("utf-8"))
+    except (ValueError, UnicodeDecodeError):
+        return refuse(400, 3, "invalid JSON body")
+    if not isinstance(request, dict):
+        return refuse(400, 3, "invalid JSON body")
+    unknown = sorted(set(request) - YANDEX_CLOUD_FIELDS)
+    if unknown:
+        return refuse(400, 3, 'unknown field "%s"' % unknown[0])
+    # An IAM token names its folder; an API key works in its service account's own.
+    if scheme == "Bearer" and not request.get("folderId"):
+        return refuse(400, 3, "folder_id is required")
+    if "folderId" in request and (not isinstance(request["folderId"], str) or not request["folderId"]):
+        return refuse(400, 3, "invalid folder_id")
+    texts = request.get("texts")
+    if not isinstance(texts, list) or not texts or not all(isinstance(t, str) for t in texts):
+        return refuse(400, 3, "texts is required")
+    if sum(len(t) for t in texts) > YANDEX_CLOUD_MAX_CHARS:
+        return refuse(400, 3, "texts length must be not greater than %d" % YANDEX_CLOUD_MAX_CHARS)
+    target = request.get("targetLanguageCode")
+    if not isinstance(target, str) or not YANDEX_CLOUD_CODE.fullmatch(target):
+        return refuse(400, 3, "unsupported target_language_code: %s" % target)
+    source = request.get("sourceLanguageCode")
+    if source is not None and (not isinstance(source, str) or not YANDEX_CLOUD_CODE.fullmatch(source)):
+        return refuse(400, 3, "unsupported source_language_code: %s" % source)
+    if request.get("format", "PLAIN_TEXT") not in ("PLAIN_TEXT", "HTML", "FORMAT_UNSPECIFIED"):
+        return refuse(400, 3, "invalid format")
+    translations = []
+    for text in texts:
+        item = {"detectedLanguageCode": source or "en"}
+        trans = target + ": " + shout(text) if text else ""
+        # Its JSON leaves empty strings out, as protocol buffers' JSON does.
+        if trans:
+            item = {"text": trans, **item}
+        translations.append(item)
+    return Reply(200, "application/json", json.dumps({"translations": translations}, ensure_ascii=False))
+
+
+LLM_TARGET = re.compile(r"\bto ((?:[A-Z][\w\u00C0-\u024F]*\s)+)\(([A-Za-z0-9_-]+)\)")
+LLM_REFUSED_PARAMETERS = ("temperature", "max_tokens")
+LLM_THINKING = "<think>\nThe user wants a translation; answer with it alone.\n</think>\n\n"
+
+
+def answer_llm(req, query):
+    def refuse(status, message, kind="invalid_request_error", code=None, param=None):
+        error = {"message": message, "type": kind, "param": param, "code": code}
+        return Reply(status, "application/json", json.dumps({"error": error}))
+
+    authorization = req.header("authorization")
+    if authorization is not None:
+        scheme, _, key = authorization.partition(" ")
+        if scheme != "Bearer" or not key.strip():
+            return refuse(401, "Incorrect API key provided.", code="invalid_api_key")
+    try:
+        request = json.loads(req.body.decode("utf-8"))
+    except (ValueError, UnicodeDecodeError):
+        return refuse(400, "We could not parse the JSON body of your request.")
+    if not isinstance(request, dict):
+        return refuse(400, "We could not parse the JSON body of your request.")
+    model = request.get("model")
+    if not isinstance(model, str) or not model:
+        return refuse(400, "you must provide a model parameter", param="model")
+    for name in LLM_REFUSED_PARAMETERS:
+        if name in request:
+            return refuse(400, "Unsupported parameter: '%s' is not supported with this model." % name,
+                          code="unsupported_parameter", param=name)
+    messages = request.get("messages")
+    if (not isinstance(messages, list) or not messages
+            or not all(isinstance(m, dict) and m.get("role") in ("system", "user", "assistant")
+                       and isinstance(m.get("content"), str) for m in messages)):
+        return refuse(400, "Invalid 'messages': a list of role and content objects", param="messages")
+    system = " ".join(m["content"] for m in messages if m["role"] == "system")
+    users = [m["content"] for m in messages if m["role"] == "user"]
+    target = LLM_TARGET.search(system)
+    if not users or target is None:
+        return refuse(400, "the stand-in needs a user message and a system message naming the target language in "
+                           "words and by its code: 'to Russian (ru)'", param="messages")
+    stream = request.get("stream", True)
+    if not isinstance(stream, bool):
+        return refuse(400, "Invalid type for 'stream': expected a boolean", param="stream")
+    content = target.group(2) + ": " + shout(users[-1])
+    if "reason" in model:
+        content = LLM_THINKING + content
+    if stream:
+        # Servers stream unless told not to: chunks as server-sent events, then [DONE].
+        chunks = [{"choices": [{"index": 0, "delta": {"role": "assistant", "content": content}, "finish_reason": None}]},
+                  {"choices": [{"index": 0, "delta": {}, "finish_reason": "stop"}]}]
+        events = "".join("data: %s\n\n" % json.dumps({"id": "chatcmpl-fake", "object": "chat.completion.chunk",
+                                                       "model": model, **c}, ensure_ascii=False) for c in chunks)
+        return Reply(200, "text/event-stream", events + "data: [DONE]\n\n")
+    answer = {"id": "chatcmpl-fake", "object": "chat.completion", "created": 0, "model": model,
+              "choices": [{"index": 0, "message": {"role": "assistant", "content": content}, "finish_reason": "stop"}],
+              "usage": {"prompt_tokens": len(system.split()), "completion_tokens": len(content.split()),
+                        "total_tokens": len(system.split()) + len(content.split())}}
+    return Reply(200, "application/json", json.dumps(answer, ensure_ascii=False))
+
+
 def route(req, path):
     """The engine that a request is for and the method that engine takes there."""
     if path == "/translate" and "api-version" in query_params(req.path_and_query()[1]):
         return "microsoft", "POST"
     if path == "/translate" and (req.method == "GET" or (req.header("content-type") or "").startswith(FORM)):
         return "apertium", req.method
+    if path.endswith(LLM_ROUTE):
+        return "llm", "POST"
     return ENGINES[path]
 
 
@@ -574,6 +707,8 @@ ANSWERS = {
     "deepl": answer_deepl,
     "microsoft": answer_microsoft,
     "googlecloud": answer_googlecloud,
+    "yandexcloud": answer_yandexcloud,
+    "llm": answer_llm,
 }
 
 # Modes: allowed parameters with their defaults (REQUIRED must be given).
@@ -984,7 +1119,7 @@ class Connection:
             return self.control(req, path)
         self._record(req)
         keep = req.keep_alive()
-        if path not in ENGINES:
+        if path not in ENGINES and not path.endswith(LLM_ROUTE):
             return self.send_reply(req, keep, Reply(404, "text/plain", "no engine at this path\n"))
         engine, method = route(req, path)
         try:

@@ -799,6 +799,79 @@ class FakeEngineTest(unittest.TestCase):
                   body='{"error":{"code":403,"message":"Daily Limit Exceeded"}}', times=1)
         self.assertEqual(403, self.post(target, {"q": ["a"], "target": "de"}, auth).status)
 
+    def post_json(self, target, body, headers):
+        client = Client(self.http)
+        try:
+            data = body if isinstance(body, bytes) else json.dumps(body).encode()
+            return client.exchange(compose("POST", target, self.host,
+                                           ["Connection: close", "Content-Type: application/json", *headers], data))
+        finally:
+            client.close()
+
+    def test_yandexcloud_checks_each_request_as_documented_and_answers_in_its_shapes(self):
+        key = ("Authorization: Api-Key AQVN0d5e3f2a",)
+
+        def post(body, headers=key):
+            return self.post_json("/translate/v2/translate", body, headers)
+
+        reply = post({"sourceLanguageCode": "en", "targetLanguageCode": "ru", "format": "HTML",
+                      "texts": ["Hello Ж", ""], "folderId": "b1g"})
+        self.assertEqual((200, "application/json"), (reply.status, reply.header("Content-Type")))
+        self.assertEqual({"translations": [{"text": "ru: HELLO Ж", "detectedLanguageCode": "en"},
+                                           {"detectedLanguageCode": "en"}]}, json.loads(reply.body))
+        self.assertEqual(200, post({"targetLanguageCode": "de", "texts": ["x" * 10000]}).status)
+        refused = [
+            ({"targetLanguageCode": "de", "texts": ["a"]}, (), 401),
+            ({"targetLanguageCode": "de", "texts": ["a"]}, ("Authorization: Bearer t1",), 400),
+            ({"targetLanguageCode": "de", "texts": ["a"], "sourceLanguage": "en"}, key, 400),
+            ({"targetLanguageCode": "de", "texts": []}, key, 400),
+            ({"targetLanguageCode": "de", "texts": ["x" * 5000, "y" * 5001]}, key, 400),
+            ({"targetLanguageCode": "pt-BR", "texts": ["a"]}, key, 400),
+            ({"targetLanguageCode": "de", "texts": ["a"], "format": "XML"}, key, 400),
+            (b"{not json", key, 400),
+        ]
+        for body, headers, status in refused:
+            with self.subTest(body=str(body)[:60], headers=headers):
+                reply = post(body, headers)
+                self.assertEqual(status, reply.status)
+                self.assertTrue(json.loads(reply.body)["message"])
+
+    def test_llm_checks_each_request_as_documented_and_streams_unless_told_not_to(self):
+        system = {"role": "system", "content": "Translate from English (en) to Traditional Chinese (zh-TW)."}
+        ask = {"model": "small", "messages": [system, {"role": "user", "content": "Hello Ж"}], "stream": False}
+
+        def post(body, headers=("Authorization: Bearer sk-1",), target="/v1/chat/completions"):
+            return self.post_json(target, body, headers)
+
+        for target, headers in (("/v1/chat/completions", ()), ("/openai/v1/chat/completions", None)):
+            reply = post(ask, headers) if headers is not None else post(ask, target=target)
+            self.assertEqual((200, "application/json"), (reply.status, reply.header("Content-Type")))
+            choice = json.loads(reply.body)["choices"][0]
+            self.assertEqual(({"role": "assistant", "content": "zh-TW: HELLO Ж"}, "stop"),
+                             (choice["message"], choice["finish_reason"]))
+        thinking = json.loads(post({**ask, "model": "reasoner"}).body)["choices"][0]["message"]["content"]
+        self.assertTrue(thinking.startswith("<think>") and thinking.endswith("</think>\n\nzh-TW: HELLO Ж"), thinking)
+        streamed = post({name: value for name, value in ask.items() if name != "stream"})
+        self.assertEqual((200, "text/event-stream"), (streamed.status, streamed.header("Content-Type")))
+        self.assertTrue(streamed.body.endswith(b"data: [DONE]\n\n"), streamed.body)
+        refused = [
+            (ask, ("Authorization: Basic x",), 401),
+            ({**ask, "temperature": 0}, None, 400),
+            ({**ask, "max_tokens": 100}, None, 400),
+            ({**ask, "model": ""}, None, 400),
+            ({**ask, "stream": "no"}, None, 400),
+            ({**ask, "messages": [{"role": "user", "content": "Hello"}]}, None, 400),
+            ({**ask, "messages": [{"role": "system", "content": "Translate to ru."}, ask["messages"][1]]}, None, 400),
+        ]
+        for body, headers, status in refused:
+            with self.subTest(body=str(body)[:80], headers=headers):
+                reply = post(body, headers) if headers else post(body)
+                self.assertEqual(status, reply.status)
+                self.assertTrue(json.loads(reply.body)["error"]["message"])
+        # The vendor's error shape through the status mode, an empty body among them.
+        self.mode(engine="llm", mode="status", code=429, times=1)
+        self.assertEqual((429, b""), (lambda r: (r.status, r.body))(post(ask)))
+
     def test_https_side_records_the_server_name(self):
         context = ssl.create_default_context(cafile=os.path.join(self.certs, "ca.pem"))
         client = Client(self.https, context, "localhost")

@@ -194,3 +194,51 @@ stop_offscreen_program() {
     fail "sanitizer report"
   fi
 }
+
+# The keyed engines' program tests: the fake's control, what one engine received, and requests asked at once.
+# fake_control PATH [JSON]: a control request to the fake's http port.
+fake_control() {
+  if [[ $# -gt 1 ]]; then curl -sf --max-time 10 -d "$2" "http://127.0.0.1:$http_port$1"; else
+    curl -sf --max-time 10 "http://127.0.0.1:$http_port$1"; fi
+}
+
+# fake_posts PATH: the POSTs to PATH received so far, one JSON object a line: the headers and the body decoded.
+fake_posts() {
+  fake_control /_fake/requests | python3 -c '
+import base64, json, sys
+for r in json.load(sys.stdin):
+    if r["request_line"].startswith("POST " + sys.argv[1] + " "):
+        print(json.dumps({"headers": r["headers"], "body": json.loads(base64.b64decode(r["body_b64"]))}))' "$1"
+}
+
+# fake_holds_no KEY: no request line or body the fake received holds KEY.
+fake_holds_no() {
+  fake_control /_fake/requests | python3 -c '
+import base64, json, sys
+for r in json.load(sys.stdin):
+    assert sys.argv[1] not in r["request_line"] + base64.b64decode(r["body_b64"]).decode("utf-8", "replace")' "$1"
+}
+
+# burst_translate PAIR=TEXT...: the texts asked at once, each for its pair; prints each answer's translation (or
+# "failed: ...") on a line of its own, in order.
+burst_translate() {
+  python3 - "$PORT" "$@" <<'PYTHON'
+import sys, threading, urllib.parse, urllib.request
+port, items = sys.argv[1], [item.partition("=")[::2] for item in sys.argv[2:]]
+answers = [None] * len(items)
+start = threading.Barrier(len(items))
+def ask(i):
+    query = urllib.parse.urlencode({"text": items[i][1], "langpair": items[i][0]})
+    start.wait()
+    try:
+        with urllib.request.urlopen("http://127.0.0.1:%s/linxp_translate_t?%s" % (port, query), timeout=20) as reply:
+            body = reply.read().decode("utf-8")
+        answers[i] = body.split("<span class=hps>")[1].split("</span>")[0]
+    except Exception as failure:
+        answers[i] = "failed: %s" % failure
+threads = [threading.Thread(target=ask, args=(i,)) for i in range(len(items))]
+for thread in threads: thread.start()
+for thread in threads: thread.join()
+print("\n".join(answers))
+PYTHON
+}

@@ -8,6 +8,8 @@
 #include "translate/google_cloud.h"
 #include "translate/libre_translate.h"
 #include "translate/microsoft.h"
+#include "translate/llm.h"
+#include "translate/yandex_cloud.h"
 
 namespace tessarine::translate {
 
@@ -49,8 +51,10 @@ std::optional<TRefusal> ApertiumRefusalOf(int, std::u16string_view body, TReplyT
 }
 
 constexpr TEngineSetting kMicrosoftSettings[] = {{kMicrosoftRegionSetting, false}};
+constexpr TEngineSetting kYandexCloudSettings[] = {{u"YandexCloudFolder", false}};
+constexpr TEngineSetting kLLMSettings[] = {{u"LLMModel", true}};
 
-const std::array<TOptionalEngine, 5> kOptionalEngines{{
+const std::array<TOptionalEngine, 7> kOptionalEngines{{
     // A self-hosted LibreTranslate server; it has no picture of its own and shows the server's. Told that the text
     // is HTML, it parses it and translates only the text between the elements, so its neural model never sees a
     // token; its parser writes an empty element back as a pair, the form sent.
@@ -117,6 +121,36 @@ const std::array<TOptionalEngine, 5> kOptionalEngines{{
      .Batch = {.MaxTexts = kGoogleCloudMaxTexts, .MaxCost = kGoogleCloudMaxTextBytes, .Cost = GoogleCloudTextBytes},
      // In format=html it leaves an element marked translate="no" as it is.
      .Tokens = TTokenForm::TranslateNoSpan},
+    {.Index = kYandexCloud,
+     .Name = u"YandexCloud",
+     .KeyName = u"YandexCloudKey",
+     .NeedsKey = true,
+     .Settings = kYandexCloudSettings,
+     .DefaultHost = YandexCloudDefaultHost,
+     .Form = {.HttpsByDefault = true},
+     .Picture = "yandexcloud",
+     .BuildRequest = BuildYandexCloudRequest,
+     .ReadReply = ExtractYandexCloudTranslations,
+     .ReadRefusal = YandexCloudRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .Batch = {.MaxTexts = kJsonKeptItems, .MaxCost = kYandexCloudMaxChars, .Cost = YandexCloudTextChars},
+     // In its HTML mode the pair is markup, left where it stands, and the words around it are translated.
+     .Tokens = TTokenForm::XmlPair},
+    // One text a call: a model asked for several at once in one answer may merge, split or drop some, and each
+    // lost count would cost the whole call again text by text; its calls run side by side instead.
+    {.Index = kLLM,
+     .Name = u"LLM",
+     .KeyName = u"LLMKey",
+     .Settings = kLLMSettings,
+     .Form = {.HttpsByDefault = true, .TakesPath = true},
+     .Picture = "llm",
+     .BuildRequest = BuildLLMRequest,
+     .ReadReply = ExtractLLMTranslations,
+     .ReadRefusal = LLMRefusal,
+     .CallsAtOnce = kKeyedCallsAtOnce,
+     .CallTimeLimitMs = kLLMCallTimeLimitMs,
+     // Plain text with an instruction to keep them: markup would be translated as words, or dropped.
+     .Tokens = TTokenForm::Bracketed},
 }};
 
 }  // namespace

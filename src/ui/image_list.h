@@ -12,7 +12,7 @@ namespace tessarine::ui {
 // 16 x 16 cells.
 class TImageList {
  public:
-  static constexpr int kCount = 14;
+  static constexpr int kCount = 16;
   static constexpr int kCellSize = 16;
 
   // Picture indexes.
@@ -31,6 +31,8 @@ class TImageList {
     kDeepL = 11,
     kMicrosoft = 12,
     kGoogleCloud = 13,
+    kYandexCloud = 14,
+    kLLM = 15,
   };
 
   TImageList();

@@ -74,27 +74,30 @@ TEST_F(CheckEnginesTest, EachVisibleEngineIsAskedOnceAndTabled) {
   const std::string key = "0d5e3f2a-93b7-4d1e-a2c6-7f0e9b3d8a21:fx";
   const std::string microsoftKey = "9b2d7c41e0f84a6b8d3e5f1a2c4b6d8e";
   const std::string googleKey = "AIzaSyD-3f9c2b7e1a4d6f8b0c2e4a6d8f0b2c4e6";
+  const std::string yandexKey = "AQVN9c8b7a6d5e4f3a2b1c0d";
   writeSettings(host, "LibreTranslate=" + host + "\nDeepL=http://" + host + "\nDeepLKey=" + key +
                           "\nMicrosoft=http://" + host + "\nMicrosoftKey=" + microsoftKey + "\nGoogleCloud=http://" +
-                          host + "\nGoogleCloudKey=" + googleKey + "\n");
+                          host + "\nGoogleCloudKey=" + googleKey + "\nYandexCloud=http://" + host +
+                          "\nYandexCloudKey=" + yandexKey + "\nLLM=http://" + host + "/v1\nLLMModel=small\n");
   s_fake->SetMode(R"({"engine": "bing", "mode": "status", "code": 429, "reason": "Too Many Requests"})");
   EXPECT_EQ(run(u"Hi", u"en|fr"), 0);
   const auto rows = Rows(output.str());
-  ASSERT_EQ(rows.size(), 10u) << output.str();
-  for (const std::string& secret : {key, microsoftKey, googleKey})
+  ASSERT_EQ(rows.size(), 12u) << output.str();
+  for (const std::string& secret : {key, microsoftKey, googleKey, yandexKey})
     EXPECT_EQ(output.str().find(secret), std::string::npos);
   EXPECT_EQ(rows[0], (std::vector<std::string>{"Engine", "Host", "Result", "Time"}));
   const std::vector<std::pair<std::string, std::string>> expected = {
-      {"Google", "fr: HI"},     {"Bing", "error: HTTP/1.1 429 Too Many Requests"},
-      {"Yandex", "error: "},    {"Babylon", "1: HI"},
-      {"Promt", "fr: HI"},      {"LibreTranslate", "fr: HI"},
-      {"DeepL", "FR: HI"},      {"Microsoft", "fr: HI"},
-      {"GoogleCloud", "fr: HI"}};
+      {"Google", "fr: HI"},      {"Bing", "error: HTTP/1.1 429 Too Many Requests"},
+      {"Yandex", "error: "},     {"Babylon", "1: HI"},
+      {"Promt", "fr: HI"},       {"LibreTranslate", "fr: HI"},
+      {"DeepL", "FR: HI"},       {"Microsoft", "fr: HI"},
+      {"GoogleCloud", "fr: HI"}, {"YandexCloud", "fr: HI"},
+      {"LLM", "fr: HI"}};
   for (size_t i = 0; i < expected.size(); ++i) {
     const auto& row = rows[i + 1];
     ASSERT_EQ(row.size(), 4u) << output.str();
     EXPECT_EQ(row[0], expected[i].first);
-    EXPECT_EQ(row[1], expected[i].first == "Yandex" ? refusing : host);
+    EXPECT_EQ(row[1], expected[i].first == "Yandex" ? refusing : expected[i].first == "LLM" ? host + "/v1" : host);
     EXPECT_EQ(row[2].substr(0, expected[i].second.size()), expected[i].second);
     EXPECT_TRUE(std::regex_match(row[3], std::regex("[0-9]+ ms"))) << row[3];
   }

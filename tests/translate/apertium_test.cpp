@@ -212,9 +212,9 @@ TEST(OptionalEngines, TheTableIsWhatEveryListOfEnginesFollows) {
   EXPECT_EQ(FindOptionalEngine(kPromt), nullptr);
   EXPECT_EQ(FindOptionalEngine(kAllEngineCount), nullptr);
   EXPECT_EQ(EngineName(kApertium), u"Apertium");
-  EXPECT_EQ(VisibleEngines({kGoogleCloud, kDeepL, kMicrosoft, kApertium, kLibreTranslate}),
+  EXPECT_EQ(VisibleEngines({kLLM, kGoogleCloud, kDeepL, kMicrosoft, kApertium, kYandexCloud, kLibreTranslate}),
             (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt, kLibreTranslate, kApertium, kDeepL, kMicrosoft,
-                              kGoogleCloud}));
+                              kGoogleCloud, kYandexCloud, kLLM}));
   EXPECT_EQ(VisibleEngines({kApertium}), (std::vector<int>{kGoogle, kBing, kYandex, kBabylon, kPromt, kApertium}));
 }
 
