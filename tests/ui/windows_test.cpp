@@ -197,7 +197,7 @@ TEST_F(FormTest, AboutWindowTextsStayRussian) {
 
 TEST_F(FormTest, PicturesAreDrawnAndDistinct) {
   TForm1& f = create();
-  EXPECT_EQ(f.sAlphaImageList1.Count(), 14);
+  EXPECT_EQ(f.sAlphaImageList1.Count(), 16);
   std::vector<QImage> images;
   for (int i = 0; i < f.sAlphaImageList1.Count(); ++i) {
     const QImage image = f.sAlphaImageList1.Pixmap(i).toImage();
