@@ -1,7 +1,5 @@
 #include "app/check_engines.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <climits>

@@ -1,16 +1,11 @@
 #include "app/ini_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <vector>
 
+#include "app/ini_file_system.h"
 #include "common/text.h"
+#include "common/utf8.h"
 
 namespace tessarine::app {
 
@@ -42,39 +37,32 @@ std::vector<TRawLine> SplitLines(const std::string& bytes) {
   return lines;
 }
 
-// The file's bytes; nothing when it is missing or cannot be read (a folder in its place, no permission), and
-// nothing with tooLarge set when it holds more than kMaxFileSize bytes: such a file is no settings file, and
-// reading it whole would hold start-up up for as long as it takes.
-std::string ReadFileBytes(const std::string& fileName, bool* tooLarge = nullptr) {
-  if (tooLarge) *tooLarge = false;
-  const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
-  std::string bytes;
-  struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    bool large = static_cast<uintmax_t>(info.st_size) > TIniFile::kMaxFileSize;
-    if (!large) bytes.reserve(static_cast<size_t>(info.st_size));
-    char buffer[8192];
-    // Bounded as well by what is read: the file may grow meanwhile.
-    while (!large) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        bytes.clear();
-        break;
-      }
-      if (n == 0) break;
-      bytes.append(buffer, static_cast<size_t>(n));
-      large = bytes.size() > TIniFile::kMaxFileSize;
-    }
-    if (large) {
-      bytes.clear();
-      bytes.shrink_to_fit();
-      if (tooLarge) *tooLarge = true;
-    }
+bool IsWellFormedUtf8(std::string_view bytes) {
+  const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+  for (size_t i = 0; i < bytes.size();) {
+    const utf::TUtf8Step step = utf::Utf8StepAt(p + i, bytes.size() - i);
+    if (!step.WellFormed) return false;
+    i += step.Length;
   }
-  ::close(fd);
-  return bytes;
+  return true;
+}
+
+// The file's text in UTF-8, whatever a Windows editor saved it in: UTF-16 after its byte order mark (which becomes
+// UTF-8's), UTF-8, or else the ANSI code page. A write puts it back in UTF-8.
+std::string FileText(const std::string& fileName, bool* tooLarge = nullptr) {
+  std::string bytes = ini_system::ReadFileBytes(fileName, TIniFile::kMaxFileSize, tooLarge);
+  const bool littleEndian = bytes.compare(0, 2, "\xFF\xFE") == 0;
+  if (littleEndian || bytes.compare(0, 2, "\xFE\xFF") == 0) {
+    std::u16string text(bytes.size() / 2, u'\0');
+    for (size_t i = 0; i < text.size(); ++i) {
+      const auto first = static_cast<uint8_t>(bytes[2 * i]);
+      const auto second = static_cast<uint8_t>(bytes[2 * i + 1]);
+      text[i] = static_cast<char16_t>(littleEndian ? second << 8 | first : first << 8 | second);
+    }
+    return ToUtf8(text);
+  }
+  if (IsWellFormedUtf8(bytes)) return bytes;
+  return ini_system::AnsiToUtf8(bytes);
 }
 
 // Characters at or below the space, as the classic Trim takes them; no such byte is part of a longer UTF-8
@@ -189,79 +177,13 @@ TLocation Locate(const std::vector<TRawLine>& lines, std::u16string_view section
   return where;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-std::string DirectoryOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-// Makes the folder and each missing one above it.
-void CreateFolders(const std::string& folder) {
-  for (size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-    const std::string prefix = folder.substr(0, slash);
-    if (!prefix.empty() && ::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return;
-    if (slash == std::string::npos) return;
-  }
-}
-
-// Replaces the file's content: a temporary file beside it is written and flushed to disk, then renamed over
-// the file, so the file is at every moment either the whole old or the whole new content.
-bool ReplaceFile(const std::string& fileName, const std::string& bytes) {
-  std::string target = fileName;
-  if (char* real = ::realpath(fileName.c_str(), nullptr)) {  // a link: replace the file it points to
-    target = real;
-    std::free(real);
-  }
-  const std::string directory = DirectoryOf(target);
-  static std::atomic<unsigned> counter{0};
-  std::string temporary;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temporary = target + "." + std::to_string(::getpid()) + "." + std::to_string(counter++) + ".tmp";
-    // Owner only from the start: a file the program creates is nobody else's to read.
-    fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  struct stat old {};
-  if (::stat(target.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
-  bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temporary.c_str(), target.c_str()) == 0;
-  if (!ok) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  // The rename itself reaches the disk with the directory.
-  const int dirFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    ::fsync(dirFd);
-    ::close(dirFd);
-  }
-  return true;
-}
-
 }  // namespace
 
 TIniFile::TIniFile(std::string fileName, bool createFolder)
     : m_fileName(std::move(fileName)), m_createFolder(createFolder) {}
 
 std::optional<std::u16string> TIniFile::readValue(const std::u16string& section, const std::u16string& key) const {
-  const std::string bytes = ReadFileBytes(m_fileName);
+  const std::string bytes = FileText(m_fileName);
   const std::optional<std::string_view> found = FindValue(bytes, ToUtf8(section), ToUtf8(key));
   if (!found) return std::nullopt;
   std::u16string value = FromUtf8(*found);
@@ -270,11 +192,9 @@ std::optional<std::u16string> TIniFile::readValue(const std::u16string& section,
 }
 
 std::u16string TIniFile::Unusable() const {
-  struct stat info {};
-  if (::stat(m_fileName.c_str(), &info) != 0 || !S_ISREG(info.st_mode) ||
-      static_cast<uintmax_t>(info.st_size) <= kMaxFileSize)
-    return {};
-  return FromUtf8(m_fileName) + u" is not read: at " + FromUtf8(std::to_string(info.st_size)) +
+  const std::optional<uintmax_t> size = ini_system::RegularFileSize(m_fileName);
+  if (!size || *size <= kMaxFileSize) return {};
+  return FromUtf8(m_fileName) + u" is not read: at " + FromUtf8(std::to_string(*size)) +
          u" bytes it is too large to be a settings file (at most " + FromUtf8(std::to_string(kMaxFileSize)) + u").";
 }
 
@@ -332,7 +252,7 @@ void TIniFile::WriteBool(const std::u16string& section, const std::u16string& ke
 
 void TIniFile::WriteString(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
   bool tooLarge = false;
-  std::vector<TRawLine> lines = SplitLines(ReadFileBytes(m_fileName, &tooLarge));
+  std::vector<TRawLine> lines = SplitLines(FileText(m_fileName, &tooLarge));
   // Written back, the file would lose everything but this key.
   if (tooLarge) throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
   std::string lineEnd = "\n";
@@ -360,8 +280,9 @@ void TIniFile::WriteString(const std::u16string& section, const std::u16string& 
   }
   std::string bytes;
   for (const TRawLine& line : lines) bytes += line.Text + line.End;
-  if (m_createFolder) CreateFolders(DirectoryOf(m_fileName));
-  if (!ReplaceFile(m_fileName, bytes)) throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
+  if (m_createFolder) ini_system::CreateFolders(ini_system::DirectoryOf(m_fileName));
+  if (!ini_system::ReplaceContent(m_fileName, bytes))
+    throw EIniFileException(u"Unable to write to " + FromUtf8(m_fileName));
 }
 
 }  // namespace tessarine::app

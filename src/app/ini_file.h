@@ -17,13 +17,14 @@ class EIniFileException : public Exception {
 };
 
 // The settings file: a UTF-8 INI file of "[section]" lines and "key=value" lines, read and written key by
-// key, straight from and to the file. Section and key names match without regard to ASCII letter case;
-// blanks around names and values are ignored and one pair of matching quotes around a value is removed;
-// lines starting with ";" or "#" are comments. A write changes only the line of its key (or adds it at the
-// end of its section, or adds the section at the end of the file) and keeps every other line byte for byte.
-// Each write replaces the file through a temporary file beside it, so a crash or a full disk leaves the old
-// file whole. A file larger than kMaxFileSize is no settings file: it is neither read (every key gives its
-// default) nor written (Unusable says why).
+// key, straight from and to the file. Files Windows editors save are read too: UTF-16 with a byte order mark, and
+// on Windows text in the ANSI code page; the first write turns them into UTF-8. Section and key names match without
+// regard to ASCII letter case; blanks around names and values are ignored and one pair of matching quotes around a
+// value is removed; lines starting with ";" or "#" are comments. A write changes only the line of its key (or adds it
+// at the end of its section, or adds the section at the end of the file) and keeps every other line byte for byte. Each
+// write replaces the file through a temporary file beside it, so a crash or a full disk leaves the old file whole. A
+// file larger than kMaxFileSize is no settings file: it is neither read (every key gives its default) nor written
+// (Unusable says why).
 class TIniFile final : public shell::TCustomIniFile {
  public:
   // At most this many characters of a value are read.

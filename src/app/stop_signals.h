@@ -1,10 +1,14 @@
 #pragma once
 
+#include <cstdint>
+
 namespace tessarine::app {
 
-// SIGTERM and SIGINT end the message loop, so the program leaves the way Exit leaves (windows destroyed,
-// server stopped, tray icon removed, exit code 0) but without writing the settings. The signals arrive as a
-// descriptor that turns readable; the shell watches it in its message loop and ends the loop when it does.
+// SIGTERM and SIGINT (on Windows the console's control events: Ctrl+C, Ctrl+Break, the console closed, log-off
+// and shutdown) end the message loop, so the program leaves the way Exit leaves (windows destroyed, server
+// stopped, tray icon removed, exit code 0) but without writing the settings. The signals arrive as a descriptor
+// that turns readable (on Windows an event handle that turns signalled); the shell watches it in its message loop
+// and ends the loop when it does.
 class TStopSignals {
  public:
   // Blocks both signals in the calling thread; call it before any other thread exists, so that every thread
@@ -17,8 +21,8 @@ class TStopSignals {
   TStopSignals(const TStopSignals&) = delete;
   TStopSignals& operator=(const TStopSignals&) = delete;
 
-  // Readable while a signal waits.
-  int Descriptor() const { return m_fd; }
+  // Readable (signalled) while a signal waits.
+  intptr_t Descriptor() const { return m_fd; }
   // Takes the waiting signals; from now on StopRequested.
   void TakeSignals();
 
@@ -26,7 +30,7 @@ class TStopSignals {
   bool StopRequested() const { return m_stopRequested; }
 
  private:
-  int m_fd = -1;
+  intptr_t m_fd = -1;
   bool m_stopRequested = false;
 };
 

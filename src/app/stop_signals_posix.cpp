@@ -29,17 +29,18 @@ void TStopSignals::BlockInThisThread() {
 
 TStopSignals::TStopSignals() {
   const sigset_t set = StopSet();
-  m_fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-  if (m_fd < 0) throw Exception("signalfd: " + std::string(std::strerror(errno)));
+  const int fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+  if (fd < 0) throw Exception("signalfd: " + std::string(std::strerror(errno)));
+  m_fd = fd;
 }
 
 TStopSignals::~TStopSignals() {
-  if (m_fd >= 0) ::close(m_fd);
+  if (m_fd >= 0) ::close(static_cast<int>(m_fd));
 }
 
 void TStopSignals::TakeSignals() {
   signalfd_siginfo info{};
-  while (::read(m_fd, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+  while (::read(static_cast<int>(m_fd), &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
   }
   m_stopRequested = true;
 }

@@ -2,12 +2,11 @@
 // port, the engine host overrides, the order of the keys written at Exit, an Exit that cannot write and a file
 // too large to be settings.
 
-#include <unistd.h>
-
 #include "app/ini_file.h"
 #include "common/text.h"
 #include "shell/core_fixture.h"
 #include "support/raw_socket.h"
+#include "support/system_calls.h"
 #include "temp_folder.h"
 
 namespace tessarine::app::testing {
@@ -136,7 +135,7 @@ TEST_F(StartupTest, ExitThatCannotWriteKeepsTheProgramRunning) {
   EXPECT_EQ(errors, std::vector<std::u16string>{u"Unable to write to " + FromUtf8(settingsPath) + u"."});
   EXPECT_EQ(terminations(), 0);
 
-  if (::geteuid() != 0) {  // permissions do not stop the superuser
+  if (test_support::FolderPermissionsBindUs()) {
     settingsPath = folder.File("setting.ini");
     TProxyCore& g = start();
     std::filesystem::permissions(folder.Path(), std::filesystem::perms(0555));

@@ -1,27 +1,23 @@
 #pragma once
 
-#include <stdlib.h>
-
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
 
+#include "support/test_certificates.h"
+
 namespace tessarine::app::testing {
 
 // A fresh folder under the system's temporary folder, removed with its content afterwards.
 class TempFolder {
  public:
-  TempFolder() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "tessarine-XXXXXX").string();
-    if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-    m_path = pattern;
-  }
+  TempFolder() : m_path(m_made.Path()) {}
   ~TempFolder() {
+    // A test may have taken the write permission away; the folder is removed with m_made.
     std::error_code ignored;
     std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, ignored);
-    std::filesystem::remove_all(m_path, ignored);
   }
   TempFolder(const TempFolder&) = delete;
   TempFolder& operator=(const TempFolder&) = delete;
@@ -45,6 +41,7 @@ class TempFolder {
   }
 
  private:
+  test_support::TempDir m_made;
   std::filesystem::path m_path;
 };
 

@@ -6,6 +6,9 @@
 #include <cstdlib>
 
 #include <malloc.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 namespace tessarine::test_support {
 
@@ -30,6 +33,16 @@ inline void UnsetEnv(const char* name) {
   _putenv_s(name, "");
 #else
   ::unsetenv(name);
+#endif
+}
+
+// Whether taking a folder's write permission away stops this process writing there: not for the superuser, and
+// not on Windows, where a folder's read-only attribute does not stop files being made in it.
+inline bool FolderPermissionsBindUs() {
+#ifdef _WIN32
+  return false;
+#else
+  return ::geteuid() != 0;
 #endif
 }
 

@@ -28,6 +28,10 @@ namespace {
 
 constexpr int kDefaultTimeoutMs = 30000;
 constexpr size_t kReceiveChunk = 16 * 1024 + 512;
+// SECURITY_FLAG_IGNORE_UNKNOWN_CA and SECURITY_FLAG_IGNORE_CERT_CN_INVALID of wininet.h, which this file needs for
+// nothing else.
+constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+constexpr DWORD kIgnoreNameMismatch = 0x00001000;
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 
@@ -74,7 +78,8 @@ std::string PolicyErrorText(DWORD error, bool addressHost) {
   return StatusText(static_cast<SECURITY_STATUS>(error));
 }
 
-// The certificates of SSL_CERT_FILE (PEM), trusted besides the system's roots; read once per process.
+// The certificates of SSL_CERT_FILE (PEM), trusted besides the system's roots; read once per process. They are
+// trusted by the program, not by a chain engine of their own: Wine's chain engines ignore an exclusive root store.
 class ExtraRoots {
  public:
   ExtraRoots() {
@@ -101,18 +106,21 @@ class ExtraRoots {
       if (m_store != nullptr)
         CertAddEncodedCertificateToStore(m_store, X509_ASN_ENCODING, der.data(), size, CERT_STORE_ADD_ALWAYS, nullptr);
     }
-    if (m_store == nullptr) return;
-    CERT_CHAIN_ENGINE_CONFIG config{};
-    config.cbSize = sizeof(config);
-    config.hExclusiveRoot = m_store;
-    if (!CertCreateCertificateChainEngine(&config, &m_engine)) m_engine = nullptr;
   }
-  // The engine that trusts these certificates alone; null without SSL_CERT_FILE.
-  HCERTCHAINENGINE Engine() const { return m_engine; }
+  // Null without SSL_CERT_FILE.
+  HCERTSTORE Store() const { return m_store; }
+  // Whether certificate is one of them, byte for byte.
+  bool Holds(PCCERT_CONTEXT certificate) const {
+    if (m_store == nullptr) return false;
+    PCCERT_CONTEXT found =
+        CertFindCertificateInStore(m_store, X509_ASN_ENCODING, 0, CERT_FIND_EXISTING, certificate, nullptr);
+    if (found == nullptr) return false;
+    CertFreeCertificateContext(found);
+    return true;
+  }
 
  private:
   HCERTSTORE m_store = nullptr;
-  HCERTCHAINENGINE m_engine = nullptr;
 };
 
 const ExtraRoots& Extra() {
@@ -120,8 +128,9 @@ const ExtraRoots& Extra() {
   return roots;
 }
 
-// The chain of the server's certificate for server authentication; its trust errors, 0 when trusted.
-DWORD BuildChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT& chain) {
+// The chain of the server's certificate for server authentication, built from what the server sent and the extra
+// roots; its trust errors, 0 when trusted.
+DWORD BuildChain(PCCERT_CONTEXT certificate, PCCERT_CHAIN_CONTEXT& chain) {
   CERT_CHAIN_PARA para{};
   para.cbSize = sizeof(para);
   LPSTR usage = const_cast<LPSTR>(szOID_PKIX_KP_SERVER_AUTH);
@@ -129,27 +138,72 @@ DWORD BuildChain(HCERTCHAINENGINE engine, PCCERT_CONTEXT certificate, PCCERT_CHA
   para.RequestedUsage.Usage.cUsageIdentifier = 1;
   para.RequestedUsage.Usage.rgpszUsageIdentifier = &usage;
   chain = nullptr;
-  if (!CertGetCertificateChain(engine, certificate, nullptr, certificate->hCertStore, &para, 0, nullptr, &chain))
-    return CERT_TRUST_IS_PARTIAL_CHAIN;
+  HCERTSTORE stores = certificate->hCertStore;
+  HCERTSTORE collection = nullptr;
+  if (Extra().Store() != nullptr) {
+    collection = CertOpenStore(CERT_STORE_PROV_COLLECTION, 0, 0, 0, nullptr);
+    if (collection != nullptr) {
+      CertAddStoreToCollection(collection, certificate->hCertStore, 0, 0);
+      CertAddStoreToCollection(collection, Extra().Store(), 0, 0);
+      stores = collection;
+    }
+  }
+  const BOOL built = CertGetCertificateChain(nullptr, certificate, nullptr, stores, &para, 0, nullptr, &chain);
+  if (collection != nullptr) CertCloseStore(collection, 0);
+  if (!built) return CERT_TRUST_IS_PARTIAL_CHAIN;
   return chain->TrustStatus.dwErrorStatus;
+}
+
+// Whether the chain's only fault is a root the system does not know, and that root is one of the extra roots.
+bool EndsInExtraRoot(PCCERT_CHAIN_CONTEXT chain, DWORD trust) {
+  if (trust != CERT_TRUST_IS_UNTRUSTED_ROOT || chain->cChain != 1 || chain->rgpChain[0]->cElement == 0) return false;
+  const CERT_SIMPLE_CHAIN* simple = chain->rgpChain[0];
+  return Extra().Holds(simple->rgpElement[simple->cElement - 1]->pCertContext);
+}
+
+// Whether the certificate's subject alternative names hold the address host. Done here rather than left to the SSL
+// policy, which under Wine compares the host with DNS names only and refuses every address.
+bool NamesAddress(PCCERT_CONTEXT certificate, std::u16string_view host) {
+  std::wstring text = Wide(host);
+  sockaddr_storage address{};
+  const BYTE* wanted = nullptr;
+  DWORD wantedSize = 0;
+  for (const int family : {AF_INET, AF_INET6}) {
+    INT size = sizeof(address);
+    if (WSAStringToAddressW(text.data(), family, nullptr, reinterpret_cast<sockaddr*>(&address), &size) != 0) continue;
+    if (family == AF_INET) {
+      wanted = reinterpret_cast<const BYTE*>(&reinterpret_cast<const sockaddr_in*>(&address)->sin_addr);
+      wantedSize = 4;
+    } else {
+      wanted = reinterpret_cast<const BYTE*>(&reinterpret_cast<const sockaddr_in6*>(&address)->sin6_addr);
+      wantedSize = 16;
+    }
+    break;
+  }
+  const CERT_INFO* info = certificate->pCertInfo;
+  const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (wanted == nullptr || extension == nullptr) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
+                           CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size))
+    return false;
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == wantedSize &&
+            std::memcmp(entry.IPAddress.pbData, wanted, wantedSize) == 0;
+  }
+  LocalFree(names);
+  return found;
 }
 
 // Empty when the certificate proves host, else why not.
 std::string VerifyServer(PCCERT_CONTEXT certificate, std::u16string_view host) {
   PCCERT_CHAIN_CONTEXT chain = nullptr;
-  DWORD trust = BuildChain(nullptr, certificate, chain);
-  if (trust != 0 && Extra().Engine() != nullptr) {
-    PCCERT_CHAIN_CONTEXT extra = nullptr;
-    const DWORD extraTrust = BuildChain(Extra().Engine(), certificate, extra);
-    // The system's chain gives the reason when neither is trusted.
-    if (extraTrust == 0) {
-      if (chain != nullptr) CertFreeCertificateChain(chain);
-      chain = extra;
-      trust = extraTrust;
-    } else if (extra != nullptr) {
-      CertFreeCertificateChain(extra);
-    }
-  }
+  DWORD trust = BuildChain(certificate, chain);
+  const bool extraRoot = chain != nullptr && EndsInExtraRoot(chain, trust);
+  if (extraRoot) trust = 0;
   std::string reason;
   if (chain == nullptr) {
     reason = TrustErrorText(trust);
@@ -165,13 +219,21 @@ std::string VerifyServer(PCCERT_CONTEXT certificate, std::u16string_view host) {
     CERT_CHAIN_POLICY_PARA policy{};
     policy.cbSize = sizeof(policy);
     policy.pvExtraPolicyPara = &https;
+    // The root's trust was settled above; the policy still checks the name.
+    if (extraRoot) {
+      policy.dwFlags = CERT_CHAIN_POLICY_ALLOW_UNKNOWN_CA_FLAG;
+      https.fdwChecks = kIgnoreUnknownCa;
+    }
+    const bool addressHost = net::TIdStack::IsIPv4Literal(host) || net::TIdStack::IsIPv6Literal(host);
+    if (addressHost) https.fdwChecks |= kIgnoreNameMismatch;
     CERT_CHAIN_POLICY_STATUS status{};
     status.cbSize = sizeof(status);
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
+    if (addressHost && !NamesAddress(certificate, host)) {
+      reason = PolicyErrorText(static_cast<DWORD>(CERT_E_CN_NO_MATCH), true);
+    } else if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status)) {
       reason = StatusText(static_cast<SECURITY_STATUS>(GetLastError()));
     } else if (status.dwError != 0) {
-      reason =
-          PolicyErrorText(status.dwError, net::TIdStack::IsIPv4Literal(host) || net::TIdStack::IsIPv6Literal(host));
+      reason = PolicyErrorText(status.dwError, addressHost);
     }
   }
   if (chain != nullptr) CertFreeCertificateChain(chain);
@@ -215,6 +277,16 @@ class TSchannelSession {
   ptrdiff_t Receive(uint8_t* buffer, size_t size, TSchannelFailure& failure);
   ptrdiff_t Send(const uint8_t* data, size_t size, TSchannelFailure& failure);
   bool Pending() const { return m_plainAt < m_plain.size(); }
+  // Whether a receive would return without waiting for the socket: decrypted bytes, the peer's close_notify, or a
+  // whole record already received, such as the close_notify that came with the last data.
+  bool Ready() const {
+    if (Pending() || m_closeNotify) return true;
+    constexpr size_t kHeader = 5;
+    if (m_incoming.size() < kHeader) return false;
+    const size_t length =
+        static_cast<size_t>(static_cast<uint8_t>(m_incoming[3])) << 8 | static_cast<uint8_t>(m_incoming[4]);
+    return m_incoming.size() >= kHeader + length;
+  }
 
  private:
   SOCKET socket() const { return net::SystemSocket(m_socket->Fd()); }
@@ -401,6 +473,8 @@ ptrdiff_t TSchannelSession::Receive(uint8_t* buffer, size_t size, TSchannelFailu
                             {0, SECBUFFER_EMPTY, nullptr},
                             {0, SECBUFFER_EMPTY, nullptr}};
     SecBufferDesc desc{SECBUFFER_VERSION, 4, buffers};
+    constexpr char kAlertRecord = 21;
+    const bool alert = m_incoming[0] == kAlertRecord;
     const SECURITY_STATUS status = DecryptMessage(&m_context, &desc, 0, nullptr);
     if (status == SEC_E_INCOMPLETE_MESSAGE) {
       if (!receiveMore(failure)) return -1;
@@ -422,9 +496,13 @@ ptrdiff_t TSchannelSession::Receive(uint8_t* buffer, size_t size, TSchannelFailu
         extra.assign(m_incoming.end() - b.cbBuffer, m_incoming.end());
       }
     }
+    const bool decryptedNothing = std::none_of(std::begin(buffers), std::end(buffers), [](const SecBuffer& b) {
+      return b.BufferType == SECBUFFER_DATA && b.cbBuffer > 0;
+    });
     m_incoming.swap(extra);
-    if (status == SEC_I_CONTEXT_EXPIRED) {
-      // The peer's close_notify: an orderly end of stream once what came before it is read.
+    // The peer's close_notify: an orderly end of stream once what came before it is read. Wine's Schannel reports
+    // it as an alert record that decrypts to nothing, not as an expired context.
+    if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && decryptedNothing)) {
       m_closeNotify = true;
     } else if (status == SEC_I_RENEGOTIATE) {
       // Post-handshake messages (TLS 1.3 tickets, a key update): handed back to the handshake.
@@ -619,7 +697,7 @@ void TIdSSLIOHandlerSocketSchannel::RaiseError(int errorCode) {
 bool TIdSSLIOHandlerSocketSchannel::Readable(int msec) {
   if (!PassThrough()) {
     const std::shared_ptr<TSchannelSession> tls = session();
-    if (tls && tls->Pending()) return true;
+    if (tls && tls->Ready()) return true;
   }
   return TIdSSLIOHandlerSocketBase::Readable(msec);
 }
