@@ -5,6 +5,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/keyed_reply.h"
 #include "translate/language_codes.h"
 
 namespace tessarine::translate {
@@ -81,10 +82,7 @@ std::vector<std::u16string> ExtractDeepLTranslations(std::u16string_view reply, 
     if (!text) throw Exception("DeepL: a translation of the reply holds no text");
     results.push_back(std::move(text->Text));
   }
-  if (results.size() != texts) {
-    throw Exception(u"DeepL: the reply holds " + IntToStr(static_cast<long long>(results.size())) +
-                    u" translations for " + IntToStr(static_cast<long long>(texts)) + u" texts");
-  }
+  CheckTranslationCount(u"DeepL", results.size(), texts);
   return results;
 }
 
@@ -98,21 +96,17 @@ std::optional<TRefusal> DeepLRefusal(int status, std::u16string_view body, TRepl
     // An empty body (DeepL sends one with some 429s) or an error page of something in between.
   }
   TRefusal refusal;
-  std::u16string_view fromStatus;
   switch (status) {
     case 456:
       refusal.Kind = TRefusalKind::Quota;
-      fromStatus = u"quota exceeded";
       break;
     case 401:
     case 403:
       refusal.Kind = TRefusalKind::Authentication;
-      fromStatus = u"the key was refused";
       break;
     case 429:
     case 529:
       refusal.Kind = TRefusalKind::TooManyRequests;
-      fromStatus = u"too many requests";
       break;
     case 400:
     case 413:
@@ -122,14 +116,7 @@ std::optional<TRefusal> DeepLRefusal(int status, std::u16string_view body, TRepl
     default:
       refusal.Kind = TRefusalKind::Other;
   }
-  if (message) {
-    refusal.Message = u"DeepL: " + *message;
-  } else if (!fromStatus.empty()) {
-    refusal.Message = u"DeepL: " + std::u16string(fromStatus) + u" (" + IntToStr(status) + u")";
-  } else {
-    return std::nullopt;
-  }
-  return refusal;
+  return RefusalOf(u"DeepL", refusal.Kind, status, std::move(message));
 }
 
 }  // namespace tessarine::translate

@@ -5,6 +5,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/keyed_reply.h"
 #include "translate/language_codes.h"
 
 namespace tessarine::translate {
@@ -118,10 +119,7 @@ std::vector<std::u16string> ExtractGoogleCloudTranslations(std::u16string_view r
     if (!text) throw Exception("GoogleCloud: a translation of the reply holds no text");
     results.push_back(std::move(text->Text));
   }
-  if (results.size() != texts) {
-    throw Exception(u"GoogleCloud: the reply holds " + IntToStr(static_cast<long long>(results.size())) +
-                    u" translations for " + IntToStr(static_cast<long long>(texts)) + u" texts");
-  }
+  CheckTranslationCount(u"GoogleCloud", results.size(), texts);
   return results;
 }
 
@@ -139,26 +137,8 @@ std::optional<TRefusal> GoogleCloudRefusal(int status, std::u16string_view body,
   }
   TRefusal refusal;
   refusal.Kind = KindOf(status, reasons, message);
-  if (!message.empty()) {
-    refusal.Message = u"GoogleCloud: " + message;
-    return refusal;
-  }
-  std::u16string_view fromStatus;
-  switch (refusal.Kind) {
-    case TRefusalKind::Quota:
-      fromStatus = u"quota exceeded";
-      break;
-    case TRefusalKind::Authentication:
-      fromStatus = u"the key was refused";
-      break;
-    case TRefusalKind::TooManyRequests:
-      fromStatus = u"too many requests";
-      break;
-    default:
-      return std::nullopt;
-  }
-  refusal.Message = u"GoogleCloud: " + std::u16string(fromStatus) + u" (" + IntToStr(status) + u")";
-  return refusal;
+  if (message.empty()) return RefusalOf(u"GoogleCloud", refusal.Kind, status, std::nullopt);
+  return RefusalOf(u"GoogleCloud", refusal.Kind, status, std::move(message));
 }
 
 }  // namespace tessarine::translate

@@ -6,6 +6,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/keyed_reply.h"
 #include "translate/protected_text.h"
 
 namespace tessarine::translate {
@@ -253,16 +254,13 @@ std::optional<TRefusal> LLMRefusal(int status, std::u16string_view body, TReplyT
     // An empty body, or the error page of a proxy in between.
   }
   TRefusal refusal;
-  std::u16string_view fromStatus;
   switch (status) {
     case 429:
       refusal.Kind = quotaSpent ? TRefusalKind::Quota : TRefusalKind::TooManyRequests;
-      fromStatus = quotaSpent ? u"quota exceeded" : u"too many requests";
       break;
     case 401:
     case 403:
       refusal.Kind = TRefusalKind::Authentication;
-      fromStatus = u"the key was refused";
       break;
     case 400:
     case 413:
@@ -272,14 +270,7 @@ std::optional<TRefusal> LLMRefusal(int status, std::u16string_view body, TReplyT
     default:
       refusal.Kind = TRefusalKind::Other;
   }
-  if (message) {
-    refusal.Message = u"LLM: " + *message;
-  } else if (!fromStatus.empty()) {
-    refusal.Message = u"LLM: " + std::u16string(fromStatus) + u" (" + IntToStr(status) + u")";
-  } else {
-    return std::nullopt;
-  }
-  return refusal;
+  return RefusalOf(u"LLM", refusal.Kind, status, std::move(message));
 }
 
 }  // namespace tessarine::translate

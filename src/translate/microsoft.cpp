@@ -6,6 +6,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/keyed_reply.h"
 #include "translate/language_codes.h"
 #include "translate/text_codecs.h"
 
@@ -125,10 +126,7 @@ std::vector<std::u16string> ExtractMicrosoftTranslations(std::u16string_view rep
     if (!text) throw Exception("Microsoft: a translation of the reply holds no text");
     results.push_back(std::move(text->Text));
   }
-  if (results.size() != texts) {
-    throw Exception(u"Microsoft: the reply holds " + IntToStr(static_cast<long long>(results.size())) +
-                    u" translations for " + IntToStr(static_cast<long long>(texts)) + u" texts");
-  }
+  CheckTranslationCount(u"Microsoft", results.size(), texts);
   return results;
 }
 
@@ -149,26 +147,7 @@ std::optional<TRefusal> MicrosoftRefusal(int status, std::u16string_view body, T
   }
   TRefusal refusal;
   refusal.Kind = KindOfCode(status, code);
-  if (message) {
-    refusal.Message = u"Microsoft: " + *message;
-    return refusal;
-  }
-  std::u16string_view fromStatus;
-  switch (refusal.Kind) {
-    case TRefusalKind::Quota:
-      fromStatus = u"quota exceeded";
-      break;
-    case TRefusalKind::Authentication:
-      fromStatus = u"the key was refused";
-      break;
-    case TRefusalKind::TooManyRequests:
-      fromStatus = u"too many requests";
-      break;
-    default:
-      return std::nullopt;
-  }
-  refusal.Message = u"Microsoft: " + std::u16string(fromStatus) + u" (" + IntToStr(status) + u")";
-  return refusal;
+  return RefusalOf(u"Microsoft", refusal.Kind, status, std::move(message));
 }
 
 }  // namespace tessarine::translate

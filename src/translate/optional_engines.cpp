@@ -7,8 +7,8 @@
 #include "translate/deepl.h"
 #include "translate/google_cloud.h"
 #include "translate/libre_translate.h"
-#include "translate/microsoft.h"
 #include "translate/llm.h"
+#include "translate/microsoft.h"
 #include "translate/yandex_cloud.h"
 
 namespace tessarine::translate {

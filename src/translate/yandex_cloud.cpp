@@ -5,6 +5,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "translate/json_request.h"
+#include "translate/keyed_reply.h"
 
 namespace tessarine::translate {
 
@@ -73,10 +74,7 @@ std::vector<std::u16string> ExtractYandexCloudTranslations(std::u16string_view r
     TJsonValue* text = item.Find(u"text", TJsonValue::TKind::String);
     results.push_back(text ? std::move(text->Text) : std::u16string());
   }
-  if (results.size() != texts) {
-    throw Exception(u"YandexCloud: the reply holds " + IntToStr(static_cast<long long>(results.size())) +
-                    u" translations for " + IntToStr(static_cast<long long>(texts)) + u" texts");
-  }
+  CheckTranslationCount(u"YandexCloud", results.size(), texts);
   return results;
 }
 
@@ -90,18 +88,15 @@ std::optional<TRefusal> YandexCloudRefusal(int status, std::u16string_view body,
     // An empty body, or the error page of a proxy in between.
   }
   TRefusal refusal;
-  std::u16string_view fromStatus;
   switch (status) {
     case 401:
     case 403:
       // A key it does not know, or one whose folder or billing account may not translate: no retry helps.
       refusal.Kind = TRefusalKind::Authentication;
-      fromStatus = u"the key was refused";
       break;
     case 429:
       // Its per-second calls and per-hour characters both end here; both come back by themselves.
       refusal.Kind = TRefusalKind::TooManyRequests;
-      fromStatus = u"too many requests";
       break;
     case 400:
     case 413:
@@ -110,14 +105,7 @@ std::optional<TRefusal> YandexCloudRefusal(int status, std::u16string_view body,
     default:
       refusal.Kind = TRefusalKind::Other;
   }
-  if (message) {
-    refusal.Message = u"YandexCloud: " + *message;
-  } else if (!fromStatus.empty()) {
-    refusal.Message = u"YandexCloud: " + std::u16string(fromStatus) + u" (" + IntToStr(status) + u")";
-  } else {
-    return std::nullopt;
-  }
-  return refusal;
+  return RefusalOf(u"YandexCloud", refusal.Kind, status, std::move(message));
 }
 
 }  // namespace tessarine::translate

@@ -15,7 +15,8 @@ constexpr std::array<const char*, TImageList::kCount> kResources{
     ":/images/online.svg",    ":/images/offline.svg",     ":/images/file_temporary_4559.svg",
     ":/images/delete_64.svg", ":/images/promtonlain.svg", ":/images/babylon.svg",
     ":/images/systanet.svg",  ":/images/apertium.svg",    ":/images/deepl.svg",
-    ":/images/microsoft.svg", ":/images/googlecloud.svg", ":/images/yandexcloud.svg", ":/images/llm.svg",
+    ":/images/microsoft.svg", ":/images/googlecloud.svg", ":/images/yandexcloud.svg",
+    ":/images/llm.svg",
 };
 
 QPixmap Render(const char* resource, int size) {
