@@ -10,6 +10,7 @@
 # with other work the latencies swing with the neighbours, the CPU a translation costs much less.
 #
 #   bench/protect_load.sh           (DURATION=5s, ROUNDS=5, BUILD=build-bench by default)
+#   AA=1 bench/protect_load.sh      both servers without protection: how far two like processes differ here
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -47,7 +48,7 @@ SERVERS
 "$BUILD/bench/server_demo" "$PLAIN_PORT" "google=127.0.0.1:$HTTP_PORT" >"$WORK/plain.log" 2>&1 &
 PIDS+=($!)
 declare -A PID=([off]=$!)
-"$BUILD/bench/server_demo" "$PROTECT_PORT" "google=127.0.0.1:$HTTP_PORT" protect >"$WORK/protect.log" 2>&1 &
+"$BUILD/bench/server_demo" "$PROTECT_PORT" "google=127.0.0.1:$HTTP_PORT" $([ -n "${AA:-}" ] || echo protect) >"$WORK/protect.log" 2>&1 &
 PIDS+=($!)
 PID[on]=$!
 TICKS=$(getconf CLK_TCK)
@@ -57,7 +58,7 @@ wait_port "$HTTP_PORT" "$PLAIN_PORT" "$PROTECT_PORT"
 
 PATH_QUERY='/linxp_translate_t?text=Open%20the%20file%20%25s%20now&langpair=en%7Ces'
 answer=$(curl -s "http://127.0.0.1:$PROTECT_PORT$PATH_QUERY")
-[[ $answer == *"Abre el archivo %s ahora"* ]] || { echo "the protected road answered: $answer" >&2; exit 1; }
+[ -n "${AA:-}" ] || [[ $answer == *"Abre el archivo %s ahora"* ]] || { echo "the protected road answered: $answer" >&2; exit 1; }
 
 DURATION=1s measure "http://127.0.0.1:$PLAIN_PORT$PATH_QUERY" 16 >/dev/null
 DURATION=1s measure "http://127.0.0.1:$PROTECT_PORT$PATH_QUERY" 16 >/dev/null
