@@ -8,7 +8,7 @@ dir=build-win
 
 packages=(
   cmake ninja-build g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64
-  libgtest-dev libgmock-dev dpkg-dev tcl openssl python3
+  libgtest-dev libgmock-dev dpkg-dev tcl openssl python3 librsvg2-bin imagemagick nsis zip
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -25,6 +25,10 @@ fi
     rm -rf "$WINEPREFIX"
     wineboot -i </dev/null >/dev/null 2>&1 9>&-
     wineserver -w
+    # Without a display the tests still create windows (the log text, the forms): Wine's null graphics driver draws
+    # them into memory.
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w
     # Test certificates made for this prefix are trusted through its own Root store (see the tests).
     touch "$WINEPREFIX/.tessarine-ready"
   fi

@@ -26,20 +26,11 @@
 
 namespace tessarine::app {
 
-namespace {
-
-TSettingsPlace SettingsFor(const TCommandLine& commandLine) {
-  return commandLine.SettingsFile ? GivenSettingsFile(*commandLine.SettingsFile)
-                                  : ChooseSettingsFile(ReadSettingsEnvironment(ExecutableFolder()));
-}
-
-}  // namespace
-
 int RunTessarineProxy(int argc, char** argv) {
   const TCommandLine commandLine = ParseCommandLine(argc, argv);
   if (const std::optional<int> exitCode = AnswerWithoutStarting(commandLine)) return *exitCode;
   if (commandLine.CheckEngines) {
-    return CheckEngines(SettingsFor(commandLine).FileName, FromUtf8(commandLine.CheckText),
+    return CheckEngines(FindSettingsFile(commandLine.SettingsFile).FileName, FromUtf8(commandLine.CheckText),
                         FromUtf8(commandLine.CheckLangpair), std::cout);
   }
 
@@ -65,13 +56,13 @@ int RunTessarineProxy(int argc, char** argv) {
   });
   shell::RunHandler([&] { ui::ApplyTheme(application, ui::kThemeName); });
 
-  const TSettingsPlace settings = SettingsFor(commandLine);
+  const TSettingsPlace settings = FindSettingsFile(commandLine.SettingsFile);
   std::printf("Settings file: %s\n", settings.FileName.c_str());
   std::fflush(stdout);
   ui::TForm1Options options;
   options.OpenSettings = [settings] { return std::make_unique<TIniFile>(settings.FileName, settings.CreateFolder); };
   if (echo) options.EchoLogLine = [&echo](const std::u16string& line) { echo->Add(line); };
-  options.CacheDatabase = settings.FileName.substr(0, settings.FileName.rfind('/') + 1) + "translations.sqlite";
+  options.CacheDatabase = CacheDatabaseBeside(settings.FileName);
   {
     ui::TForm1 Form1(std::move(options));
     ui::TForm2 Form2;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tessarine::app {
@@ -42,5 +43,11 @@ TSettingsEnvironment ReadSettingsEnvironment(const std::string& executableFolder
 
 // The file given with --settings, as a full path (the write error names the full path).
 TSettingsPlace GivenSettingsFile(const std::string& fileName);
+
+// The file given with --settings when there is one, else the one ChooseSettingsFile finds for this process.
+TSettingsPlace FindSettingsFile(const std::optional<std::string>& givenFile);
+
+// The translation cache's database, in the settings file's folder (either separator ends a folder on Windows).
+std::string CacheDatabaseBeside(const std::string& settingsFile);
 
 }  // namespace tessarine::app

@@ -87,4 +87,8 @@ TSettingsPlace GivenSettingsFile(const std::string& fileName) {
   return {path.lexically_normal().string(), false};
 }
 
+std::string CacheDatabaseBeside(const std::string& settingsFile) {
+  return settingsFile.substr(0, settingsFile.rfind('/') + 1) + "translations.sqlite";
+}
+
 }  // namespace tessarine::app

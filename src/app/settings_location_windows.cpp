@@ -86,4 +86,8 @@ TSettingsPlace GivenSettingsFile(const std::string& fileName) {
   return {Utf8(full), false};
 }
 
+std::string CacheDatabaseBeside(const std::string& settingsFile) {
+  return settingsFile.substr(0, settingsFile.find_last_of("/\\") + 1) + "translations.sqlite";
+}
+
 }  // namespace tessarine::app

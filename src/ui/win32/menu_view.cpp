@@ -3,11 +3,11 @@
 #include <string>
 #include <vector>
 
+#include "ui/win32/wide_text.h"
+
 namespace tessarine::ui::win32 {
 
 namespace {
-
-std::wstring Wide(const std::u16string& text) { return std::wstring(text.begin(), text.end()); }
 
 UINT StateOf(const shell::TMenuItem& item) {
   return (item.Checked() ? MFS_CHECKED : MFS_UNCHECKED) | (item.Enabled() ? MFS_ENABLED : MFS_DISABLED) |
@@ -29,7 +29,8 @@ std::vector<const shell::TMenuItem*> Entries(const shell::TPopupMenu& model) {
 
 }  // namespace
 
-TMenuView::TMenuView(shell::TPopupMenu& model) : m_model(&model), m_menu(CreatePopupMenu()) {
+TMenuView::TMenuView(shell::TPopupMenu& model, TPictures pictures)
+    : m_model(&model), m_pictures(std::move(pictures)), m_menu(CreatePopupMenu()) {
   m_model->AddObserver(*this);
   rebuild();
 }
@@ -57,11 +58,17 @@ void TMenuView::MenuItemChanged(const shell::TMenuItem& item) {
     return;
   }
   if (!shown) return;
-  std::wstring caption = Wide(item.Caption());
-  info.fMask = MIIM_STATE | MIIM_STRING;
+  std::wstring caption;
+  describe(item, caption, info);
+  SetMenuItemInfoW(m_menu, static_cast<UINT>(item.Id()), FALSE, &info);
+}
+
+void TMenuView::describe(const shell::TMenuItem& item, std::wstring& caption, MENUITEMINFOW& info) const {
+  caption = Wide(item.Caption());
+  info.fMask |= MIIM_STATE | MIIM_STRING | MIIM_BITMAP;
   info.fState = StateOf(item);
   info.dwTypeData = caption.data();
-  SetMenuItemInfoW(m_menu, static_cast<UINT>(item.Id()), FALSE, &info);
+  info.hbmpItem = m_pictures && !item.Picture().empty() ? m_pictures(item.Picture()) : nullptr;
 }
 
 void TMenuView::MenuItemsChanged() { rebuild(); }
@@ -77,7 +84,7 @@ void TMenuView::rebuild() {
   if (m_model == nullptr) return;
   UINT position = 0;
   for (const shell::TMenuItem* item : Entries(*m_model)) {
-    std::wstring caption = Wide(item->Caption());
+    std::wstring caption;
     MENUITEMINFOW info{};
     info.cbSize = sizeof(info);
     info.fMask = MIIM_ID | MIIM_FTYPE;
@@ -85,10 +92,8 @@ void TMenuView::rebuild() {
     if (item->IsLine()) {
       info.fType = MFT_SEPARATOR;
     } else {
-      info.fMask |= MIIM_STATE | MIIM_STRING;
       info.fType = MFT_STRING;
-      info.fState = StateOf(*item);
-      info.dwTypeData = caption.data();
+      describe(*item, caption, info);
     }
     InsertMenuItemW(m_menu, position++, TRUE, &info);
   }

@@ -35,6 +35,28 @@ std::vector<std::string> Entries(HMENU menu) {
   return entries;
 }
 
+TEST(Win32Menu, ShowsThePictureOfEachItemThatHasOne) {
+  shell::TPopupMenu model;
+  shell::TMenuItem& google = model.Add("G1", u"Google", "googletr");
+  model.Add("N5", u"Exit");
+  const HBITMAP googlePicture = CreateBitmap(16, 16, 1, 32, nullptr);
+  const HBITMAP bingPicture = CreateBitmap(16, 16, 1, 32, nullptr);
+  TMenuView view(model, [&](const std::string& name) { return name == "googletr" ? googlePicture : bingPicture; });
+  const auto pictureOf = [&](int position) {
+    MENUITEMINFOW info{};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_BITMAP;
+    GetMenuItemInfoW(view.Handle(), static_cast<UINT>(position), TRUE, &info);
+    return info.hbmpItem;
+  };
+  EXPECT_EQ(pictureOf(0), googlePicture);
+  EXPECT_EQ(pictureOf(1), nullptr);
+  google.SetPicture("bingicon");
+  EXPECT_EQ(pictureOf(0), bingPicture);
+  DeleteObject(googlePicture);
+  DeleteObject(bingPicture);
+}
+
 TEST(Win32Menu, FollowsTheModelAndPerformsTheChosenItem) {
   shell::TPopupMenu model;
   shell::TMenuItem& on = model.Add("N6", u"On");
