@@ -3,8 +3,9 @@
 #   program_windows_test.sh PROGRAM.exe STATE_DIR
 # Translations through the fake engines (Yandex over https, trusting the test CA through SSL_CERT_FILE) come back
 # byte for byte as the Linux program answers them; the menu is driven with xdotool (engine, on/off, the log window,
-# About, English); the icon docks again after the tray host restarts; Exit writes setting.ini and ends the program
-# with code 0; a second run ends with the session and keeps the choice made meanwhile.
+# About, English, a double click on the icon for the default item); the icon docks again after the tray host restarts; Exit writes setting.ini and ends the program
+# with code 0; a second run ends with the session and keeps the choices made meanwhile; --check-engines prints its
+# table.
 # STATE_DIR holds a Wine prefix of its own: its desktop process must belong to this screen, which the shared
 # headless prefix of the unit tests cannot give. Skipped (77) when port 8888 is taken or a tool is missing.
 set -uo pipefail
@@ -114,7 +115,9 @@ wait_until 10 window_shown 'Tessarine Proxy' || fail "the log window did not sho
 menu Up Up  # About
 wait_until 10 window_shown 'О программе' || fail "the About window did not show"
 menu Up Up Up  # English
-echo "ok: engine, on/off, log window, About and English through the menu"
+tray_double_click() { xdotool mousemove --window "$(tray_icon)" 8 8 click --repeat 2 --delay 80 1; }
+tray_double_click  # the default item: Russian
+echo "ok: engine, on/off, log window, About, English and the double click through the menu"
 
 kill "$(pgrep -n -x trayer)" 2>/dev/null
 wait_until 10 eval '! tray_icon' || fail "the tray did not go"
@@ -125,13 +128,22 @@ echo "ok: the icon is back in the restarted tray"
 menu Up  # Exit
 wait_for_exit 30
 grep -q '^Google=1' "$work/setting.ini" && grep -q '^Yandex=0' "$work/setting.ini" &&
-  grep -q '^Language=English' "$work/setting.ini" && grep -q '^ProxyActive=1' "$work/setting.ini" ||
+  grep -q '^Language=Русский' "$work/setting.ini" && grep -q '^ProxyActive=1' "$work/setting.ini" ||
   fail "Exit did not write the choices: $(cat "$work/setting.ini")"
 echo "ok: Exit wrote setting.ini and the program ended"
 
 start_program
 menu Down Down Down Down Down  # Bing
+menu Up Up Up  # English
 wineboot -e
 wait_until 30 eval '! kill -0 $program_pid 2>/dev/null' || fail "the program outlived the session"
-grep -q '^Bing=1' "$work/setting.ini" || fail "the session's end did not keep the choice: $(cat "$work/setting.ini")"
+grep -q '^Bing=1' "$work/setting.ini" && grep -q '^Language=English' "$work/setting.ini" || fail "the session's end did not keep the choice: $(cat "$work/setting.ini")"
 echo "ok: the end of the session wrote setting.ini"
+
+# --check-engines answers on the console it was started from, without a window or the server.
+(cd "$work" && SSL_CERT_FILE="$work/certs/ca.pem" wine ./tessarine-proxy.exe --check-engines >"$work/check.log" 2>&1)
+code=$?
+[[ $code -eq 0 ]] && grep -q '^Google .* de: HELLO WORLD' "$work/check.log" &&
+  grep -q '^Yandex .* de: HELLO WORLD' "$work/check.log" ||
+  fail "--check-engines (exit $code): $(cat "$work/check.log")"
+echo "ok: --check-engines printed its table"
