@@ -56,6 +56,7 @@ wineserver -k 2>/dev/null
 start_fake_engines || fail "the fake engines did not start"
 start_xvfb || fail "no virtual screen"
 start_trayer
+trayer_pid=${harness_pids[-1]}
 cp "$program" "$work/tessarine-proxy.exe"
 
 # The program as Explorer would start it; its window of the notification area is Wine's desktop process's.
@@ -119,9 +120,10 @@ tray_double_click() { xdotool mousemove --window "$(tray_icon)" 8 8 click --repe
 tray_double_click  # the default item: Russian
 echo "ok: engine, on/off, log window, About, English and the double click through the menu"
 
-kill "$(pgrep -n -x trayer)" 2>/dev/null
+kill "$trayer_pid" 2>/dev/null
 wait_until 10 eval '! tray_icon' || fail "the tray did not go"
 start_trayer
+trayer_pid=${harness_pids[-1]}
 wait_until 30 tray_icon || fail "the icon did not come back to the new tray"
 echo "ok: the icon is back in the restarted tray"
 
@@ -147,3 +149,27 @@ code=$?
   grep -q '^Yandex .* de: HELLO WORLD' "$work/check.log" ||
   fail "--check-engines (exit $code): $(cat "$work/check.log")"
 echo "ok: --check-engines printed its table"
+
+# With the port taken the bind error is shown in a box titled with the application's name, and its text is on
+# stderr with --log; the program goes on in the tray and Exit ends it.
+python3 -c 'import socket, time
+s = socket.socket(); s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1); s.bind(("0.0.0.0", 8888)); s.listen()
+time.sleep(120)' &
+blocker=$!
+harness_pids+=("$blocker")
+wait_until 10 port_taken || fail "the port could not be taken"
+(cd "$work" && exec wine ./tessarine-proxy.exe --log >"$work/stdout.log" 2>"$work/stderr.log") &
+program_pid=$!
+harness_pids+=("$program_pid")
+wait_until 60 window_shown Tessarine || fail "no error box"
+wait_until 10 grep -q 'Port 8888 is in use by another program' "$work/stderr.log" || fail "the box's text is not on stderr"
+box=$(xdotool search --onlyvisible --name '^Tessarine$' | head -n 1)
+deadline=$((SECONDS + 30))
+until ! window_shown Tessarine; do
+  xdotool mousemove --window "$box" 10 10 click 1 key --window "$box" Return 2>/dev/null
+  ((SECONDS < deadline)) || fail "the error box did not close"
+  sleep 0.5
+done
+menu Up  # Exit
+wait_for_exit 30
+echo "ok: the bind error's box, its text on stderr, and Exit after it"
