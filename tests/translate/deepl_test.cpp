@@ -10,6 +10,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "keyed_engine_fixture.h"
+#include "refusal_cases.h"
 #include "service_fakes.h"
 #include "support/mini_json.h"
 #include "support/system_calls.h"
@@ -101,37 +102,23 @@ TEST(DeepLReply, OneTranslationPerTextInOrder) {
 }
 
 TEST(DeepLRefusal, TheStatusGivesTheKindAndTheBodyTheWords) {
-  const struct {
-    int status;
-    const char16_t* body;
-    TRefusalKind kind;
-    const char16_t* message;  // nullptr: the status line stays
-  } cases[] = {
-      {456, u"{\"message\":\"Quota exceeded\"}", TRefusalKind::Quota, u"DeepL: Quota exceeded"},
-      {456, u"", TRefusalKind::Quota, u"DeepL: quota exceeded (456)"},
-      {403, u"{\"message\":\"Wrong endpoint. Use https://api.deepl.com\"}", TRefusalKind::Authentication,
-       u"DeepL: Wrong endpoint. Use https://api.deepl.com"},
-      {403, u"<html>Forbidden</html>", TRefusalKind::Authentication, u"DeepL: the key was refused (403)"},
-      {429, u"", TRefusalKind::TooManyRequests, u"DeepL: too many requests (429)"},
-      {529, u" ", TRefusalKind::TooManyRequests, u"DeepL: too many requests (529)"},
-      {400, u"{\"message\":\"Value for 'target_lang' not supported.\"}", TRefusalKind::ThisRequest,
-       u"DeepL: Value for 'target_lang' not supported."},
-      {413, u"", TRefusalKind::ThisRequest, nullptr},
-      {500, u"{\"message\":\"Internal error\",\"code\":\"x\"}", TRefusalKind::Other, u"DeepL: Internal error"},
-      {503, u"", TRefusalKind::Other, nullptr},
-      {500, u"{\"message\":\"  \"}", TRefusalKind::Other, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    const std::optional<TRefusal> refusal = DeepLRefusal(c.status, c.body, TReplyText::Characters);
-    if (!c.message) {
-      EXPECT_FALSE(refusal) << ToUtf8(refusal->Message);
-      continue;
-    }
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->Message, c.message);
-    EXPECT_EQ(refusal->Kind, c.kind);
-  }
+  fakes::ExpectRefusals(
+      DeepLRefusal,
+      {
+          {456, u"{\"message\":\"Quota exceeded\"}", TRefusalKind::Quota, u"DeepL: Quota exceeded"},
+          {456, u"", TRefusalKind::Quota, u"DeepL: quota exceeded (456)"},
+          {403, u"{\"message\":\"Wrong endpoint. Use https://api.deepl.com\"}", TRefusalKind::Authentication,
+           u"DeepL: Wrong endpoint. Use https://api.deepl.com"},
+          {403, u"<html>Forbidden</html>", TRefusalKind::Authentication, u"DeepL: the key was refused (403)"},
+          {429, u"", TRefusalKind::TooManyRequests, u"DeepL: too many requests (429)"},
+          {529, u" ", TRefusalKind::TooManyRequests, u"DeepL: too many requests (529)"},
+          {400, u"{\"message\":\"Value for 'target_lang' not supported.\"}", TRefusalKind::ThisRequest,
+           u"DeepL: Value for 'target_lang' not supported."},
+          {413, u"", TRefusalKind::ThisRequest, nullptr},
+          {500, u"{\"message\":\"Internal error\",\"code\":\"x\"}", TRefusalKind::Other, u"DeepL: Internal error"},
+          {503, u"", TRefusalKind::Other, nullptr},
+          {500, u"{\"message\":\"  \"}", TRefusalKind::Other, nullptr},
+      });
 }
 
 class DeepLSettings : public fakes::FakeSettingsTest {

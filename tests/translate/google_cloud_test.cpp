@@ -8,6 +8,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "keyed_engine_fixture.h"
+#include "refusal_cases.h"
 #include "support/mini_json.h"
 #include "translate/json_request.h"
 #include "translate/service_settings.h"
@@ -86,49 +87,35 @@ TEST(GoogleCloudReply, OneTranslationPerTextInOrderAsWritten) {
 }
 
 TEST(GoogleCloudRefusal, TheReasonGivesTheKindAndTheMessageTheWords) {
-  const struct {
-    int status;
-    const char16_t* body;
-    TRefusalKind kind;
-    const char16_t* message;  // nullptr: the status line stays
-  } cases[] = {
-      {403,
-       u"{\"error\":{\"code\":403,\"message\":\"Daily Limit Exceeded\",\"errors\":[{\"message\":\"Daily Limit "
-       u"Exceeded\",\"domain\":\"usageLimits\",\"reason\":\"dailyLimitExceeded\"}]}}",
-       TRefusalKind::Quota, u"GoogleCloud: Daily Limit Exceeded"},
-      {403,
-       u"{\"error\":{\"code\":403,\"message\":\"User Rate Limit Exceeded\",\"errors\":[{\"reason\":"
-       u"\"userRateLimitExceeded\"}]}}",
-       TRefusalKind::TooManyRequests, u"GoogleCloud: User Rate Limit Exceeded"},
-      {429, u"", TRefusalKind::TooManyRequests, u"GoogleCloud: too many requests (429)"},
-      {400,
-       u"{\"error\":{\"code\":400,\"message\":\"API key not valid. Please pass a valid API key.\",\"status\":"
-       u"\"INVALID_ARGUMENT\",\"details\":[{\"@type\":\"type.googleapis.com/google.rpc.ErrorInfo\",\"reason\":"
-       u"\"API_KEY_INVALID\"}]}}",
-       TRefusalKind::Authentication, u"GoogleCloud: API key not valid. Please pass a valid API key."},
-      {403,
-       u"{\"error\":{\"code\":403,\"message\":\"Method doesn't allow unregistered callers.\",\"status\":"
-       u"\"PERMISSION_DENIED\"}}",
-       TRefusalKind::Authentication, u"GoogleCloud: Method doesn't allow unregistered callers."},
-      {403, u"", TRefusalKind::Authentication, u"GoogleCloud: the key was refused (403)"},
-      {400, u"{\"error\":{\"code\":400,\"message\":\"Bad language pair: en|xx\",\"status\":\"INVALID_ARGUMENT\"}}",
-       TRefusalKind::ThisRequest, u"GoogleCloud: Bad language pair: en|xx"},
-      {413, u"", TRefusalKind::ThisRequest, nullptr},
-      {500, u"{\"error\":{\"code\":500,\"message\":\"Internal error encountered.\"}}", TRefusalKind::Other,
-       u"GoogleCloud: Internal error encountered."},
-      {503, u"", TRefusalKind::Other, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    const std::optional<TRefusal> refusal = GoogleCloudRefusal(c.status, c.body, TReplyText::Characters);
-    if (!c.message) {
-      EXPECT_FALSE(refusal) << ToUtf8(refusal->Message);
-      continue;
-    }
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->Message, c.message);
-    EXPECT_EQ(refusal->Kind, c.kind);
-  }
+  fakes::ExpectRefusals(
+      GoogleCloudRefusal,
+      {
+          {403,
+           u"{\"error\":{\"code\":403,\"message\":\"Daily Limit Exceeded\",\"errors\":[{\"message\":\"Daily Limit "
+           u"Exceeded\",\"domain\":\"usageLimits\",\"reason\":\"dailyLimitExceeded\"}]}}",
+           TRefusalKind::Quota, u"GoogleCloud: Daily Limit Exceeded"},
+          {403,
+           u"{\"error\":{\"code\":403,\"message\":\"User Rate Limit Exceeded\",\"errors\":[{\"reason\":"
+           u"\"userRateLimitExceeded\"}]}}",
+           TRefusalKind::TooManyRequests, u"GoogleCloud: User Rate Limit Exceeded"},
+          {429, u"", TRefusalKind::TooManyRequests, u"GoogleCloud: too many requests (429)"},
+          {400,
+           u"{\"error\":{\"code\":400,\"message\":\"API key not valid. Please pass a valid API key.\",\"status\":"
+           u"\"INVALID_ARGUMENT\",\"details\":[{\"@type\":\"type.googleapis.com/google.rpc.ErrorInfo\",\"reason\":"
+           u"\"API_KEY_INVALID\"}]}}",
+           TRefusalKind::Authentication, u"GoogleCloud: API key not valid. Please pass a valid API key."},
+          {403,
+           u"{\"error\":{\"code\":403,\"message\":\"Method doesn't allow unregistered callers.\",\"status\":"
+           u"\"PERMISSION_DENIED\"}}",
+           TRefusalKind::Authentication, u"GoogleCloud: Method doesn't allow unregistered callers."},
+          {403, u"", TRefusalKind::Authentication, u"GoogleCloud: the key was refused (403)"},
+          {400, u"{\"error\":{\"code\":400,\"message\":\"Bad language pair: en|xx\",\"status\":\"INVALID_ARGUMENT\"}}",
+           TRefusalKind::ThisRequest, u"GoogleCloud: Bad language pair: en|xx"},
+          {413, u"", TRefusalKind::ThisRequest, nullptr},
+          {500, u"{\"error\":{\"code\":500,\"message\":\"Internal error encountered.\"}}", TRefusalKind::Other,
+           u"GoogleCloud: Internal error encountered."},
+          {503, u"", TRefusalKind::Other, nullptr},
+      });
 }
 
 class GoogleCloudSettings : public fakes::FakeSettingsTest {};

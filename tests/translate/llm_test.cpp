@@ -8,6 +8,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "refusal_cases.h"
 #include "service_fakes.h"
 #include "support/mini_json.h"
 #include "translate/engine_choice.h"
@@ -131,41 +132,29 @@ TEST(LLMReply, TheAnswerWithoutReasoningAndACutOffAnswerFails) {
 }
 
 TEST(LLMRefusal, ASpentQuotaIsNoRateLimit) {
-  const struct {
-    int status;
-    const char16_t* body;
-    TRefusalKind kind;
-    const char16_t* message;  // nullptr: the status line stays
-  } cases[] = {
-      {429,
-       u"{\"error\":{\"message\":\"You exceeded your current quota.\",\"type\":\"insufficient_quota\",\"param\":null,"
-       u"\"code\":\"insufficient_quota\"}}",
-       TRefusalKind::Quota, u"LLM: You exceeded your current quota."},
-      {429, u"{\"error\":{\"message\":\"Spent.\",\"type\":\"billing\",\"code\":\"project_spend_limit_exceeded\"}}",
-       TRefusalKind::Quota, u"LLM: Spent."},
-      {429, u"{\"error\":{\"message\":\"Rate limit reached\",\"type\":\"requests\",\"code\":\"rate_limit_exceeded\"}}",
-       TRefusalKind::TooManyRequests, u"LLM: Rate limit reached"},
-      {429, u"", TRefusalKind::TooManyRequests, u"LLM: too many requests (429)"},
-      {401, u"{\"error\":{\"message\":\"Incorrect API key provided.\",\"code\":\"invalid_api_key\"}}",
-       TRefusalKind::Authentication, u"LLM: Incorrect API key provided."},
-      {403, u"<html>Forbidden</html>", TRefusalKind::Authentication, u"LLM: the key was refused (403)"},
-      {400, u"{\"error\":{\"message\":\"This model's maximum context length is 8192 tokens.\"}}",
-       TRefusalKind::ThisRequest, u"LLM: This model's maximum context length is 8192 tokens."},
-      {404, u"{\"error\":\"model \\\"qwen3:8b\\\" not found, try pulling it first\"}", TRefusalKind::Other,
-       u"LLM: model \"qwen3:8b\" not found, try pulling it first"},
-      {503, u"", TRefusalKind::Other, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    const std::optional<TRefusal> refusal = LLMRefusal(c.status, c.body, TReplyText::Characters);
-    if (!c.message) {
-      EXPECT_FALSE(refusal) << ToUtf8(refusal->Message);
-      continue;
-    }
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->Message, c.message);
-    EXPECT_EQ(refusal->Kind, c.kind);
-  }
+  fakes::ExpectRefusals(
+      LLMRefusal,
+      {
+          {429,
+           u"{\"error\":{\"message\":\"You exceeded your current "
+           u"quota.\",\"type\":\"insufficient_quota\",\"param\":null,"
+           u"\"code\":\"insufficient_quota\"}}",
+           TRefusalKind::Quota, u"LLM: You exceeded your current quota."},
+          {429, u"{\"error\":{\"message\":\"Spent.\",\"type\":\"billing\",\"code\":\"project_spend_limit_exceeded\"}}",
+           TRefusalKind::Quota, u"LLM: Spent."},
+          {429,
+           u"{\"error\":{\"message\":\"Rate limit reached\",\"type\":\"requests\",\"code\":\"rate_limit_exceeded\"}}",
+           TRefusalKind::TooManyRequests, u"LLM: Rate limit reached"},
+          {429, u"", TRefusalKind::TooManyRequests, u"LLM: too many requests (429)"},
+          {401, u"{\"error\":{\"message\":\"Incorrect API key provided.\",\"code\":\"invalid_api_key\"}}",
+           TRefusalKind::Authentication, u"LLM: Incorrect API key provided."},
+          {403, u"<html>Forbidden</html>", TRefusalKind::Authentication, u"LLM: the key was refused (403)"},
+          {400, u"{\"error\":{\"message\":\"This model's maximum context length is 8192 tokens.\"}}",
+           TRefusalKind::ThisRequest, u"LLM: This model's maximum context length is 8192 tokens."},
+          {404, u"{\"error\":\"model \\\"qwen3:8b\\\" not found, try pulling it first\"}", TRefusalKind::Other,
+           u"LLM: model \"qwen3:8b\" not found, try pulling it first"},
+          {503, u"", TRefusalKind::Other, nullptr},
+      });
 }
 
 class LLMSettings : public fakes::FakeSettingsTest {};

@@ -8,6 +8,7 @@
 #include "common/exception.h"
 #include "common/text.h"
 #include "keyed_engine_fixture.h"
+#include "refusal_cases.h"
 #include "support/mini_json.h"
 #include "translate/deepl.h"
 #include "translate/json_request.h"
@@ -95,41 +96,27 @@ TEST(MicrosoftReply, OneTranslationPerTextInOrderAByteOrderMarkBeforeThem) {
 }
 
 TEST(MicrosoftRefusal, TheCodeGivesTheKindAndTheMessageTheWords) {
-  const struct {
-    int status;
-    const char16_t* body;
-    TRefusalKind kind;
-    const char16_t* message;  // nullptr: the status line stays
-  } cases[] = {
-      {403,
-       u"{\"error\":{\"code\":403001,\"message\":\"The operation isn't allowed because the subscription has "
-       u"exceeded its free quota.\"}}",
-       TRefusalKind::Quota,
-       u"Microsoft: The operation isn't allowed because the subscription has exceeded its free quota."},
-      {401, u"{\"error\":{\"code\":401000,\"message\":\"The request is not authorized.\"}}",
-       TRefusalKind::Authentication, u"Microsoft: The request is not authorized."},
-      {401, u"", TRefusalKind::Authentication, u"Microsoft: the key was refused (401)"},
-      {429, u"\uFEFF{\"error\":{\"code\":429001,\"message\":\"Too many requests.\"}}", TRefusalKind::TooManyRequests,
-       u"Microsoft: Too many requests."},
-      {429, u"<html></html>", TRefusalKind::TooManyRequests, u"Microsoft: too many requests (429)"},
-      {400, u"{\"error\":{\"code\":400036,\"message\":\"The target language is not valid.\"}}",
-       TRefusalKind::ThisRequest, u"Microsoft: The target language is not valid."},
-      {400, u"", TRefusalKind::ThisRequest, nullptr},
-      {503, u"{\"error\":{\"code\":503000,\"message\":\"Service is temporarily unavailable.\"}}", TRefusalKind::Other,
-       u"Microsoft: Service is temporarily unavailable."},
-      {500, u"", TRefusalKind::Other, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    const std::optional<TRefusal> refusal = MicrosoftRefusal(c.status, c.body, TReplyText::Characters);
-    if (!c.message) {
-      EXPECT_FALSE(refusal) << ToUtf8(refusal->Message);
-      continue;
-    }
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->Message, c.message);
-    EXPECT_EQ(refusal->Kind, c.kind);
-  }
+  fakes::ExpectRefusals(
+      MicrosoftRefusal,
+      {
+          {403,
+           u"{\"error\":{\"code\":403001,\"message\":\"The operation isn't allowed because the subscription has "
+           u"exceeded its free quota.\"}}",
+           TRefusalKind::Quota,
+           u"Microsoft: The operation isn't allowed because the subscription has exceeded its free quota."},
+          {401, u"{\"error\":{\"code\":401000,\"message\":\"The request is not authorized.\"}}",
+           TRefusalKind::Authentication, u"Microsoft: The request is not authorized."},
+          {401, u"", TRefusalKind::Authentication, u"Microsoft: the key was refused (401)"},
+          {429, u"\uFEFF{\"error\":{\"code\":429001,\"message\":\"Too many requests.\"}}",
+           TRefusalKind::TooManyRequests, u"Microsoft: Too many requests."},
+          {429, u"<html></html>", TRefusalKind::TooManyRequests, u"Microsoft: too many requests (429)"},
+          {400, u"{\"error\":{\"code\":400036,\"message\":\"The target language is not valid.\"}}",
+           TRefusalKind::ThisRequest, u"Microsoft: The target language is not valid."},
+          {400, u"", TRefusalKind::ThisRequest, nullptr},
+          {503, u"{\"error\":{\"code\":503000,\"message\":\"Service is temporarily unavailable.\"}}",
+           TRefusalKind::Other, u"Microsoft: Service is temporarily unavailable."},
+          {500, u"", TRefusalKind::Other, nullptr},
+      });
 }
 
 class MicrosoftSettings : public fakes::FakeSettingsTest {};

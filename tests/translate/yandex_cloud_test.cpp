@@ -7,6 +7,7 @@
 
 #include "common/exception.h"
 #include "common/text.h"
+#include "refusal_cases.h"
 #include "service_fakes.h"
 #include "support/mini_json.h"
 #include "translate/engine_choice.h"
@@ -73,33 +74,20 @@ TEST(YandexCloudReply, OneTranslationPerTextInOrder) {
 }
 
 TEST(YandexCloudRefusal, TheStatusGivesTheKindAndTheBodyTheWords) {
-  const struct {
-    int status;
-    const char16_t* body;
-    TRefusalKind kind;
-    const char16_t* message;  // nullptr: the status line stays
-  } cases[] = {
-      {401, u"{\"code\":16,\"message\":\"Unknown api key\",\"details\":[]}", TRefusalKind::Authentication,
-       u"YandexCloud: Unknown api key"},
-      {403, u"", TRefusalKind::Authentication, u"YandexCloud: the key was refused (403)"},
-      {429, u"<html>Too Many Requests</html>", TRefusalKind::TooManyRequests, u"YandexCloud: too many requests (429)"},
-      {400, u"{\"code\":3,\"message\":\"texts length must be not greater than 10000\"}", TRefusalKind::ThisRequest,
-       u"YandexCloud: texts length must be not greater than 10000"},
-      {413, u"", TRefusalKind::ThisRequest, nullptr},
-      {500, u"{\"code\":13,\"message\":\"Internal error\"}", TRefusalKind::Other, u"YandexCloud: Internal error"},
-      {503, u"", TRefusalKind::Other, nullptr},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.status);
-    const std::optional<TRefusal> refusal = YandexCloudRefusal(c.status, c.body, TReplyText::Characters);
-    if (!c.message) {
-      EXPECT_FALSE(refusal) << ToUtf8(refusal->Message);
-      continue;
-    }
-    ASSERT_TRUE(refusal);
-    EXPECT_EQ(refusal->Message, c.message);
-    EXPECT_EQ(refusal->Kind, c.kind);
-  }
+  fakes::ExpectRefusals(
+      YandexCloudRefusal,
+      {
+          {401, u"{\"code\":16,\"message\":\"Unknown api key\",\"details\":[]}", TRefusalKind::Authentication,
+           u"YandexCloud: Unknown api key"},
+          {403, u"", TRefusalKind::Authentication, u"YandexCloud: the key was refused (403)"},
+          {429, u"<html>Too Many Requests</html>", TRefusalKind::TooManyRequests,
+           u"YandexCloud: too many requests (429)"},
+          {400, u"{\"code\":3,\"message\":\"texts length must be not greater than 10000\"}", TRefusalKind::ThisRequest,
+           u"YandexCloud: texts length must be not greater than 10000"},
+          {413, u"", TRefusalKind::ThisRequest, nullptr},
+          {500, u"{\"code\":13,\"message\":\"Internal error\"}", TRefusalKind::Other, u"YandexCloud: Internal error"},
+          {503, u"", TRefusalKind::Other, nullptr},
+      });
 }
 
 class YandexCloudSettings : public fakes::FakeSettingsTest {};
