@@ -80,3 +80,25 @@ to_us() {
     if (t ~ /us$/) print v; else if (t ~ /ms$/) print v * 1000; else if (t ~ /s$/) print v * 1000000; else print v
   }'
 }
+
+# start_fixed_engines WORK ACCESS_LOG HTTP_PORT HTTPS_PORT: nginx answering Google's request (plain http) and
+# Yandex's (https, the test certificate in WORK/certs) with one fixed translation each.
+start_fixed_engines() {
+  start_nginx "$1" "$2" "$(cat <<SERVERS
+  server {
+    listen 127.0.0.1:$3;
+    listen 127.0.0.1:$4 ssl;
+    ssl_certificate $1/certs/server.pem;
+    ssl_certificate_key $1/certs/server.key;
+    location = /translate_a/t {
+      default_type application/json;
+      return 200 '[{"trans":"Hallo, Welt","orig":"Hello, world"}]';
+    }
+    location = /api/v1/tr.json/translate {
+      default_type application/json;
+      return 200 '{"code":200,"lang":"en-de","text":["Hallo, Welt"]}';
+    }
+  }
+SERVERS
+)"
+}

@@ -30,23 +30,7 @@ cleanup() {
 trap cleanup EXIT
 
 bash "$ROOT/tools/make_test_certs.sh" "$WORK/certs"
-start_nginx "$WORK" "$WORK/access.log conn" "$(cat <<SERVERS
-  server {
-    listen 127.0.0.1:$HTTP_PORT;
-    listen 127.0.0.1:$HTTPS_PORT ssl;
-    ssl_certificate $WORK/certs/server.pem;
-    ssl_certificate_key $WORK/certs/server.key;
-    location = /translate_a/t {
-      default_type application/json;
-      return 200 '[{"trans":"Hallo, Welt","orig":"Hello, world"}]';
-    }
-    location = /api/v1/tr.json/translate {
-      default_type application/json;
-      return 200 '{"code":200,"lang":"en-de","text":["Hallo, Welt"]}';
-    }
-  }
-SERVERS
-)"
+start_fixed_engines "$WORK" "$WORK/access.log conn" "$HTTP_PORT" "$HTTPS_PORT"
 wait_port "$HTTP_PORT" "$HTTPS_PORT"
 
 GOOGLE_PATH='/translate_a/t?client=dict-chrome-ex&q=Hello&sl=en&tl=de&tbb=1&ie=UTF-8&oe=UTF-8'

@@ -46,23 +46,7 @@ if [ ! -f "$WINEPREFIX/.tessarine-ready" ]; then
 fi
 
 bash "$ROOT/tools/make_test_certs.sh" "$WORK/certs"
-start_nginx "$WORK" off "$(cat <<SERVERS
-  server {
-    listen 127.0.0.1:$HTTP_PORT;
-    listen 127.0.0.1:$HTTPS_PORT ssl;
-    ssl_certificate $WORK/certs/server.pem;
-    ssl_certificate_key $WORK/certs/server.key;
-    location = /translate_a/t {
-      default_type application/json;
-      return 200 '[{"trans":"Hallo, Welt","orig":"Hello, world"}]';
-    }
-    location = /api/v1/tr.json/translate {
-      default_type application/json;
-      return 200 '{"code":200,"lang":"en-de","text":["Hallo, Welt"]}';
-    }
-  }
-SERVERS
-)"
+start_fixed_engines "$WORK" off "$HTTP_PORT" "$HTTPS_PORT"
 wait_port "$HTTP_PORT" "$HTTPS_PORT"
 
 # start_program linux|windows google|yandex: the program from a folder of its own, its setting.ini beside it.

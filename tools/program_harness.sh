@@ -242,3 +242,34 @@ for thread in threads: thread.join()
 print("\n".join(answers))
 PYTHON
 }
+
+# wine_prefix STATE_DIR [fresh] [null-display]: Wine's environment for the prefix STATE_DIR/prefix with a HOME of
+# its own (64-bit, quiet, neither .NET nor a browser, no desktop menu entries); the prefix is made on first use, or
+# afresh with "fresh", and its wineserver is ended, so that the desktop process a program starts next belongs to
+# the caller's screen. With "null-display" Wine draws windows into memory (no screen needed).
+wine_prefix() {
+  local state=$1 fresh=0 null=0 option
+  shift
+  for option in "$@"; do
+    [[ $option == fresh ]] && fresh=1
+    [[ $option == null-display ]] && null=1
+  done
+  export WINEPREFIX=$state/prefix HOME=$state/home WINEDEBUG=-all WINEARCH=win64
+  export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  (
+    flock 9
+    if ((fresh)) || [[ ! -f $WINEPREFIX/.tessarine-ready ]]; then
+      wineserver -k 2>/dev/null
+      rm -rf "$WINEPREFIX" "$HOME"
+      mkdir -p "$HOME"
+      DISPLAY='' wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      if ((null)); then
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1 9>&-
+      fi
+      wineserver -w
+      touch "$WINEPREFIX/.tessarine-ready"
+    fi
+  ) 9>"$state/lock"
+  wineserver -k 2>/dev/null
+  return 0
+}

@@ -30,9 +30,6 @@ for tool in curl python3 openssl wine wineserver Xvfb trayer xdotool xwininfo; d
 done
 port_taken && skip "port $PORT is in use by another program"
 
-export WINEPREFIX=$state/prefix HOME=$state/home WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-mkdir -p "$HOME"
 work=$(mktemp -d)
 # shellcheck disable=SC2034  # read by the harness
 harness_work=$work
@@ -42,16 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-(
-  flock 9
-  if [[ ! -f $WINEPREFIX/.tessarine-ready ]]; then
-    rm -rf "$WINEPREFIX"
-    DISPLAY= wineboot -i </dev/null >/dev/null 2>&1 9>&-
-    wineserver -w
-    touch "$WINEPREFIX/.tessarine-ready"
-  fi
-) 9>"$state/lock"
-wineserver -k 2>/dev/null
+wine_prefix "$state"
 
 start_fake_engines || fail "the fake engines did not start"
 start_xvfb || fail "no virtual screen"

@@ -22,8 +22,6 @@ for tool in curl python3 openssl wine wineserver; do
 done
 port_taken && { echo "SKIP: port $PORT is in use by another program"; exit $SKIP; }
 
-export WINEPREFIX=$state/prefix HOME=$state/home WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 work=$(mktemp -d)
 # shellcheck disable=SC2034  # read by the harness
@@ -33,11 +31,7 @@ cleanup() {
   harness_cleanup
 }
 trap cleanup EXIT
-rm -rf "$state/prefix" "$state/home"
-mkdir -p "$HOME"
-wineboot -i </dev/null >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
-wineserver -w
+wine_prefix "$state" fresh null-display
 
 folder="$WINEPREFIX/drive_c/Program Files/Tessarine Proxy"
 shortcut="$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/Tessarine Proxy.lnk"

@@ -125,24 +125,43 @@ class FakeShell : public IDesktopShell {
   std::vector<std::string> Calls;
 };
 
-class CoreTest : public ::testing::Test {
+// What the tests of the core and of each shell around it start from: the settings as they stand, the scripted
+// upstream, the server on a free loopback port, the error boxes recorded instead of shown.
+class CoreFixtureBase : public ::testing::Test {
  protected:
-  CoreTest() {
+  CoreFixtureBase() {
     m_previousHandler = SetErrorBoxHandler([this](const std::u16string& text) { errors.push_back(text); });
   }
-  ~CoreTest() override {
-    core.reset();
-    SetErrorBoxHandler(m_previousHandler);
-  }
+  // The derived fixture has ended its core by now, so no box can come from it any more.
+  ~CoreFixtureBase() override { SetErrorBoxHandler(m_previousHandler); }
 
-  // The options create uses: the settings as they stand, the scripted upstream, the server on a free loopback port
-  // (none: as the settings say).
-  TProxyCoreOptions options(std::optional<uint16_t> port = 0) {
-    TProxyCoreOptions options;
+  // The core's options for these: the server on that loopback port (0: a free one; none: as the settings say).
+  void fill(TProxyCoreOptions& options, std::optional<uint16_t> port = 0) {
     options.OpenSettings = [this] { return std::make_unique<FakeIniFile>(settings); };
     if (port) options.ListenForTesting = std::make_pair(std::u16string(u"127.0.0.1"), *port);
     options.UpstreamForTesting = &upstream;
     options.AbortUpstreamForTesting = [this] { upstream.Abort(); };
+  }
+
+  void set(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
+    settings->Values[{section, key}] = value;
+  }
+
+  std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
+  ScriptedUpstream upstream;
+  std::vector<std::u16string> errors;
+
+ private:
+  TErrorBoxHandler m_previousHandler;
+};
+
+class CoreTest : public CoreFixtureBase {
+ protected:
+  ~CoreTest() override { core.reset(); }
+
+  TProxyCoreOptions options(std::optional<uint16_t> port = 0) {
+    TProxyCoreOptions options;
+    fill(options, port);
     return options;
   }
 
@@ -155,24 +174,16 @@ class CoreTest : public ::testing::Test {
   }
   TProxyCore& create(std::optional<uint16_t> port = 0) { return create(options(port)); }
 
-  void set(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
-    settings->Values[{section, key}] = value;
-  }
-
   // Every log line so far, each followed by a line break.
   std::u16string logged() {
     for (std::u16string& line : core->LogLines().TakeAll()) m_logged += line + u"\n";
     return m_logged;
   }
 
-  std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
-  ScriptedUpstream upstream;
   FakeShell shell;
-  std::vector<std::u16string> errors;
   std::unique_ptr<TProxyCore> core;
 
  private:
-  TErrorBoxHandler m_previousHandler;
   std::u16string m_logged;
 };
 

@@ -24,30 +24,17 @@ using shell::testing::FakeSettings;
 using shell::testing::ScriptedUpstream;
 using test_support::ProcessEventsUntil;
 
-class FormTest : public ::testing::Test {
+class FormTest : public shell::testing::CoreFixtureBase {
  protected:
-  FormTest() {
-    m_previousHandler = shell::SetErrorBoxHandler([this](const std::u16string& text) { errors.push_back(text); });
-  }
-  ~FormTest() override {
-    form.reset();
-    shell::SetErrorBoxHandler(m_previousHandler);
-  }
+  ~FormTest() override { form.reset(); }
 
   // Creates the window (running FormCreate) with the settings as they stand.
   TForm1& create(std::optional<uint16_t> port = 0) {
     TForm1Options options;
-    options.OpenSettings = [this] { return std::make_unique<FakeIniFile>(settings); };
+    fill(options, port);
     options.Terminate = [this] { ++terminations; };
-    if (port) options.ListenForTesting = std::make_pair(std::u16string(u"127.0.0.1"), *port);
-    options.UpstreamForTesting = &upstream;
-    options.AbortUpstreamForTesting = [this] { upstream.Abort(); };
     form = std::make_unique<TForm1>(std::move(options));
     return *form;
-  }
-
-  void set(const std::u16string& section, const std::u16string& key, const std::u16string& value) {
-    settings->Values[{section, key}] = value;
   }
 
   shell::TProxyCore& core() { return form->Core(); }
@@ -56,14 +43,8 @@ class FormTest : public ::testing::Test {
 
   static std::u16string text(const QAction* item) { return FromQString(item->text()); }
 
-  std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
-  ScriptedUpstream upstream;
-  std::vector<std::u16string> errors;
   int terminations = 0;
   std::unique_ptr<TForm1> form;
-
- private:
-  shell::TErrorBoxHandler m_previousHandler;
 };
 
 }  // namespace tessarine::ui::testing

@@ -16,37 +16,20 @@
 namespace tessarine::ui::win32 {
 namespace {
 
-using shell::testing::FakeIniFile;
-using shell::testing::FakeSettings;
-using shell::testing::ScriptedUpstream;
-
-class Win32FormTest : public ::testing::Test {
+class Win32FormTest : public shell::testing::CoreFixtureBase {
  protected:
   Win32FormTest() {
-    m_previousHandler = shell::SetErrorBoxHandler([this](const std::u16string& text) { errors.push_back(text); });
     TForm1Options options;
-    options.OpenSettings = [this] { return std::make_unique<FakeIniFile>(settings); };
+    fill(options);
     options.Terminate = [this] { ++terminations; };
-    options.ListenForTesting = std::make_pair(std::u16string(u"127.0.0.1"), uint16_t{0});
-    options.UpstreamForTesting = &upstream;
-    options.AbortUpstreamForTesting = [this] { upstream.Abort(); };
     form = std::make_unique<TForm1>(std::move(options));
   }
-  ~Win32FormTest() override {
-    form.reset();
-    shell::SetErrorBoxHandler(m_previousHandler);
-  }
+  ~Win32FormTest() override { form.reset(); }
 
   bool shown() const { return IsWindowVisible(form->Handle()) != 0; }
 
-  std::shared_ptr<FakeSettings> settings = std::make_shared<FakeSettings>();
-  ScriptedUpstream upstream;
-  std::vector<std::u16string> errors;
   int terminations = 0;
   std::unique_ptr<TForm1> form;
-
- private:
-  shell::TErrorBoxHandler m_previousHandler;
 };
 
 TEST_F(Win32FormTest, CloseAndMinimizeGoToTheTrayAndShowLogBringsTheWindowBackPlaced) {
