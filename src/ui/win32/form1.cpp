@@ -147,14 +147,17 @@ void TForm1::formShow() {
 
 LRESULT CALLBACK TForm1::windowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   TForm1* form = WindowObject<TForm1>(window, message, lParam);
-  // Messages sent during CreateWindowEx come before the constructor has its handle; the core does not exist yet.
-  if (form == nullptr || form->m_core == nullptr) return DefWindowProcW(window, message, wParam, lParam);
+  // Until the constructor has made the last of its parts (messages come while it makes them), and once the destructor
+  // has begun with the core, the window is just a window.
+  if (form == nullptr || form->m_core == nullptr || form->m_trayIcon == nullptr) {
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
   return form->handle(message, wParam, lParam);
 }
 
 LRESULT TForm1::handle(UINT message, WPARAM wParam, LPARAM lParam) {
   std::optional<shell::TIconMessage> mouse;
-  if (m_trayIcon && m_trayIcon->HandleMessage(message, wParam, lParam, mouse)) {
+  if (m_trayIcon->HandleMessage(message, wParam, lParam, mouse)) {
     if (mouse) shell::RunHandler([&] { m_core->HandleIconMessage(*mouse); });
     return 0;
   }
