@@ -15,14 +15,14 @@ DURATION=${DURATION:-10s}
 HTTP_PORT=${HTTP_PORT:-18890}
 HTTPS_PORT=${HTTPS_PORT:-18891}
 . "$ROOT/bench/lib.sh"
+# shellcheck source=/dev/null
+. "$ROOT/tools/program_harness.sh"  # wine_prefix
 
 need wrk wrk
 need nginx nginx-light
 
 WORK=$(mktemp -d)
 PROGRAM_PID=""
-export WINEPREFIX=$ROOT/build-win/wine-bench/prefix WINEDEBUG=-all WINEARCH=win64
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 stop_program() {
   if [ -n "$PROGRAM_PID" ]; then
     kill "$PROGRAM_PID" 2>/dev/null || true
@@ -38,12 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ ! -f "$WINEPREFIX/.tessarine-ready" ]; then
-  mkdir -p "$WINEPREFIX"
-  (unset DISPLAY; HOME=$WORK wineboot -i >/dev/null 2>&1; wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f \
-    >/dev/null 2>&1; wineserver -w)
-  touch "$WINEPREFIX/.tessarine-ready"
-fi
+mkdir -p "$ROOT/build-win/wine-bench"
+wine_prefix "$ROOT/build-win/wine-bench" null-display
 
 bash "$ROOT/tools/make_test_certs.sh" "$WORK/certs"
 start_fixed_engines "$WORK" off "$HTTP_PORT" "$HTTPS_PORT"
@@ -63,7 +59,7 @@ start_program() {
       >/dev/null 2>&1) &
   else
     cp "$WINDOWS_PROGRAM" "$WORK/run/tessarine-proxy.exe"
-    (cd "$WORK/run" && SSL_CERT_FILE="$WORK/certs/ca.pem" HOME=$WORK DISPLAY= exec wine ./tessarine-proxy.exe \
+    (cd "$WORK/run" && SSL_CERT_FILE="$WORK/certs/ca.pem" DISPLAY= exec wine ./tessarine-proxy.exe \
       >/dev/null 2>&1) &
   fi
   PROGRAM_PID=$!

@@ -259,7 +259,7 @@ wine_prefix() {
   (
     flock 9
     if ((fresh)) || [[ ! -f $WINEPREFIX/.tessarine-ready ]]; then
-      wineserver -k 2>/dev/null
+      wineserver -k 2>/dev/null || true
       rm -rf "$WINEPREFIX" "$HOME"
       mkdir -p "$HOME"
       DISPLAY='' wineboot -i </dev/null >/dev/null 2>&1 9>&-
@@ -270,6 +270,6 @@ wine_prefix() {
       touch "$WINEPREFIX/.tessarine-ready"
     fi
   ) 9>"$state/lock"
-  wineserver -k 2>/dev/null
+  wineserver -k 2>/dev/null || true
   return 0
 }
